@@ -1,0 +1,34 @@
+# make run   – install what is missing, build, start the program
+# make test  – install what is missing, build, run every test (headless)
+# make bench – build and run the benchmarks
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+.PHONY: deps configure build run test bench clean
+
+deps:
+	@bash scripts/install-deps.sh
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+configure: $(BUILD)/build.ninja
+
+build: deps configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+	  echo "没有图形显示（DISPLAY 未设置）。No display: run it under a virtual one with  xvfb-run make run"; \
+	  exit 1; \
+	fi
+	./$(BUILD)/vemlo
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && QT_QPA_PLATFORM=offscreen "$$b"; done; true
+
+clean:
+	rm -rf $(BUILD)

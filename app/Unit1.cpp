@@ -1,0 +1,318 @@
+#include "app/Unit1.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+
+#include "app/layout.h"
+#include "app/messages.h"
+#include "import/Unit2.h"
+#include "import/core/listrows.h"
+
+TForm1* Form1 = nullptr;
+
+using vemlo::place;
+
+namespace {
+
+template <class W>
+W* make(QWidget* parent, const char* name, const vemlo::Scale& s, int l, int t, int w, int h)
+{
+    auto* widget = new W(parent);
+    widget->setObjectName(QString::fromLatin1(name));
+    place(widget, s, l, t, w, h);
+    return widget;
+}
+
+template <class W>
+W* makeText(QWidget* parent, const char* name, const char* text, const vemlo::Scale& s, int l,
+            int t, int w, int h)
+{
+    W* widget = make<W>(parent, name, s, l, t, w, h);
+    widget->setText(QString::fromUtf8(text));
+    return widget;
+}
+
+QGroupBox* makeGroup(QWidget* parent, const char* name, const char* title, const vemlo::Scale& s,
+                     int l, int t, int w, int h)
+{
+    QGroupBox* box = make<QGroupBox>(parent, name, s, l, t, w, h);
+    box->setTitle(QString::fromUtf8(title));
+    return box;
+}
+
+QComboBox* makeColumnSelector(QWidget* parent, const char* name, const vemlo::Scale& s, int l,
+                              int t, int w, int h)
+{
+    auto* box = make<QComboBox>(parent, name, s, l, t, w, h);
+    box->setEditable(true);
+    box->setInsertPolicy(QComboBox::NoInsert);
+    box->setMaxVisibleItems(8);
+    box->addItems({QStringLiteral("文件名"), QStringLiteral("格式"), QStringLiteral("修改时间"),
+                   QStringLiteral("创建时间")});
+    box->setCurrentIndex(0);
+    box->setEditText(QStringLiteral("文件名"));
+    return box;
+}
+
+QListWidget* makeKeywordList(QWidget* parent, const char* name, const vemlo::Scale& s, int l,
+                             int t, int w, int h)
+{
+    auto* list = make<QListWidget>(parent, name, s, l, t, w, h);
+    list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list->setUniformItemSizes(true);
+    return list;
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent), table_(new vemlo::FileTable(this))
+{
+    Form1 = this;
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("文件管理器Vemlo"));
+    setWindowIcon(vemlo::appIcon());
+    setFont(vemlo::windowFont());
+    buildMenu();
+    buildLayout();
+    bindEvents();
+    FormCreate(this);
+}
+
+void TForm1::buildLayout()
+{
+    const vemlo::Scale s(font());
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+
+    // Outer size 1076 x 458 on the designer's screen; the controls need
+    // 1065 x 401 of the client area below the menu.
+    client->setMinimumSize(s(1068), s(407));
+    resize(s(1068), s(407) + mm1->sizeHint().height());
+    move(s(205), s(120));
+
+    strgrdM = make<QTableView>(client, "strgrdM", s, 0, 16, 681, 385);
+    strgrdM->setModel(table_);
+    strgrdM->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    strgrdM->setSelectionMode(QAbstractItemView::ContiguousSelection);
+    strgrdM->setSelectionBehavior(QAbstractItemView::SelectItems);
+    strgrdM->setTabKeyNavigation(false);
+    strgrdM->setWordWrap(false);
+    strgrdM->setCornerButtonEnabled(false);
+    strgrdM->verticalHeader()->hide();
+    strgrdM->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    strgrdM->verticalHeader()->setMinimumSectionSize(1);
+    strgrdM->verticalHeader()->setDefaultSectionSize(s(16));
+    QHeaderView* header = strgrdM->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Fixed);
+    header->setSectionsMovable(false);
+    header->setSectionsClickable(false);
+    header->setHighlightSections(false);
+    header->setMinimumSectionSize(1);
+    header->setFixedHeight(s(16));
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    static const int widths[] = {262, 97, 39, 74, 77, 70, 50};
+    for (int c = 0; c < vemlo::FileTable::kColumns; ++c)
+        header->resizeSection(c, s(widths[c]));
+
+    grp1 = makeGroup(client, "grp1", "整理", s, 688, 0, 185, 201);
+    grp2 = makeGroup(client, "grp2", "处理", s, 880, 0, 185, 201);
+    grp3 = makeGroup(client, "grp3", "筛选", s, 688, 208, 185, 193);
+    grp4 = makeGroup(client, "grp4", "分析", s, 880, 208, 185, 193);
+
+    // Organize group, in creation order.
+    lbl1 = makeText<QLabel>(grp1, "lbl1", "整理内容  ", s, 8, 16, 66, 13);
+    lbl2 = makeText<QLabel>(grp1, "lbl2", "整理关键字列表      ", s, 80, 40, 133, 13);
+    lbl3 = makeText<QLabel>(grp1, "lbl3", "关键字  ", s, 24, 64, 53, 13);
+    btnsort = makeText<QPushButton>(grp1, "btnsort", "整理", s, 8, 176, 169, 17);
+    cbbspara = makeColumnSelector(grp1, "cbbspara", s, 64, 16, 113, 21);
+    lstsort = makeKeywordList(grp1, "lstsort", s, 80, 56, 97, 113);
+    edtsortadd = make<QLineEdit>(grp1, "edtsortadd", s, 8, 80, 65, 21);
+    btnsortadd = makeText<QPushButton>(grp1, "btnsortadd", "添加项", s, 8, 104, 65, 17);
+    btnsortremove = makeText<QPushButton>(grp1, "btnsortremove", "删除项", s, 8, 128, 65, 17);
+    btnsortclear = makeText<QPushButton>(grp1, "btnsortclear", "清空项", s, 8, 152, 65, 17);
+
+    // Batch group
+    lbl4 = makeText<QLabel>(grp2, "lbl4", "批量修改文件名      ", s, 8, 16, 133, 13);
+    lbl5 = makeText<QLabel>(grp2, "lbl5", "基础文件名    ", s, 8, 32, 93, 13);
+    lbl6 = makeText<QLabel>(grp2, "lbl6", "批量更改文件属性      ", s, 8, 80, 146, 13);
+    btnrename = makeText<QPushButton>(grp2, "btnrename", "更改", s, 8, 176, 169, 17);
+    edtrnbase = make<QLineEdit>(grp2, "edtrnbase", s, 80, 32, 97, 21);
+    btnrn = makeText<QPushButton>(grp2, "btnrn", "更改", s, 8, 56, 169, 17);
+    chk1 = makeText<QCheckBox>(grp2, "chk1", "只读", s, 8, 96, 49, 17);
+    chk2 = makeText<QCheckBox>(grp2, "chk2", "隐藏", s, 96, 96, 65, 17);
+    chk3 = makeText<QCheckBox>(grp2, "chk3", "存档", s, 8, 120, 81, 17);
+    chk4 = makeText<QCheckBox>(grp2, "chk4", "系统文件", s, 96, 120, 81, 17);
+    chk3->setChecked(true);
+
+    // Filter group
+    lbl7 = makeText<QLabel>(grp3, "lbl7", "筛选内容 ", s, 8, 16, 59, 13);
+    lbl8 = makeText<QLabel>(grp3, "lbl8", "关键字 ", s, 8, 40, 46, 13);
+    lbl9 = makeText<QLabel>(grp3, "lbl9", "筛选关键字列表      ", s, 80, 40, 133, 13);
+    btndec = makeText<QPushButton>(grp3, "btndec", "筛选", s, 8, 168, 169, 17);
+    cbbfilterate = makeColumnSelector(grp3, "cbbfilterate", s, 64, 16, 113, 21);
+    lst = makeKeywordList(grp3, "lst", s, 80, 56, 97, 81);
+    edtfilterate = make<QLineEdit>(grp3, "edtfilterate", s, 8, 56, 65, 21);
+    btnaddf = makeText<QPushButton>(grp3, "btnaddf", "添加项", s, 8, 80, 65, 17);
+    btnremovef = makeText<QPushButton>(grp3, "btnremovef", "删除项", s, 8, 104, 65, 17);
+    btnclearf = makeText<QPushButton>(grp3, "btnclearf", "清空项", s, 8, 128, 65, 17);
+    chk5 = makeText<QCheckBox>(grp3, "chk5", "忽略大小写      ", s, 8, 152, 169, 17);
+    chk5->setChecked(true);
+
+    // Analysis group. The frames are siblings of the radio buttons, so all
+    // four buttons form one exclusive set among grp4's children.
+    rg1 = makeGroup(grp4, "rg1", "以图形方式呈现", s, 8, 16, 169, 41);
+    rbcircle = makeText<QRadioButton>(grp4, "rbcircle", "饼状图", s, 16, 32, 57, 17);
+    rbrect = makeText<QRadioButton>(grp4, "rbrect", "条状图", s, 104, 32, 65, 17);
+    btnanagraph = makeText<QPushButton>(grp4, "btnanagraph", "生成图像", s, 8, 64, 161, 25);
+    btnanagrid = makeText<QPushButton>(grp4, "btnanagrid", "生成表格", s, 8, 160, 169, 25);
+    rganagrid = makeGroup(grp4, "rganagrid", "以表格方式呈现", s, 8, 96, 169, 57);
+    rbh = makeText<QRadioButton>(grp4, "rbh", "横板", s, 16, 112, 89, 25);
+    rbv = makeText<QRadioButton>(grp4, "rbv", "竖版", s, 104, 112, 65, 17);
+    rbh->setChecked(true);
+    // The frames are drawn below the buttons that lie on them.
+    rg1->lower();
+    rganagrid->lower();
+
+    for (QPushButton* b : client->findChildren<QPushButton*>()) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
+    }
+    for (QLabel* l : client->findChildren<QLabel*>())
+        l->setFocusPolicy(Qt::NoFocus);
+    for (QGroupBox* g : client->findChildren<QGroupBox*>())
+        g->setFocusPolicy(Qt::NoFocus);
+
+    // Tab order: the grid, then each group box's controls in their order.
+    const QList<QWidget*> order = {
+        strgrdM,
+        btnsort, cbbspara, lstsort, edtsortadd, btnsortadd, btnsortremove, btnsortclear,
+        btnrename, edtrnbase, btnrn, chk1, chk2, chk3, chk4,
+        btndec, cbbfilterate, lst, edtfilterate, btnaddf, btnremovef, btnclearf, chk5,
+        rbcircle, rbrect, btnanagraph, btnanagrid, rbh, rbv};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+    strgrdM->setFocus();
+}
+
+void TForm1::buildMenu()
+{
+    mm1 = new QMenuBar(this);
+    mm1->setObjectName(QStringLiteral("mm1"));
+    setMenuBar(mm1);
+
+    auto item = [this](QMenu* menu, const char* name, const char* caption, QKeySequence key) {
+        auto* action = new QAction(QString::fromUtf8(caption), this);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::ApplicationShortcut);
+        menu->addAction(action);
+        return action;
+    };
+    // The menu-bar items show no shortcut text, yet their keys are taken.
+    auto barItem = [this](const char* name, const char* caption, QKeySequence key) {
+        QMenu* menu = mm1->addMenu(QString::fromUtf8(caption));
+        menu->setObjectName(QString::fromLatin1(name));
+        auto* keyAction = new QAction(this);
+        keyAction->setObjectName(QString::fromLatin1(name) + QStringLiteral("Key"));
+        keyAction->setShortcut(key);
+        keyAction->setShortcutContext(Qt::ApplicationShortcut);
+        addAction(keyAction);
+        return menu;
+    };
+
+    N1 = barItem("N1", "文件", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_F));
+    N4 = item(N1, "N4", "打开文件列表", QKeySequence(Qt::CTRL | Qt::Key_O));
+    N5 = item(N1, "N5", "关闭文件列表", QKeySequence());
+    N6 = item(N1, "N6", "保存文件列表", QKeySequence(Qt::CTRL | Qt::Key_S));
+    N7 = item(N1, "N7", "另存文件列表", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S));
+    N8 = item(N1, "N8", "文件夹导入", QKeySequence(Qt::CTRL | Qt::Key_I));
+    N2 = barItem("N2", "编辑", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_E));
+    N3 = barItem("N3", "其他", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_X));
+}
+
+template <class Handler>
+void TForm1::bind(QAbstractButton* button, Handler handler)
+{
+    connect(button, &QAbstractButton::clicked, this,
+            [this, button, handler] { vemlo::guarded([&] { (this->*handler)(button); }); });
+}
+
+void TForm1::bindEvents()
+{
+    connect(N8, &QAction::triggered, this, [this] { vemlo::guarded([&] { N8Click(N8); }); });
+    bind(btnsortadd, &TForm1::btnsortaddClick);
+    bind(btnsortremove, &TForm1::btnsortremoveClick);
+    bind(btnsortclear, &TForm1::btnsortclearClick);
+    bind(btnaddf, &TForm1::btnaddfClick);
+    bind(btnremovef, &TForm1::btnremovefClick);
+    bind(btnclearf, &TForm1::btnclearfClick);
+    bind(btndec, &TForm1::btndecClick);
+    bind(btnsort, &TForm1::btnsortClick);
+    bind(btnrn, &TForm1::btnrnClick);
+    bind(btnrename, &TForm1::btnrenameClick);
+    bind(btnanagrid, &TForm1::btnanagridClick);
+    bind(btnanagraph, &TForm1::btnanagraphClick);
+}
+
+void TForm1::FormCreate(QObject*)
+{
+    for (int c = 0; c < vemlo::FileTable::kColumns; ++c)
+        table_->setCell(c, 0, vemlo::FileTable::kCaptions[size_t(c)]);
+}
+
+void TForm1::ImportDir(const std::string& pattern)
+{
+    const std::string folder = vemlo::folderOfPattern(pattern);
+    std::vector<vemlo::Row> rows;
+    vemlo::fs::Status status;
+    {
+        vemlo::BusyCursor busy;
+        status = vemlo::listRows(folder, workingFolder(), rows);
+        if (status)
+            table_->replaceDataRows(std::move(rows));
+    }
+    if (!status) {
+        // Never the texts of an earlier listing: one empty data row.
+        table_->setTableRows(1);
+        table_->setTableRows(2);
+        vemlo::showWarningBox(QStringLiteral("无法读取文件夹“%1”：%2")
+                                  .arg(vemlo::displayText(folder),
+                                       QString::fromStdString(vemlo::fs::reasonText(status.err))));
+    }
+}
+
+void TForm1::AdjustToTop() { table_->adjustToTop(); }
+
+void TForm1::N8Click(QObject*)
+{
+    Form2->show();
+    Form2->raise();
+    Form2->activateWindow();
+}
+
+void TForm1::GetFT() {}
+
+std::string TForm1::workingFolder() const { return Form2->workingFolder(); }
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    // Closing the main window ends the run, also while the import window is shown.
+    QMainWindow::closeEvent(event);
+    if (event->isAccepted())
+        QCoreApplication::quit();
+}

@@ -1,0 +1,87 @@
+// The file table: seven byte-string columns, row 0 the captions, data rows
+// from row 1. It is also the item model that the grid strgrdM shows: view row
+// i is table row i + 1, and the caption row is the view's fixed header.
+#pragma once
+
+#include <QAbstractTableModel>
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vemlo {
+
+// One table row packed into a single byte string: for each of the seven cells
+// a length (LEB128) followed by its bytes. Keeps a million rows small.
+class Row {
+public:
+    static constexpr int kColumns = 7;
+    Row();
+    explicit Row(const std::array<std::string_view, kColumns>& cells);
+
+    std::string_view cell(int col) const;
+    void setCell(int col, std::string_view text);
+
+private:
+    std::string blob_;
+};
+
+class FileTable : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    static constexpr int kColumns = Row::kColumns;
+    // The captions FormCreate writes into row 0.
+    static const std::array<std::string_view, kColumns> kCaptions;
+
+    explicit FileTable(QObject* parent = nullptr);
+
+    // The table's row count, caption row included (1 or more).
+    int tableRows() const { return int(rows_.size()); }
+    // Lower drops rows with their texts; higher appends empty rows.
+    void setTableRows(int n);
+
+    std::string_view cell(int col, int row) const { return rows_[size_t(row)].cell(col); }
+    void setCell(int col, int row, std::string_view text);
+    // Writes the removal mark: the empty text in column 0.
+    void markRow(int row) { setCell(0, row, {}); }
+
+    // Drops every marked data row, keeping the others in order.
+    void adjustToTop();
+    // The column whose caption equals text byte for byte, or -1.
+    int findColumn(std::string_view text) const;
+
+    // Replaces every data row at once with rows[1...]; rows[0] is a
+    // placeholder that takes the caption row. One reset.
+    void replaceDataRows(std::vector<Row>&& rows);
+
+    // While a Batch lives, cell writes are announced as one change at its end.
+    class Batch {
+    public:
+        explicit Batch(FileTable& t);
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        FileTable& t_;
+    };
+
+    // QAbstractTableModel
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation o, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+private:
+    std::vector<Row> rows_;
+    int batchDepth_ = 0;
+    int batchFirst_ = -1;  // changed table rows while batching
+    int batchLast_ = -1;
+};
+
+// Display text of a cell: UTF-8, invalid bytes shown as replacement marks.
+QString displayText(std::string_view bytes);
+
+}  // namespace vemlo

@@ -1,0 +1,63 @@
+#include "app/messages.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace vemlo {
+
+QString titleFromFileName(const QString& fileName)
+{
+    QString name = fileName;
+    const qsizetype dot = name.indexOf(u'.');
+    if (dot >= 0)
+        name.truncate(dot);
+    if (name.size() > 1)
+        name = name.left(1) + name.mid(1).toLower();
+    return name;
+}
+
+QString appTitle()
+{
+    static const QString title =
+        titleFromFileName(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+    return title;
+}
+
+QString errorDisplayText(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    if (!bytes.isEmpty() && static_cast<unsigned char>(bytes.back()) > '.')
+        return text + u'.';
+    return text;
+}
+
+namespace {
+
+void showBox(QMessageBox::Icon icon, const QString& text)
+{
+    QMessageBox box(icon, appTitle(), text, QMessageBox::NoButton, QApplication::activeWindow());
+    box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box.setWindowModality(Qt::ApplicationModal);
+    // A box opened during long work shows the normal pointer.
+    const bool busy = QApplication::overrideCursor() != nullptr;
+    if (busy)
+        QApplication::setOverrideCursor(Qt::ArrowCursor);
+    box.exec();
+    if (busy)
+        QApplication::restoreOverrideCursor();
+}
+
+}  // namespace
+
+void ShowMessage(const QString& text) { showBox(QMessageBox::NoIcon, text); }
+
+void showErrorBox(const QString& text) { showBox(QMessageBox::Critical, errorDisplayText(text)); }
+
+void showWarningBox(const QString& text) { showBox(QMessageBox::Warning, text); }
+
+BusyCursor::BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+BusyCursor::~BusyCursor() { QApplication::restoreOverrideCursor(); }
+
+}  // namespace vemlo

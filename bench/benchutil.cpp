@@ -1,0 +1,87 @@
+#include "benchutil.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+namespace vemlo::bench {
+
+double timeMs(const std::function<void()>& f)
+{
+    const auto start = std::chrono::steady_clock::now();
+    f();
+    const auto end = std::chrono::steady_clock::now();
+    return std::chrono::duration<double, std::milli>(end - start).count();
+}
+
+double medianMs(int runs, const std::function<void()>& f, const std::function<void()>& setup)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        if (setup)
+            setup();
+        times.push_back(timeMs(f));
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+double shellMs(int runs, const std::string& command, const std::function<void()>& setup)
+{
+    return medianMs(
+        runs, [&] { (void)std::system(command.c_str()); }, setup);
+}
+
+static long statusField(const char* field)
+{
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    const std::string key = std::string(field) + ":";
+    while (std::getline(in, line))
+        if (line.rfind(key, 0) == 0)
+            return std::atol(line.c_str() + key.size()) * 1024;
+    return 0;
+}
+
+long residentBytes() { return statusField("VmRSS"); }
+long peakResidentBytes() { return statusField("VmHWM"); }
+
+void makeFiles(const std::string& folder, int count, const std::function<std::string(int)>& name)
+{
+    removeTree(folder);
+    (void)std::system(("mkdir -p '" + folder + "'").c_str());
+    for (int i = 0; i < count; ++i) {
+        const std::string path = folder + "/" + name(i);
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            (void)::write(fd, "data", 4);
+            ::close(fd);
+        }
+    }
+}
+
+void removeTree(const std::string& folder)
+{
+    (void)std::system(("rm -rf '" + folder + "'").c_str());
+}
+
+std::string scratchFolder(const std::string& tag)
+{
+    const char* base = std::getenv("VEMLO_BENCH_DIR");
+    std::string dir = std::string(base ? base : "/tmp") + "/vemlo-bench-" + tag + "-" +
+                      std::to_string(::getpid());
+    return dir;
+}
+
+void printRatio(const std::string& what, double vemloMs, const std::string& other, double otherMs)
+{
+    std::printf("%s: vemlo %.0f ms, %s %.0f ms, ratio %.2f\n", what.c_str(), vemloMs,
+                other.c_str(), otherMs, otherMs > 0 ? vemloMs / otherMs : 0.0);
+    std::fflush(stdout);
+}
+
+}  // namespace vemlo::bench

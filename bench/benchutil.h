@@ -1,0 +1,31 @@
+// Timing and memory helpers of the benchmark programs.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vemlo::bench {
+
+// Milliseconds taken by f.
+double timeMs(const std::function<void()>& f);
+// Median of the times of runs calls of f, each preceded by setup (not timed).
+double medianMs(int runs, const std::function<void()>& f,
+                const std::function<void()>& setup = {});
+// Milliseconds taken by a shell command (through /bin/sh), median of runs.
+double shellMs(int runs, const std::string& command, const std::function<void()>& setup = {});
+// Resident and peak resident memory of this process, bytes.
+long residentBytes();
+long peakResidentBytes();
+// Makes (or empties and refills) folder with count files named by name(i).
+void makeFiles(const std::string& folder, int count,
+               const std::function<std::string(int)>& name);
+// Removes folder and everything below it.
+void removeTree(const std::string& folder);
+// A fresh folder under /tmp (or $VEMLO_BENCH_DIR) for this program.
+std::string scratchFolder(const std::string& tag);
+// Prints "<what>: vemlo X ms, <other> Y ms, ratio Z" on one line.
+void printRatio(const std::string& what, double vemloMs, const std::string& other, double otherMs);
+
+}  // namespace vemlo::bench

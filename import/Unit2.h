@@ -1,0 +1,42 @@
+// The import window: path box edtFP (the working folder), drive chooser DC,
+// folder tree DL and the button "导入".
+#pragma once
+
+#include <QWidget>
+
+#include <string>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+class TForm2 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm2(QWidget* parent = nullptr);
+
+    void DCChange(QObject* sender);
+    void DLChange(QObject* sender);
+    void Button1Click(QObject* sender);
+
+    // The working folder: the text of edtFP as bytes. A folder the tree put
+    // there keeps its exact bytes, also when they are not valid UTF-8.
+    std::string workingFolder() const;
+    // Puts a folder's bytes into edtFP.
+    void setWorkingFolder(const std::string& bytes);
+
+    QLineEdit* edtFP;
+    QLabel* Label1;
+    QComboBox* DC;
+    QListWidget* DL;
+    QPushButton* Button1;
+    QPushButton* Button2;
+
+private:
+    std::string folderBytes_;  // what setWorkingFolder put into edtFP
+    QString folderText_;       // and how it was shown
+};
+
+extern TForm2* Form2;

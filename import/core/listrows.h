@@ -1,0 +1,42 @@
+// The folder listing behind ImportDir: one packed table row per entry.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/core/filetable.h"
+#include "platform/fsresult.h"
+
+namespace vemlo {
+
+// The folder a search pattern names: the pattern without its final "*"
+// ("/home/a/*" gives "/home/a/", "//*" gives "//").
+std::string folderOfPattern(const std::string& pattern);
+
+// Lists folder into rows[1...] (rows[0] is left as a placeholder for the
+// caption row). Column 0 is workingFolder + "/" + name, joined verbatim.
+fs::Status listRows(const std::string& folder, const std::string& workingFolder,
+                    std::vector<Row>& rows);
+
+// The extension: the text after the last "." of name; empty without a ".".
+std::string_view extensionOf(std::string_view name);
+
+// "yyyy/mm/dd" in local time, "/" replaced by the locale's date separator.
+class DateText {
+public:
+    DateText();
+    std::string_view operator()(int64_t seconds);
+    char separator() const { return sep_; }
+
+private:
+    char sep_;
+    int64_t dayStart_ = 1;  // [dayStart_, dayEnd_) lies in the day of text_
+    int64_t dayEnd_ = 0;
+    char text_[16] = {};
+    size_t len_ = 0;
+};
+
+// The date separator of the system locale's short date format.
+char localeDateSeparator();
+
+}  // namespace vemlo

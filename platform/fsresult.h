@@ -1,0 +1,35 @@
+// Results of file-system calls: an errno value (0 for success) carried back to
+// the caller, and the Chinese wording of the common reasons.
+#pragma once
+
+#include <string>
+
+namespace vemlo::fs {
+
+struct Status {
+    int err = 0;  // errno of the failed call, 0 when it succeeded
+    bool ok() const { return err == 0; }
+    explicit operator bool() const { return ok(); }
+    static Status fromErrno();
+};
+
+// A short reason in Chinese for an errno value: 目标已存在, 权限不足,
+// 文件不存在, ... or the system's own text for the rest.
+std::string reasonText(int err);
+
+// RAII for a plain file descriptor.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+    ~FileDescriptor();
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    FileDescriptor(FileDescriptor&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+
+private:
+    int fd_;
+};
+
+}  // namespace vemlo::fs

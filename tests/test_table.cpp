@@ -1,0 +1,147 @@
+// The file table: row count, compaction, column lookup and the model
+// invariants the grid relies on.
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "app/core/filetable.h"
+
+using vemlo::FileTable;
+using vemlo::Row;
+
+namespace {
+
+// A table with captions and data rows named by their column-0 texts.
+void fill(FileTable& t, const std::vector<std::string>& paths)
+{
+    for (int c = 0; c < FileTable::kColumns; ++c)
+        t.setCell(c, 0, FileTable::kCaptions[size_t(c)]);
+    std::vector<Row> rows(1);
+    for (const auto& p : paths)
+        rows.emplace_back(std::array<std::string_view, 7>{p, p + "-name", "e", "1", "d", "d", "32"});
+    t.replaceDataRows(std::move(rows));
+}
+
+std::vector<std::string> paths(const FileTable& t)
+{
+    std::vector<std::string> out;
+    for (int r = 1; r < t.tableRows(); ++r)
+        out.emplace_back(t.cell(0, r));
+    return out;
+}
+
+}  // namespace
+
+class TableTest : public QObject {
+    Q_OBJECT
+private slots:
+    void packedRowsKeepAnyBytes()
+    {
+        const std::string big(300, 'x');
+        const std::string binary("a\0b\xff", 4);
+        Row r({"", big, binary, "é", "", "7", ""});
+        QCOMPARE(r.cell(1), std::string_view(big));
+        QCOMPARE(r.cell(2), std::string_view(binary));
+        QCOMPARE(r.cell(5), std::string_view("7"));
+        r.setCell(0, "new");
+        r.setCell(1, "");
+        QCOMPARE(r.cell(0), std::string_view("new"));
+        QCOMPARE(r.cell(1), std::string_view(""));
+        QCOMPARE(r.cell(2), std::string_view(binary));
+        QCOMPARE(Row().cell(6), std::string_view(""));
+    }
+
+    void startsWithCaptionAndOneEmptyRow()
+    {
+        FileTable t;
+        QAbstractItemModelTester tester(&t, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QCOMPARE(t.tableRows(), 2);
+        QCOMPARE(t.rowCount(), 1);
+        QCOMPARE(t.cell(3, 1), std::string_view(""));
+    }
+
+    void compaction_data()
+    {
+        QTest::addColumn<std::vector<int>>("marked");
+        QTest::addColumn<std::vector<std::string>>("left");
+        QTest::newRow("none") << std::vector<int>{} << std::vector<std::string>{"a", "b", "c", "d", "e"};
+        QTest::newRow("all") << std::vector<int>{1, 2, 3, 4, 5} << std::vector<std::string>{};
+        QTest::newRow("first") << std::vector<int>{1} << std::vector<std::string>{"b", "c", "d", "e"};
+        QTest::newRow("last") << std::vector<int>{5} << std::vector<std::string>{"a", "b", "c", "d"};
+        QTest::newRow("adjacent and scattered")
+            << std::vector<int>{2, 3, 5} << std::vector<std::string>{"a", "d"};
+    }
+
+    void compaction()
+    {
+        QFETCH(std::vector<int>, marked);
+        QFETCH(std::vector<std::string>, left);
+        FileTable t;
+        QAbstractItemModelTester tester(&t, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        fill(t, {"a", "b", "c", "d", "e"});
+        QSignalSpy changes(&t, &FileTable::dataChanged);
+        {
+            FileTable::Batch batch(t);
+            for (int r : marked)
+                t.markRow(r);
+        }
+        QCOMPARE(changes.size(), marked.empty() ? 0 : 1);  // one signal, not one per row
+        t.adjustToTop();
+        QCOMPARE(paths(t), left);
+        QCOMPARE(t.tableRows(), int(left.size()) + 1);
+        for (int r = 1; r < t.tableRows(); ++r)  // whole rows move, not just column 0
+            QCOMPARE(std::string(t.cell(1, r)), std::string(t.cell(0, r)) + "-name");
+        QCOMPARE(t.cell(1, 0), std::string_view("文件名"));
+    }
+
+    void captionRowAloneIsUnchangedByCompaction()
+    {
+        FileTable t;
+        fill(t, {});
+        t.setTableRows(1);
+        t.adjustToTop();
+        QCOMPARE(t.tableRows(), 1);
+    }
+
+    void droppedTextsNeverComeBack()
+    {
+        FileTable t;
+        QAbstractItemModelTester tester(&t, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        fill(t, {"a", "b", "c"});
+        t.setTableRows(2);
+        t.setTableRows(4);
+        QCOMPARE(paths(t), (std::vector<std::string>{"a", "", ""}));
+        t.markRow(1);
+        t.adjustToTop();
+        t.setTableRows(3);
+        QCOMPARE(paths(t), (std::vector<std::string>{"", ""}));
+        t.setTableRows(0);  // the caption row always stays
+        QCOMPARE(t.tableRows(), 1);
+    }
+
+    void columnLookupIsExact()
+    {
+        FileTable t;
+        fill(t, {});
+        QCOMPARE(t.findColumn("文件名"), 1);
+        QCOMPARE(t.findColumn("属性"), 6);
+        QCOMPARE(t.findColumn("大小/B"), 3);
+        QCOMPARE(t.findColumn("文件名 "), -1);
+        QCOMPARE(t.findColumn(""), -1);
+        QCOMPARE(t.findColumn("格"), -1);
+    }
+
+    void viewSeesCaptionsAsHeaderAndDecodedCells()
+    {
+        FileTable t;
+        fill(t, {"/tmp/\xff" "bad"});
+        QCOMPARE(t.headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("位置"));
+        QCOMPARE(t.data(t.index(0, 0), Qt::DisplayRole).toString(),
+                 QStringLiteral("/tmp/\uFFFDbad"));
+        QCOMPARE(t.data(t.index(0, 0), Qt::EditRole), QVariant());
+        QVERIFY(!(t.flags(t.index(0, 0)) & Qt::ItemIsEditable));
+    }
+};
+
+QTEST_GUILESS_MAIN(TableTest)
+#include "test_table.moc"

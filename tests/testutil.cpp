@@ -1,0 +1,125 @@
+#include "testutil.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <dirent.h>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "app/startup.h"
+
+namespace vemlo::test {
+
+void createFormsOnce()
+{
+    if (!Form1)
+        createForms();
+}
+
+BoxCatcher::BoxCatcher(QStringList answers) : answers_(std::move(answers))
+{
+    timer_.setInterval(10);
+    QObject::connect(&timer_, &QTimer::timeout, [this] { poll(); });
+    timer_.start();
+}
+
+BoxCatcher::~BoxCatcher() { timer_.stop(); }
+
+QStringList BoxCatcher::texts() const
+{
+    QStringList out;
+    for (const auto& b : boxes_)
+        out << b.text;
+    return out;
+}
+
+void BoxCatcher::poll()
+{
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible())
+        return;
+    SeenBox seen;
+    seen.title = box->windowTitle();
+    seen.text = box->text();
+    seen.icon = box->icon();
+    QAbstractButton* press = nullptr;
+    const QString answer = answers_.isEmpty() ? QString() : answers_.takeFirst();
+    for (QAbstractButton* b : box->buttons()) {
+        seen.buttons << b->text();
+        if (!press && (answer.isEmpty() || b->text() == answer))
+            press = b;
+    }
+    boxes_.push_back(seen);
+    if (press)
+        press->click();
+    else
+        box->reject();
+}
+
+std::vector<SeenBox> clickAndCatch(QWidget* button, QStringList answers)
+{
+    BoxCatcher catcher(std::move(answers));
+    QTest::mouseClick(button, Qt::LeftButton);
+    return catcher.boxes();
+}
+
+void writeFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+bool pathExists(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> listNames(const std::string& folder)
+{
+    std::vector<std::string> names;
+    if (DIR* d = opendir(folder.c_str())) {
+        while (dirent* e = readdir(d)) {
+            std::string n = e->d_name;
+            if (n != "." && n != "..")
+                names.push_back(n);
+        }
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void importFolder(const std::string& folder)
+{
+    Form2->setWorkingFolder(folder);
+    Form1->table()->setTableRows(2);
+    Form1->ImportDir(folder + "/*");
+}
+
+std::string cell(int col, int row) { return std::string(Form1->table()->cell(col, row)); }
+
+int tableRows() { return Form1->table()->tableRows(); }
+
+std::vector<std::string> column(int col)
+{
+    std::vector<std::string> out;
+    for (int r = 1; r < tableRows(); ++r)
+        out.push_back(cell(col, r));
+    return out;
+}
+
+}  // namespace vemlo::test

@@ -1,0 +1,67 @@
+// Shared pieces of the test programs: the real windows, the boxes they open,
+// and real files in temporary folders.
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/Unit1.h"
+#include "import/Unit2.h"
+
+namespace vemlo::test {
+
+// Builds Form1 and Form2 once per test program, like start-up does.
+void createFormsOnce();
+
+// A message box seen while a test ran.
+struct SeenBox {
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QStringList buttons;
+};
+
+// Watches for modal boxes while it lives; records each one and answers it by
+// pressing the button whose text is the next entry of answers (or the first
+// button / OK when answers run out).
+class BoxCatcher {
+public:
+    explicit BoxCatcher(QStringList answers = {});
+    ~BoxCatcher();
+    const std::vector<SeenBox>& boxes() const { return boxes_; }
+    // The texts of the boxes seen so far.
+    QStringList texts() const;
+
+private:
+    void poll();
+    QTimer timer_;
+    QStringList answers_;
+    std::vector<SeenBox> boxes_;
+};
+
+// Clicks a real button and returns the boxes it opened.
+std::vector<SeenBox> clickAndCatch(QWidget* button, QStringList answers = {});
+
+// Files: write bytes to path (creating it), read them back.
+void writeFile(const std::string& path, const std::string& bytes = "x");
+std::string readFile(const std::string& path);
+bool pathExists(const std::string& path);
+// Names in folder, sorted, "." and ".." left out; bytes exact.
+std::vector<std::string> listNames(const std::string& folder);
+
+// Sets the working folder and lists it into the table, as "导入" does.
+void importFolder(const std::string& folder);
+
+// Cells of the table as bytes.
+std::string cell(int col, int row);
+int tableRows();
+// Column col of the data rows.
+std::vector<std::string> column(int col);
+
+}  // namespace vemlo::test
