@@ -57,10 +57,20 @@ std::string_view Row::cell(int col) const
 
 void Row::setCell(int col, std::string_view text)
 {
-    std::array<std::string_view, kColumns> cells;
-    for (int i = 0; i < kColumns; ++i)
-        cells[size_t(i)] = i == col ? text : cell(i);
-    *this = Row(cells);
+    // Replace the encoded cell in place: no new allocation when it shrinks,
+    // which keeps marking a million rows cheap.
+    const char* p = blob_.data();
+    for (int i = 0; i < col; ++i) {
+        const size_t n = getLength(p);
+        p += n;
+    }
+    const size_t start = size_t(p - blob_.data());
+    const size_t n = getLength(p);
+    const size_t oldExtent = size_t(p - blob_.data()) + n - start;
+    std::string encoded;
+    putLength(encoded, text.size());
+    encoded.append(text);
+    blob_.replace(start, oldExtent, encoded);
 }
 
 const std::array<std::string_view, FileTable::kColumns> FileTable::kCaptions = {
