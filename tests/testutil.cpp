@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <dirent.h>
+#include <ftw.h>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -66,6 +67,25 @@ std::vector<SeenBox> clickAndCatch(QWidget* button, QStringList answers)
     BoxCatcher catcher(std::move(answers));
     QTest::mouseClick(button, Qt::LeftButton);
     return catcher.boxes();
+}
+
+TempDir::~TempDir() { removeTree(path()); }
+
+void removeTree(const std::string& path)
+{
+    // Make every folder writable first, then remove bottom-up.
+    nftw(
+        path.c_str(),
+        [](const char* p, const struct stat* st, int type, struct FTW*) {
+            if (type == FTW_D)
+                chmod(p, st->st_mode | S_IRWXU);
+            return 0;
+        },
+        16, FTW_PHYS);
+    nftw(
+        path.c_str(),
+        [](const char* p, const struct stat*, int, struct FTW*) { ::remove(p); return 0; },
+        16, FTW_DEPTH | FTW_PHYS);
 }
 
 void writeFile(const std::string& path, const std::string& bytes)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -47,6 +48,22 @@ private:
 
 // Clicks a real button and returns the boxes it opened.
 std::vector<SeenBox> clickAndCatch(QWidget* button, QStringList answers = {});
+
+// A temporary folder removed with everything in it, also names that are not
+// valid UTF-8 and read-only folders (which QTemporaryDir leaves behind).
+class TempDir {
+public:
+    TempDir() = default;
+    ~TempDir();
+    std::string path() const { return dir_.path().toStdString(); }
+    QString qpath() const { return dir_.path(); }
+
+private:
+    QTemporaryDir dir_;
+};
+
+// Removes path and everything below it, whatever the names and modes.
+void removeTree(const std::string& path);
 
 // Files: write bytes to path (creating it), read them back.
 void writeFile(const std::string& path, const std::string& bytes = "x");

@@ -1,0 +1,204 @@
+// The folder listing on real files: every column, the names that are easy to
+// get wrong, and what the table shows when a folder cannot be read.
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <map>
+
+#include "import/core/listrows.h"
+#include "platform/listing.h"
+#include "testutil.h"
+
+using namespace vemlo;
+using namespace vemlo::test;
+
+namespace {
+
+struct Listed {
+    std::string path, name, ext, size, modified, created, attrib;
+};
+
+std::map<std::string, Listed> listByName(const std::string& folder, const std::string& working)
+{
+    std::vector<Row> rows;
+    const fs::Status st = listRows(folder, working, rows);
+    if (!st)
+        qFatal("listing failed: %d", st.err);
+    std::map<std::string, Listed> out;
+    for (size_t i = 1; i < rows.size(); ++i) {
+        const Row& r = rows[i];
+        Listed l{std::string(r.cell(0)), std::string(r.cell(1)), std::string(r.cell(2)),
+                 std::string(r.cell(3)), std::string(r.cell(4)), std::string(r.cell(5)),
+                 std::string(r.cell(6))};
+        out[l.name] = l;
+    }
+    return out;
+}
+
+void setModified(const std::string& path, time_t when)
+{
+    const struct timespec times[2] = {{when, 0}, {when, 0}};
+    utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+}  // namespace
+
+class ListingTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { createFormsOnce(); }
+
+    void columnsOfRealEntries()
+    {
+        TempDir tmp;
+        const std::string d = tmp.path();
+        writeFile(d + "/a.txt", "hello");
+        writeFile(d + "/abc");
+        writeFile(d + "/a.b");
+        writeFile(d + "/甲");
+        writeFile(d + "/x");
+        writeFile(d + "/.profile");
+        writeFile(d + "/photo.2024.jpg");
+        writeFile(d + "/archive.tar.gz");
+        writeFile(d + "/ends.");
+        writeFile(d + "/Makefile");
+        writeFile(d + "/\xff\xfe-raw.bin", "12");
+        writeFile(d + "/readonly.txt");
+        chmod((d + "/readonly.txt").c_str(), 0444);
+        mkdir((d + "/sub.dir").c_str(), 0755);
+        symlink("a.txt", (d + "/link.lnk").c_str());
+        symlink("/nonexistent/target", (d + "/dangling").c_str());
+        setModified(d + "/a.txt", 1714953600);  // 2024-05-06 00:00 UTC
+
+        const auto rows = listByName(d, d);
+        QCOMPARE(rows.size(), size_t(15));  // only "." and ".." are left out
+        for (const char* shortName : {"abc", "a.b", "甲", "x"})
+            QVERIFY2(rows.count(shortName), shortName);
+
+        const Listed& a = rows.at("a.txt");
+        QCOMPARE(a.path, d + "/a.txt");
+        QCOMPARE(a.ext, std::string("txt"));
+        QCOMPARE(a.size, std::string("5"));
+        QCOMPARE(a.modified, std::string("2024/05/06"));
+        QCOMPARE(a.attrib, std::string("128"));
+        const QRegularExpression date(QStringLiteral("^\\d{4}/\\d{2}/\\d{2}$"));
+        QVERIFY(date.match(QString::fromStdString(a.created)).hasMatch());
+
+        QCOMPARE(rows.at("photo.2024.jpg").ext, std::string("jpg"));
+        QCOMPARE(rows.at("archive.tar.gz").ext, std::string("gz"));
+        QCOMPARE(rows.at("ends.").ext, std::string(""));
+        QCOMPARE(rows.at("Makefile").ext, std::string(""));
+        QCOMPARE(rows.at(".profile").ext, std::string("profile"));
+        QCOMPARE(rows.at(".profile").attrib, std::string("2"));
+
+        const Listed& raw = rows.at("\xff\xfe-raw.bin");  // bytes kept exactly
+        QCOMPARE(raw.path, d + "/\xff\xfe-raw.bin");
+        QCOMPARE(raw.size, std::string("2"));
+
+        QCOMPARE(rows.at("readonly.txt").attrib, std::string("1"));
+        QCOMPARE(rows.at("sub.dir").size, std::string("0"));
+        QCOMPARE(rows.at("sub.dir").attrib, std::string("16"));
+        QCOMPARE(rows.at("sub.dir").ext, std::string("dir"));
+        QCOMPARE(rows.at("link.lnk").attrib, std::string("1024"));  // the link, not a.txt
+        QCOMPARE(rows.at("link.lnk").size, std::string("5"));         // length of "a.txt"
+        QCOMPARE(rows.at("dangling").attrib, std::string("1024"));
+    }
+
+    void storedBitsAndLargeSizes()
+    {
+        TempDir tmp;
+        const std::string d = tmp.path();
+        const std::string big = d + "/big.bin";
+        {
+            fs::FileDescriptor fd(::open(big.c_str(), O_WRONLY | O_CREAT, 0644));
+            QVERIFY(fd.valid());
+            QCOMPARE(ftruncate(fd.get(), 3LL << 30), 0);  // sparse: takes no disk space
+        }
+        writeFile(d + "/archived.txt");
+        writeFile(d + "/system.txt");
+        mkdir((d + "/folder").c_str(), 0755);
+        QCOMPARE(setxattr((d + "/archived.txt").c_str(), fs::kAttribXattr, "32", 2, 0), 0);
+        QCOMPARE(setxattr((d + "/system.txt").c_str(), fs::kAttribXattr, "6", 1, 0), 0);
+        QCOMPARE(setxattr((d + "/folder").c_str(), fs::kAttribXattr, "32", 2, 0), 0);
+
+        const auto rows = listByName(d, d);
+        QCOMPARE(rows.at("big.bin").size, std::string("3221225472"));
+        QCOMPARE(rows.at("archived.txt").attrib, std::string("32"));
+        QCOMPARE(rows.at("system.txt").attrib, std::string("6"));
+        QCOMPARE(rows.at("folder").attrib, std::string("48"));
+    }
+
+    void rootFolderGivesDoubleSlash()
+    {
+        QCOMPARE(folderOfPattern("//*"), std::string("//"));
+        QCOMPARE(folderOfPattern("/home/a/*"), std::string("/home/a/"));
+        std::vector<Row> rows;
+        QVERIFY(listRows("//", "/", rows).ok());
+        QVERIFY(rows.size() > 1);
+        for (size_t i = 1; i < rows.size(); ++i)
+            QCOMPARE(std::string(rows[i].cell(0)), "//" + std::string(rows[i].cell(1)));
+    }
+
+    void dateTextFollowsLocalTime()
+    {
+        DateText text;
+        QCOMPARE(text.separator(), '/');
+        // TZ=UTC for this program: the last second of a day and the first of the next.
+        QCOMPARE(text(1714953599), std::string_view("2024/05/05"));
+        QCOMPARE(text(1714953600), std::string_view("2024/05/06"));
+        QCOMPARE(text(1714953599), std::string_view("2024/05/05"));
+    }
+
+    void importIntoTheGrid()
+    {
+        TempDir tmp;
+        const std::string d = tmp.path();
+        for (const char* n : {"one.txt", "two.txt", "three.txt"})
+            writeFile(d + "/" + n);
+        importFolder(d);
+        QCOMPARE(tableRows(), 4);
+        QCOMPARE(cell(1, 0), std::string("文件名"));
+        auto names = column(1);
+        std::sort(names.begin(), names.end());
+        QCOMPARE(names, (std::vector<std::string>{"one.txt", "three.txt", "two.txt"}));
+    }
+
+    void unreadableFolderShowsOneEmptyRowAndSaysWhy_data()
+    {
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << QStringLiteral("/missing") << QStringLiteral("文件不存在");
+        QTest::newRow("a file") << QStringLiteral("/file.txt") << QStringLiteral("不是文件夹");
+    }
+
+    void unreadableFolderShowsOneEmptyRowAndSaysWhy()
+    {
+        QFETCH(QString, suffix);
+        QFETCH(QString, reason);
+        TempDir tmp;
+        const std::string d = tmp.path();
+        writeFile(d + "/file.txt");
+        importFolder(d);  // leaves texts in row 1 that must not come back
+        QCOMPARE(tableRows(), 2);
+
+        BoxCatcher catcher;
+        importFolder(d + suffix.toStdString());
+        QCOMPARE(tableRows(), 2);
+        for (int c = 0; c < 7; ++c)
+            QCOMPARE(cell(c, 1), std::string());
+        QCOMPARE(catcher.boxes().size(), size_t(1));
+        const SeenBox& box = catcher.boxes().front();
+        QVERIFY2(box.text.contains(tmp.qpath() + suffix), qPrintable(box.text));
+        QVERIFY2(box.text.contains(reason), qPrintable(box.text));
+        QCOMPARE(box.icon, QMessageBox::Warning);
+    }
+};
+
+QTEST_MAIN(ListingTest)
+#include "test_listing.moc"
