@@ -28,6 +28,19 @@ using vemlo::place;
 
 namespace {
 
+// Radio buttons and check boxes answer a click anywhere in their rectangle,
+// not only on the caption's text.
+template <class Base>
+class WholeAreaButton : public Base {
+public:
+    using Base::Base;
+
+protected:
+    bool hitButton(const QPoint& pos) const override { return this->rect().contains(pos); }
+};
+using RadioButton = WholeAreaButton<QRadioButton>;
+using CheckBox = WholeAreaButton<QCheckBox>;
+
 template <class W>
 W* make(QWidget* parent, const char* name, const vemlo::Scale& s, int l, int t, int w, int h)
 {
@@ -153,10 +166,10 @@ void TForm1::buildLayout()
     btnrename = makeText<QPushButton>(grp2, "btnrename", "更改", s, 8, 176, 169, 17);
     edtrnbase = make<QLineEdit>(grp2, "edtrnbase", s, 80, 32, 97, 21);
     btnrn = makeText<QPushButton>(grp2, "btnrn", "更改", s, 8, 56, 169, 17);
-    chk1 = makeText<QCheckBox>(grp2, "chk1", "只读", s, 8, 96, 49, 17);
-    chk2 = makeText<QCheckBox>(grp2, "chk2", "隐藏", s, 96, 96, 65, 17);
-    chk3 = makeText<QCheckBox>(grp2, "chk3", "存档", s, 8, 120, 81, 17);
-    chk4 = makeText<QCheckBox>(grp2, "chk4", "系统文件", s, 96, 120, 81, 17);
+    chk1 = makeText<CheckBox>(grp2, "chk1", "只读", s, 8, 96, 49, 17);
+    chk2 = makeText<CheckBox>(grp2, "chk2", "隐藏", s, 96, 96, 65, 17);
+    chk3 = makeText<CheckBox>(grp2, "chk3", "存档", s, 8, 120, 81, 17);
+    chk4 = makeText<CheckBox>(grp2, "chk4", "系统文件", s, 96, 120, 81, 17);
     chk3->setChecked(true);
 
     // Filter group
@@ -170,19 +183,19 @@ void TForm1::buildLayout()
     btnaddf = makeText<QPushButton>(grp3, "btnaddf", "添加项", s, 8, 80, 65, 17);
     btnremovef = makeText<QPushButton>(grp3, "btnremovef", "删除项", s, 8, 104, 65, 17);
     btnclearf = makeText<QPushButton>(grp3, "btnclearf", "清空项", s, 8, 128, 65, 17);
-    chk5 = makeText<QCheckBox>(grp3, "chk5", "忽略大小写      ", s, 8, 152, 169, 17);
+    chk5 = makeText<CheckBox>(grp3, "chk5", "忽略大小写      ", s, 8, 152, 169, 17);
     chk5->setChecked(true);
 
     // Analysis group. The frames are siblings of the radio buttons, so all
     // four buttons form one exclusive set among grp4's children.
     rg1 = makeGroup(grp4, "rg1", "以图形方式呈现", s, 8, 16, 169, 41);
-    rbcircle = makeText<QRadioButton>(grp4, "rbcircle", "饼状图", s, 16, 32, 57, 17);
-    rbrect = makeText<QRadioButton>(grp4, "rbrect", "条状图", s, 104, 32, 65, 17);
+    rbcircle = makeText<RadioButton>(grp4, "rbcircle", "饼状图", s, 16, 32, 57, 17);
+    rbrect = makeText<RadioButton>(grp4, "rbrect", "条状图", s, 104, 32, 65, 17);
     btnanagraph = makeText<QPushButton>(grp4, "btnanagraph", "生成图像", s, 8, 64, 161, 25);
     btnanagrid = makeText<QPushButton>(grp4, "btnanagrid", "生成表格", s, 8, 160, 169, 25);
     rganagrid = makeGroup(grp4, "rganagrid", "以表格方式呈现", s, 8, 96, 169, 57);
-    rbh = makeText<QRadioButton>(grp4, "rbh", "横板", s, 16, 112, 89, 25);
-    rbv = makeText<QRadioButton>(grp4, "rbv", "竖版", s, 104, 112, 65, 17);
+    rbh = makeText<RadioButton>(grp4, "rbh", "横板", s, 16, 112, 89, 25);
+    rbv = makeText<RadioButton>(grp4, "rbv", "竖版", s, 104, 112, 65, 17);
     rbh->setChecked(true);
     // The frames are drawn below the buttons that lie on them.
     rg1->lower();
