@@ -1,5 +1,51 @@
 // Numbered rename and attribute change.
-#include "app/Unit1.h"
+#include <QCheckBox>
+#include <QLineEdit>
 
-void TForm1::btnrnClick(QObject*) {}
-void TForm1::btnrenameClick(QObject*) {}
+#include "app/Unit1.h"
+#include "app/core/batch.h"
+#include "app/messages.h"
+
+namespace {
+
+// After a batch change: the folder listed anew, then the entries that could
+// not be changed, if any.
+void relistAndReport(TForm1& form, const vemlo::BatchOutcome& outcome, const QString& what)
+{
+    form.table()->setTableRows(2);
+    form.ImportDir(form.workingFolder() + "/*");
+    const QString report = vemlo::failureReport(outcome, what);
+    if (!report.isEmpty())
+        vemlo::showWarningBox(report);
+}
+
+}  // namespace
+
+void TForm1::btnrnClick(QObject*)
+{
+    const std::string base = edtrnbase->text().toStdString();
+    if (const QString problem = vemlo::baseNameProblem(base); !problem.isEmpty())
+        throw vemlo::VemloError(problem);
+    const std::string folder = workingFolder();
+    // An empty path box would send every entry to the root folder.
+    if (folder.empty())
+        throw vemlo::VemloError(QStringLiteral("你没有选择文件夹"));
+    vemlo::BatchOutcome outcome;
+    {
+        vemlo::BusyCursor busy;
+        outcome = vemlo::renameNumbered(*table_, folder, base);
+    }
+    relistAndReport(*this, outcome, QStringLiteral("重命名"));
+}
+
+void TForm1::btnrenameClick(QObject*)
+{
+    const uint32_t value = vemlo::attributeValue(chk1->isChecked(), chk2->isChecked(),
+                                                 chk3->isChecked(), chk4->isChecked());
+    vemlo::BatchOutcome outcome;
+    {
+        vemlo::BusyCursor busy;
+        outcome = vemlo::changeAttributes(*table_, value);
+    }
+    relistAndReport(*this, outcome, QStringLiteral("更改属性"));
+}

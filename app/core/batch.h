@@ -1,0 +1,56 @@
+// The batch changes on every entry of the file table: the numbered rename and
+// the attribute change, with the entries that could not be changed.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/core/filetable.h"
+
+namespace vemlo {
+
+// What a batch change did: how many entries failed, and for the first few
+// of them the name and the reason in Chinese.
+struct BatchOutcome {
+    static constexpr int kListed = 10;
+    struct Failure {
+        std::string name;  // bytes of the entry's name
+        std::string reason;
+    };
+    int done = 0;
+    int failed = 0;
+    std::vector<Failure> listed;  // at most kListed
+
+    void fail(std::string_view path, std::string reason);
+};
+
+// Why base cannot be used as a base name, or empty when it can: a name with
+// "/" (or a NUL byte) would leave the folder, "." and ".." are refused.
+QString baseNameProblem(std::string_view base);
+
+// base + " " + n + "." + extension; no "." when the extension is empty.
+std::string numberedName(std::string_view base, int n, std::string_view extension);
+
+// Renames the entry of each data row (column 0) to folder + "/" +
+// numberedName(base, row, column 2), in row order. Never replaces an entry;
+// an entry that already has its new name counts as done. Rows without a path
+// are no entries and are passed over.
+BatchOutcome renameNumbered(const FileTable& table, const std::string& folder,
+                            std::string_view base);
+
+// The attribute value of the four ticks.
+uint32_t attributeValue(bool readOnly, bool hidden, bool archive, bool system);
+
+// Sets value on the entry of each data row; symbolic links are left alone
+// and count as failed.
+BatchOutcome changeAttributes(const FileTable& table, uint32_t value);
+
+// The text telling the user which entries were not <what> ("重命名",
+// "更改属性"); empty when none failed.
+QString failureReport(const BatchOutcome& outcome, const QString& what);
+
+}  // namespace vemlo

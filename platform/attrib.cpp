@@ -1,0 +1,114 @@
+#include "platform/attrib.h"
+
+#include <cerrno>
+#include <charconv>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include "platform/listing.h"
+
+namespace vemlo::fs {
+
+namespace {
+
+constexpr uint32_t kStoredBits = AttrHidden | AttrSystem | AttrArchive;
+
+// chmod that acts on the entry itself, never on what a link points to.
+Status chmodNoFollow(const std::string& path, mode_t mode)
+{
+    if (::fchmodat(AT_FDCWD, path.c_str(), mode, AT_SYMLINK_NOFOLLOW) != 0)
+        return Status::fromErrno();
+    return {};
+}
+
+// Writes the stored bits (or removes the attribute when there are none).
+Status storeBits(const std::string& path, uint32_t bits)
+{
+    if (bits == 0) {
+        if (::lremovexattr(path.c_str(), kAttribXattr) == 0 || errno == ENODATA ||
+            errno == ENOTSUP)
+            return {};  // nothing stored, or nothing can be stored here
+        return Status::fromErrno();
+    }
+    char text[12];
+    const auto end = std::to_chars(text, text + sizeof text, bits).ptr;
+    if (::lsetxattr(path.c_str(), kAttribXattr, text, size_t(end - text), 0) != 0)
+        return Status::fromErrno();
+    return {};
+}
+
+bool mayChangeMode(const struct stat& st)
+{
+    static const uid_t euid = ::geteuid();
+    return euid == 0 || st.st_uid == euid;
+}
+
+}  // namespace
+
+Status setAttributes(const std::string& path, uint32_t value)
+{
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0)
+        return Status::fromErrno();
+    if (S_ISLNK(st.st_mode))
+        return Status{ELOOP};
+
+    const uint32_t bits = value & kStoredBits;
+    const bool keepsXattrs = S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);
+    if (bits && !keepsXattrs)
+        return Status{ENOTSUP};  // user attributes exist on files and folders only
+
+    const mode_t oldMode = st.st_mode & 07777;
+    const mode_t newMode = (value & AttrReadOnly) ? mode_t(oldMode & ~mode_t(0222))
+                                                  : mode_t(oldMode | S_IWUSR);
+    // Checked first so that a refused mode change leaves the stored bits alone.
+    if (newMode != oldMode && !mayChangeMode(st))
+        return Status{EPERM};
+
+    mode_t mode = oldMode;
+    auto setMode = [&](mode_t m) {
+        Status s = chmodNoFollow(path, m);
+        if (s)
+            mode = m;
+        return s;
+    };
+    auto undo = [&](Status failure) {
+        if (mode != oldMode)
+            chmodNoFollow(path, oldMode);
+        return failure;
+    };
+
+    // Writing the attribute needs write permission: give it first when the
+    // entry is to have it anyway.
+    if ((newMode & S_IWUSR) && !(mode & S_IWUSR)) {
+        if (Status s = setMode(newMode); !s)
+            return s;
+    }
+    if (keepsXattrs) {
+        Status s = storeBits(path, bits);
+        if (s.err == EACCES && !(mode & S_IWUSR) && mayChangeMode(st)) {
+            // A read-only entry that stays read-only: writable for a moment.
+            if (Status w = setMode(mode | S_IWUSR); !w)
+                return undo(s);
+            s = storeBits(path, bits);
+        }
+        if (!s)
+            return undo(s);
+    }
+    if (mode != newMode)
+        return setMode(newMode);
+    return {};
+}
+
+std::string attribFailureText(int err)
+{
+    switch (err) {
+    case ELOOP: return "符号链接，属性不更改";
+    case ENOTSUP: return "此处不能保存隐藏、系统或存档属性";
+    default: return reasonText(err);
+    }
+}
+
+}  // namespace vemlo::fs
