@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -207,8 +208,19 @@ void TForm1::buildLayout()
     }
     for (QLabel* l : client->findChildren<QLabel*>())
         l->setFocusPolicy(Qt::NoFocus);
-    for (QGroupBox* g : client->findChildren<QGroupBox*>())
+    // Group captions sit on the frame line, so that the controls placed
+    // below the caption lie inside the frame.
+    const QString frameStyle =
+        QStringLiteral("QGroupBox { border: 1px solid palette(mid); border-radius: 2px;"
+                       " margin-top: %1px; }"
+                       "QGroupBox::title { subcontrol-origin: margin; left: %2px;"
+                       " padding: 0 2px; }")
+            .arg(QFontMetrics(font()).height() / 2)
+            .arg(s(6));
+    for (QGroupBox* g : client->findChildren<QGroupBox*>()) {
         g->setFocusPolicy(Qt::NoFocus);
+        g->setStyleSheet(frameStyle);
+    }
 
     // Tab order: the grid, then each group box's controls in their order.
     const QList<QWidget*> order = {
