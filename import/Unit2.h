@@ -6,10 +6,10 @@
 
 #include <string>
 
-class QComboBox;
+#include "import/folderwidgets.h"
+
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QPushButton;
 
 class TForm2 : public QWidget {
@@ -17,8 +17,11 @@ class TForm2 : public QWidget {
 public:
     explicit TForm2(QWidget* parent = nullptr);
 
+    // Drive chooser change: sends the tree to the chosen mount.
     void DCChange(QObject* sender);
+    // Folder tree change: its folder becomes the text of edtFP.
     void DLChange(QObject* sender);
+    // "导入": lists the working folder into the main window's table.
     void Button1Click(QObject* sender);
 
     // The working folder: the text of edtFP as bytes. A folder the tree put
@@ -29,14 +32,18 @@ public:
 
     QLineEdit* edtFP;
     QLabel* Label1;
-    QComboBox* DC;
-    QListWidget* DL;
+    vemlo::DriveChooser* DC;
+    vemlo::FolderTreeView* DL;
     QPushButton* Button1;
     QPushButton* Button2;
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     std::string folderBytes_;  // what setWorkingFolder put into edtFP
     QString folderText_;       // and how it was shown
+    bool shown_ = false;       // the chooser lists its mounts on first showing
 };
 
 extern TForm2* Form2;

@@ -1,0 +1,67 @@
+// The folder tree behind the import window: a chosen mount, the current
+// folder (always the process's current directory) and its subfolders.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/fsresult.h"
+
+namespace vemlo {
+
+// What the error display says about a folder that cannot be entered.
+std::string folderErrorText(int err);
+
+// One line of the tree.
+struct FolderEntry {
+    std::string path;       // absolute; opened by these exact bytes
+    std::string name;       // the mount point for the root, else the folder's name
+    int depth = 0;          // 0 for the root
+    bool onPath = false;    // the root, the folders down to the current one, and it
+    bool current = false;   // the current folder
+};
+
+// The visible subfolders of the current directory ("." and names starting
+// with "." left out, links to folders kept), sorted ignoring case.
+fs::Status readSubfolders(std::vector<std::string>& names);
+
+class FolderTree {
+public:
+    // Starts at the process's current directory (the root when it has none),
+    // on the one of mountPoints that contains it.
+    explicit FolderTree(std::vector<std::string> mountPoints);
+
+    const std::string& mount() const { return mount_; }
+    const std::string& folder() const { return folder_; }
+    const std::vector<std::string>& subfolders() const { return subfolders_; }
+
+    // The root of the mount, one entry per folder down to the current one,
+    // then the current folder's subfolders.
+    std::vector<FolderEntry> entries() const;
+
+    // Makes path the current folder: chdir, then the folder is what getcwd
+    // reads back. changed is false when path is the current folder already.
+    // On failure nothing changes and the process's current directory is the
+    // one it was before.
+    fs::Status open(const std::string& path, bool& changed);
+
+    // Moves to another mount: the folder last open on it during this run, or
+    // its mount point. The mount the tree is on changes nothing.
+    fs::Status setDrive(const std::string& mountPoint, bool& changed);
+
+private:
+    // chdir, getcwd and the new subfolders; the mount is left to the caller.
+    fs::Status enter(const std::string& path, bool& changed);
+    // Puts the tree on mountPoint, or on the mount of its folder when that
+    // lies elsewhere, and remembers the folder for that mount.
+    void settleOn(const std::string& mountPoint);
+
+    std::vector<std::string> mountPoints_;
+    std::string mount_;
+    std::string folder_;
+    std::vector<std::string> subfolders_;
+    std::map<std::string, std::string> lastFolder_;  // by mount point
+};
+
+}  // namespace vemlo

@@ -1,0 +1,59 @@
+// Mount points of the file systems a user keeps files on: what the import
+// window's drive chooser offers, with their volume labels.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+namespace vemlo::fs {
+
+// One line of /proc/self/mountinfo, escapes (\040 and the like) decoded.
+struct MountEntry {
+    std::string mountPoint;
+    std::string fsType;
+    std::string source;
+    dev_t device = 0;  // the st_dev of files on this mount
+};
+
+// Parses the text of a mountinfo file; malformed lines are skipped.
+std::vector<MountEntry> parseMountInfo(std::string_view text);
+
+// Reads a mountinfo file (the process's own by default); empty when it cannot
+// be read.
+std::vector<MountEntry> readMountTable(const char* file = "/proc/self/mountinfo");
+
+// False for kernel and runtime file systems (proc, sysfs, cgroup, devpts,
+// anything under /proc, /sys, /dev, memory file systems under /run), for the
+// internals of containers and snaps, and for mount points inside hidden
+// folders.
+bool isUserFileSystem(const MountEntry& m);
+
+// The user file systems of a mount table in mount-point byte order, one per
+// mount point: the one mounted last, which hides those below it.
+std::vector<MountEntry> userMounts(const std::vector<MountEntry>& table);
+
+// A mount as the drive chooser shows it.
+struct Volume {
+    std::string mountPoint;
+    std::string label;  // empty when the file system has none
+};
+
+// Labels of mounts from a folder of links named after labels (udev's
+// /dev/disk/by-label, "\x20"-style escapes decoded). A link belongs to a
+// mount when it leads to the mount's device node or to its source.
+std::vector<Volume> labelVolumes(const std::vector<MountEntry>& mounts,
+                                 const std::string& byLabelFolder = "/dev/disk/by-label");
+
+// The user file systems mounted now, on folders, with their labels.
+std::vector<Volume> currentVolumes();
+
+// path is folder itself or lies below it, compared by whole components.
+bool isWithin(std::string_view path, std::string_view folder);
+
+// The longest of mountPoints that contains path, compared by whole path
+// components; "/" when none does.
+std::string mountContaining(const std::vector<std::string>& mountPoints, const std::string& path);
+
+}  // namespace vemlo::fs

@@ -1,0 +1,457 @@
+// The import window as a user meets it: first showing, the folder tree, the
+// drive chooser, "导入", the keys and closing, on real folders.
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QPointer>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/messages.h"
+#include "platform/mounts.h"
+#include "testutil.h"
+
+using namespace vemlo;
+using namespace vemlo::test;
+
+namespace {
+
+constexpr const char* kChildFlag = "--as-unprivileged-user";
+constexpr uid_t kNobody = 65534;
+
+std::string cwd()
+{
+    char buf[PATH_MAX];
+    return ::getcwd(buf, sizeof buf) ? std::string(buf) : std::string();
+}
+
+std::string canonical(const std::string& path)
+{
+    char* p = ::realpath(path.c_str(), nullptr);
+    std::string out = p ? p : "";
+    std::free(p);
+    return out;
+}
+
+QListWidgetItem* itemFor(const std::string& path)
+{
+    for (int i = 0; i < Form2->DL->count(); ++i) {
+        if (FolderTreeView::pathOf(Form2->DL->item(i)) == path)
+            return Form2->DL->item(i);
+    }
+    return nullptr;
+}
+
+std::vector<std::string> subfolderTexts()
+{
+    std::vector<std::string> out;
+    const int current = Form2->DL->currentRow();
+    for (int i = current + 1; i < Form2->DL->count(); ++i)
+        out.push_back(Form2->DL->item(i)->text().toStdString());
+    return out;
+}
+
+// Opens an entry as the user does: double-click, or Enter on the highlighted entry.
+void openByMouse(QListWidgetItem* item)
+{
+    QListWidget* list = Form2->DL;
+    list->scrollToItem(item);
+    const QPoint at = list->visualItemRect(item).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+}
+
+void openByKey(QListWidgetItem* item)
+{
+    Form2->DL->setFocus();
+    Form2->DL->setCurrentItem(item);
+    QTest::keyClick(Form2->DL, Qt::Key_Return);
+}
+
+// Takes the tree to target entry by entry, from the root of its mount.
+void walkTo(const std::string& target)
+{
+    if (QListWidgetItem* item = itemFor(target)) {
+        Form2->DL->openItem(item);
+        return;
+    }
+    // From another mount, go by the root mount, which reaches every folder.
+    if (!fs::isWithin(target, Form2->DL->mount()))
+        Form2->DL->setDrive("/");
+    Form2->DL->openItem(Form2->DL->item(0));
+    while (Form2->DL->folder() != target) {
+        QListWidgetItem* next = nullptr;
+        for (int i = Form2->DL->currentRow() + 1; i < Form2->DL->count() && !next; ++i) {
+            if (fs::isWithin(target, FolderTreeView::pathOf(Form2->DL->item(i))))
+                next = Form2->DL->item(i);
+        }
+        if (!next)
+            QFAIL(("no way down to " + target).c_str());
+        Form2->DL->openItem(next);
+    }
+}
+
+void showImportWindow()
+{
+    Form1->N8Click(Form1);
+    QVERIFY(QTest::qWaitForWindowExposed(Form2));
+}
+
+}  // namespace
+
+class ImportWindowTest : public QObject {
+    Q_OBJECT
+    TempDir dir_;
+    std::string work_;  // the folder the run starts in
+
+private slots:
+    void initTestCase()
+    {
+        const std::string base = canonical(dir_.path());
+        work_ = base + "/work";
+        for (const char* sub : {"/work", "/work/Alpha", "/work/Alpha/inner", "/work/beta",
+                                "/work/.hidden", "/work/\xff\xfeold", "/m2", "/m2/deep"})
+            QVERIFY(::mkdir((base + sub).c_str(), 0755) == 0);
+        writeFile(work_ + "/notes.txt");
+        writeFile(work_ + "/Alpha/data1.txt");
+        writeFile(work_ + "/Alpha/data2.txt");
+        writeFile(work_ + "/beta/other.txt");
+        QVERIFY(::chdir(work_.c_str()) == 0);
+        createFormsOnce();
+        Form1->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form1));
+    }
+
+    void firstShowingLeavesThePathEmpty()
+    {
+        QVERIFY(!Form2->isVisible());
+        QSignalSpy notified(Form2->DL, &FolderTreeView::changed);
+        showImportWindow();
+        QCOMPARE(Form2->windowTitle(), QStringLiteral("导入文件夹"));
+        QCOMPARE(Form2->edtFP->text(), QString());
+        QCOMPARE(Form2->DL->folder(), work_);
+        QCOMPARE(FolderTreeView::pathOf(Form2->DL->currentItem()), work_);
+        QCOMPARE(Form2->DC->drive(), Form2->DL->mount());
+        QVERIFY(Form2->DC->currentIndex() >= 0);
+        QCOMPARE(Form2->DC->currentData().toByteArray().toStdString(), Form2->DC->drive());
+
+        // The start-up folder's own entry and the chooser's own mount change nothing.
+        openByMouse(Form2->DL->currentItem());
+        Form2->DC->setFocus();
+        emit Form2->DC->activated(Form2->DC->currentIndex());
+        // Enter in the path box and Escape trigger no button.
+        QTest::keyClick(Form2->edtFP, Qt::Key_Return);
+        QTest::keyClick(Form2->edtFP, Qt::Key_Escape);
+        QCOMPARE(notified.size(), 0);
+        QCOMPARE(Form2->edtFP->text(), QString());
+        QVERIFY(Form2->isVisible());
+
+        const auto boxes = clickAndCatch(Form2->Button1);
+        QCOMPARE(boxes.size(), size_t(1));
+        QCOMPARE(boxes[0].text, QStringLiteral("你没有选择文件夹"));
+        QVERIFY(Form2->isVisible());
+        QCOMPARE(tableRows(), 2);
+        QCOMPARE(cell(0, 1), std::string());
+        QCOMPARE(cwd(), work_);
+    }
+
+    void treeListsVisibleSubfoldersIgnoringCase()
+    {
+        QCOMPARE(subfolderTexts(), (std::vector<std::string>{"Alpha", "beta", "\uFFFD\uFFFDold"}));
+        QCOMPARE(Form2->DL->currentItem()->text(), QStringLiteral("work"));
+        QCOMPARE(Form2->DL->item(0)->text().toStdString(), Form2->DL->mount());
+    }
+
+    void openingAnEntryFillsThePath_data()
+    {
+        QTest::addColumn<QByteArray>("from");
+        QTest::addColumn<QByteArray>("entry");
+        QTest::addColumn<bool>("byMouse");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("subfolder, double-click") << QByteArray("work") << QByteArray("work/Alpha")
+                                                 << true << QByteArray("work/Alpha");
+        QTest::newRow("subfolder, Enter") << QByteArray("work") << QByteArray("work/beta") << false
+                                          << QByteArray("work/beta");
+        QTest::newRow("name that is not UTF-8")
+            << QByteArray("work") << QByteArray("work/\xff\xfeold") << false
+            << QByteArray("work/\xff\xfeold");
+        QTest::newRow("folder on the way down")
+            << QByteArray("work/Alpha/inner") << QByteArray("work") << true << QByteArray("work");
+        QTest::newRow("root of the mount")
+            << QByteArray("work") << QByteArray("<root>") << false << QByteArray("<root>");
+    }
+
+    void openingAnEntryFillsThePath()
+    {
+        QFETCH(QByteArray, from);
+        QFETCH(QByteArray, entry);
+        QFETCH(bool, byMouse);
+        QFETCH(QByteArray, expected);
+        const std::string base = canonical(dir_.path()) + "/";
+        auto full = [&](const QByteArray& p) {
+            return p == "<root>" ? Form2->DL->mount() : base + p.toStdString();
+        };
+        walkTo(full(from));
+        QCOMPARE(Form2->DL->folder(), full(from));
+
+        QSignalSpy notified(Form2->DL, &FolderTreeView::changed);
+        QListWidgetItem* item = itemFor(full(entry));
+        QVERIFY(item);
+        byMouse ? openByMouse(item) : openByKey(item);
+        QCOMPARE(notified.size(), 1);
+        QCOMPARE(Form2->workingFolder(), full(expected));
+        QCOMPARE(Form2->edtFP->text(), displayText(full(expected)));
+        QCOMPARE(Form2->DL->folder(), full(expected));
+        QCOMPARE(cwd(), full(expected));
+        QCOMPARE(FolderTreeView::pathOf(Form2->DL->currentItem()), full(expected));
+    }
+
+    void importingTheRootJoinsWithTwoSlashes()
+    {
+        walkTo("/");
+        QCOMPARE(Form2->workingFolder(), std::string("/"));
+        clickAndCatch(Form2->Button1);
+        QVERIFY(!Form2->isVisible());
+        const auto paths = column(0);
+        const auto names = column(1);
+        QVERIFY(!paths.empty());
+        for (size_t i = 0; i < paths.size(); ++i)
+            QCOMPARE(paths[i], "//" + names[i]);
+        QVERIFY(std::find(paths.begin(), paths.end(), "//proc") != paths.end());
+    }
+
+    void typedTextIsImportedAsTyped_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("prefix");
+        const QString alpha = QString::fromStdString(work_ + "/Alpha");
+        QTest::newRow("absolute") << alpha << alpha;
+        QTest::newRow("relative to the tree's folder") << QStringLiteral("Alpha")
+                                                       << QStringLiteral("Alpha");
+        QTest::newRow("trailing slash kept") << alpha + u'/' << alpha + u'/';
+    }
+
+    void typedTextIsImportedAsTyped()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, prefix);
+        showImportWindow();
+        walkTo(work_);
+        Form2->edtFP->clear();
+        QTest::keyClicks(Form2->edtFP, typed);
+        QCOMPARE(Form2->DL->folder(), work_);  // typing moves neither tree nor chooser
+        clickAndCatch(Form2->Button1);
+        QVERIFY(!Form2->isVisible());
+        auto paths = column(0);
+        std::sort(paths.begin(), paths.end());
+        const std::string p = prefix.toStdString();
+        QCOMPARE(paths, (std::vector<std::string>{p + "/data1.txt", p + "/data2.txt", p + "/inner"}));
+    }
+
+    void laterTreeChangesApplyToLaterCommands()
+    {
+        showImportWindow();
+        walkTo(work_ + "/Alpha");
+        clickAndCatch(Form2->Button1);
+        QCOMPARE(tableRows(), 4);
+        showImportWindow();
+        openByKey(itemFor(work_));
+        openByMouse(itemFor(work_ + "/beta"));
+        QCOMPARE(Form1->workingFolder(), work_ + "/beta");
+        QCOMPARE(cell(1, 1).substr(0, 4), std::string("data"));  // the table still shows Alpha
+        Form2->edtFP->setText(QStringLiteral("/elsewhere"));
+        QCOMPARE(Form1->workingFolder(), std::string("/elsewhere"));
+    }
+
+    void changingTheDrive()
+    {
+        showImportWindow();
+        const std::string root = Form2->DL->mount();
+        const std::string m2 = canonical(dir_.path()) + "/m2";
+        walkTo(work_);
+        // The chooser lists a second mount; the user picks it with the keyboard.
+        Form2->DC->populate({{root, ""}, {m2, "SECOND"}});
+        QCOMPARE(Form2->DC->itemText(1), QString::fromStdString(m2 + " [SECOND]"));
+        QCOMPARE(Form2->DL->folder(), work_);
+        Form2->DC->setFocus();
+        QSignalSpy notified(Form2->DL, &FolderTreeView::changed);
+        QTest::keyClick(Form2->DC, Qt::Key_Down);
+        QCOMPARE(Form2->DC->drive(), m2);
+        QCOMPARE(notified.size(), 1);
+        QCOMPARE(Form2->DL->folder(), m2);
+        QCOMPARE(Form2->workingFolder(), m2);
+        QCOMPARE(Form2->DL->item(0)->text().toStdString(), m2);
+        openByKey(itemFor(m2 + "/deep"));
+
+        QTest::keyClick(Form2->DC, Qt::Key_Up);  // back: the folder open there before
+        QCOMPARE(Form2->DL->folder(), work_);
+        QCOMPARE(Form2->workingFolder(), work_);
+        QTest::keyClick(Form2->DC, Qt::Key_Down);
+        QCOMPARE(Form2->DL->folder(), m2 + "/deep");
+        QCOMPARE(cwd(), m2 + "/deep");
+        QCOMPARE(notified.size(), 4);
+        QTest::keyClick(Form2->DC, Qt::Key_Up);
+        QCOMPARE(Form2->DL->folder(), work_);
+    }
+
+    void ctrlIFromTheImportWindowOnlyRaisesIt()
+    {
+        showImportWindow();
+        Form2->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Form2));
+        QSignalSpy triggered(Form1->N8, &QAction::triggered);
+        const std::string folder = Form2->DL->folder();
+        QTest::keyClick(Form2->DL, Qt::Key_I, Qt::ControlModifier);
+        QCOMPARE(triggered.size(), 1);
+        QVERIFY(Form2->isVisible());
+        QCOMPARE(Form2->DL->folder(), folder);
+        int importWindows = 0;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            importWindows += w->inherits("TForm2");
+        QCOMPARE(importWindows, 1);
+    }
+
+    void closingHidesAndKeepsState()
+    {
+        showImportWindow();
+        walkTo(work_ + "/beta");
+        Form2->edtFP->setText(QStringLiteral("typed text"));
+        const int drives = Form2->DC->count();
+        const int driveIndex = Form2->DC->currentIndex();
+        QPointer<TForm2> window(Form2);
+        Form2->close();
+        QVERIFY(window);
+        QVERIFY(!Form2->isVisible());
+        QVERIFY(Form1->isVisible());
+        showImportWindow();
+        QCOMPARE(Form2->edtFP->text(), QStringLiteral("typed text"));
+        QCOMPARE(Form2->DL->folder(), work_ + "/beta");
+        QCOMPARE(Form2->DC->count(), drives);
+        QCOMPARE(Form2->DC->currentIndex(), driveIndex);
+    }
+
+    void folderWithoutPermission()
+    {
+        // Root passes every permission check, so the case runs in a child
+        // process as an unprivileged user.
+        TempDir scratch;
+        const std::string base = canonical(scratch.path());
+        QVERIFY(::chmod(base.c_str(), 0755) == 0);
+        for (auto [sub, mode] : {std::pair{"/open", 0755}, {"/open/locked", 0}, {"/open/noread", 0311},
+                                 {"/home", 0777}}) {
+            QVERIFY(::mkdir((base + sub).c_str(), 0755) == 0);
+            QVERIFY(::chmod((base + sub).c_str(), mode_t(mode)) == 0);
+        }
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), QString::fromStdString(base + "/home"));
+        env.insert(QStringLiteral("VEMLO_DENIED_BASE"), QString::fromStdString(base));
+        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        child.setProcessEnvironment(env);
+        child.setWorkingDirectory(QString::fromStdString(base));
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(kChildFlag)});
+        QVERIFY(child.waitForFinished(120000));
+        const QByteArray output = child.readAll();
+        if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+            qWarning().noquote() << output;
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+        QVERIFY(output.contains("PASS   : DeniedFolderTest::deniedFolderKeepsThePrevious(locked)"));
+        QVERIFY(output.contains("PASS   : DeniedFolderTest::deniedFolderKeepsThePrevious(no read)"));
+        QVERIFY(output.contains("PASS   : DeniedFolderTest::failedDriveChangeKeepsTheTree"));
+    }
+};
+
+// Runs in the child of folderWithoutPermission, as uid 65534 when started by root.
+class DeniedFolderTest : public QObject {
+    Q_OBJECT
+    std::string base_ = qEnvironmentVariable("VEMLO_DENIED_BASE").toStdString();
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(!base_.empty());
+        QVERIFY(::geteuid() != 0);
+        QCOMPARE(cwd(), base_);
+        createFormsOnce();
+        showImportWindow();
+        openByKey(itemFor(base_ + "/open"));
+        QCOMPARE(Form2->workingFolder(), base_ + "/open");
+    }
+
+    void deniedFolderKeepsThePrevious_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::newRow("locked") << QByteArray("locked");    // cannot be entered
+        QTest::newRow("no read") << QByteArray("noread");   // entered, but not listed
+    }
+
+    void deniedFolderKeepsThePrevious()
+    {
+        QFETCH(QByteArray, name);
+        QSignalSpy notified(Form2->DL, &FolderTreeView::changed);
+        QListWidgetItem* item = itemFor(base_ + "/open/" + name.toStdString());
+        QVERIFY(item);
+        BoxCatcher catcher;
+        openByKey(item);
+        QCOMPARE(catcher.boxes().size(), size_t(1));
+        QCOMPARE(catcher.boxes()[0].text, QStringLiteral("File access denied."));
+        QCOMPARE(catcher.boxes()[0].icon, QMessageBox::Critical);
+        QCOMPARE(notified.size(), 0);
+        QCOMPARE(Form2->DL->folder(), base_ + "/open");
+        QCOMPARE(Form2->workingFolder(), base_ + "/open");
+        QCOMPARE(cwd(), base_ + "/open");
+    }
+
+    void failedDriveChangeKeepsTheTree()
+    {
+        const std::string root = Form2->DL->mount();
+        const std::string locked = base_ + "/open/locked";
+        Form2->DC->populate({{root, ""}, {locked, ""}});
+        Form2->DC->setFocus();
+        BoxCatcher catcher;
+        QTest::keyClick(Form2->DC, Qt::Key_Down);
+        QCOMPARE(catcher.texts(), QStringList{QStringLiteral("File access denied.")});
+        QCOMPARE(Form2->DC->drive(), locked);  // the chooser shows the new mount
+        QCOMPARE(Form2->DC->currentIndex(), 1);
+        QCOMPARE(Form2->DL->mount(), root);
+        QCOMPARE(Form2->DL->folder(), base_ + "/open");
+        QCOMPARE(Form2->workingFolder(), base_ + "/open");
+        QCOMPARE(cwd(), base_ + "/open");
+        QTest::keyClick(Form2->DC, Qt::Key_Up);  // the tree's own mount: nothing
+        QCOMPARE(catcher.boxes().size(), size_t(1));
+        QCOMPARE(Form2->DL->folder(), base_ + "/open");
+    }
+};
+
+int main(int argc, char** argv)
+{
+    const bool child = argc > 1 && std::strcmp(argv[1], kChildFlag) == 0;
+    if (child && ::geteuid() == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
+            std::perror("dropping to an unprivileged user");
+            return 2;
+        }
+    }
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    if (child) {
+        DeniedFolderTest test;
+        char* args[] = {argv[0], nullptr};
+        return QTest::qExec(&test, 1, args);
+    }
+    ImportWindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_gui_import.moc"
