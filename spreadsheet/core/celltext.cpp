@@ -1,0 +1,108 @@
+#include "spreadsheet/core/celltext.h"
+
+#include <cstdint>
+
+namespace vemlo::sheet {
+
+namespace {
+
+// Looks at the character starting at s[0]. Returns true when it is valid
+// UTF-8 and writable; len is its length, or for an invalid start the length
+// of the longest prefix of a valid sequence (at least 1), which one
+// replacement mark stands for.
+bool nextChar(const unsigned char* s, size_t n, size_t& len)
+{
+    const unsigned char b = s[0];
+    len = 1;
+    if (b < 0x80)
+        return b != 0;
+    size_t need;
+    unsigned char lo = 0x80, hi = 0xBF;  // range of the second byte
+    if (b >= 0xC2 && b <= 0xDF) {
+        need = 1;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        need = 2;
+        if (b == 0xE0)
+            lo = 0xA0;
+        else if (b == 0xED)
+            hi = 0x9F;  // no surrogates
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        need = 3;
+        if (b == 0xF0)
+            lo = 0x90;
+        else if (b == 0xF4)
+            hi = 0x8F;  // nothing above U+10FFFF
+    } else {
+        return false;
+    }
+    for (size_t i = 1; i <= need; ++i) {
+        if (i >= n)
+            return false;
+        const unsigned char c = s[i];
+        if (i == 1 ? (c < lo || c > hi) : (c < 0x80 || c > 0xBF))
+            return false;
+        len = i + 1;
+    }
+    // U+FFFE and U+FFFF are no characters in a workbook file.
+    return !(b == 0xEF && s[1] == 0xBF && (s[2] == 0xBE || s[2] == 0xBF));
+}
+
+}  // namespace
+
+bool isWritableText(std::string_view text)
+{
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    size_t i = 0;
+    while (i < n) {
+        if (s[i] >= 0x80 || s[i] == 0) {
+            size_t len;
+            if (!nextChar(s + i, n - i, len))
+                return false;
+            i += len;
+        } else {
+            ++i;
+        }
+    }
+    return true;
+}
+
+std::string writableText(std::string_view text)
+{
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    std::string out;
+    out.reserve(n + 8);
+    size_t i = 0;
+    while (i < n) {
+        size_t len;
+        if (nextChar(s + i, n - i, len))
+            out.append(text.data() + i, len);
+        else
+            out.append("\xEF\xBF\xBD");
+        i += len;
+    }
+    return out;
+}
+
+std::optional<double> plainInteger(std::string_view text)
+{
+    size_t i = 0;
+    if (!text.empty() && text[0] == '-')
+        i = 1;
+    const size_t digits = text.size() - i;
+    if (digits == 0 || digits > 15)
+        return std::nullopt;
+    if (text[i] == '0' && (digits > 1 || i == 1))
+        return std::nullopt;  // "007", "-0"
+    int64_t value = 0;
+    for (size_t k = i; k < text.size(); ++k) {
+        const char c = text[k];
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return double(i == 1 ? -value : value);
+}
+
+}  // namespace vemlo::sheet

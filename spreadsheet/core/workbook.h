@@ -1,0 +1,256 @@
+// The workbook engine: an application that holds workbooks, their worksheets
+// and cells, and charts over ranges of cells. Cells keep their number format
+// and their value as text; a workbook is written to disk by saveAs.
+//
+// Numbering follows spreadsheet usage: workbooks, worksheets, rows and
+// columns count from 1. Every failing call throws SheetError.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vemlo::sheet {
+
+// A failed engine call; what() is UTF-8 text for the user.
+class SheetError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+inline constexpr int kMaxRows = 1048576;
+inline constexpr int kMaxColumns = 16384;
+
+// Chart constants, with the values spreadsheet automation gives them.
+inline constexpr int kChartPie = 5;
+inline constexpr int kPlotByRows = 1;
+inline constexpr int kPlotByColumns = 2;
+inline constexpr int kLocationAsObject = 2;
+
+// The text number format and the general one, as a Chinese desktop names it.
+inline constexpr std::string_view kTextFormat = "@";
+inline constexpr std::string_view kGeneralFormat = "G/通用格式";
+
+class Application;
+class Workbook;
+class Worksheet;
+
+// A cell of a worksheet, by position. Cheap to copy; valid while its
+// worksheet lives.
+class Cell {
+public:
+    int row() const { return row_; }
+    int column() const { return col_; }
+    Worksheet& worksheet() const { return *sheet_; }
+
+    void setNumberFormatLocal(std::string_view format);
+    // The format set on the cell; empty when none was set.
+    std::string_view numberFormatLocal() const;
+    void setValue(std::string_view text);
+    // The cell's text; empty for a cell never written.
+    std::string_view value() const;
+
+private:
+    friend class Worksheet;
+    Cell(Worksheet* sheet, int row, int col) : sheet_(sheet), row_(row), col_(col) {}
+    Worksheet* sheet_;
+    int row_;
+    int col_;
+};
+
+// A rectangle of cells of one worksheet, corners included.
+struct Range {
+    Worksheet* sheet = nullptr;
+    int top = 0;
+    int left = 0;
+    int bottom = 0;
+    int right = 0;
+    int rows() const { return bottom - top + 1; }
+    int columns() const { return right - left + 1; }
+};
+
+class Worksheet {
+public:
+    explicit Worksheet(Workbook& book, std::string name);
+    Worksheet(const Worksheet&) = delete;
+    Worksheet& operator=(const Worksheet&) = delete;
+    ~Worksheet();
+
+    const std::string& name() const { return name_; }
+    Workbook& workbook() const { return book_; }
+
+    // The cell at (row, col); throws when the position lies outside the sheet.
+    Cell cells(int row, int col);
+    // The range spanned by two cells of this worksheet, in either order.
+    Range range(const Cell& a, const Cell& b);
+
+    // Rows and columns that hold cells (0 when none).
+    int usedRows() const { return int(rows_.size()); }
+    int usedColumns() const { return maxCol_; }
+
+    // A stored cell: its column, format number (0: none) and text.
+    struct Entry {
+        const char* text;  // followed by a NUL byte
+        uint32_t length;
+        uint32_t col;
+        uint16_t format;
+    };
+    // The stored cells of a row, ordered by column.
+    const std::vector<Entry>& rowEntries(int row) const;
+
+private:
+    friend class Cell;
+    Entry* find(int row, int col);
+    const Entry* find(int row, int col) const;
+    Entry& slot(int row, int col);
+    const char* store(std::string_view text);
+
+    Workbook& book_;
+    std::string name_;
+    std::vector<std::vector<Entry>> rows_;  // row r at index r - 1
+    int maxCol_ = 0;
+    // Cell texts live in blocks that never move, so entries point into them.
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    size_t blockUsed_ = 0;
+    size_t blockSize_ = 0;
+};
+
+// The data a chart draws, read from its source range.
+struct ChartSeries {
+    std::vector<std::string> categories;
+    std::vector<double> values;
+};
+
+class Chart {
+public:
+    explicit Chart(Workbook& book) : book_(book) {}
+
+    void setChartType(int type);
+    int chartType() const { return type_; }
+
+    // Takes the chart's data from range: with kPlotByColumns the first column
+    // holds the categories and each further column is a series (rows alike
+    // with kPlotByRows). A range without any value is refused.
+    void setSourceData(const Range& range, int plotBy);
+    bool hasSource() const { return source_.sheet != nullptr; }
+    const Range& source() const { return source_; }
+    int plotBy() const { return plotBy_; }
+
+    // kLocationAsObject: the chart becomes an object in the named worksheet.
+    void location(int where, std::string_view sheetName);
+    Worksheet* placedIn() const { return placedIn_; }
+
+    void setHasTitle(bool on) { hasTitle_ = on; }
+    bool hasTitle() const { return hasTitle_; }
+    void setTitleText(std::string_view text) { title_ = text; }
+    const std::string& titleText() const { return title_; }
+
+    // The series of the source range, categories and values read from the
+    // cells now (a cell that is not a number counts 0).
+    std::vector<ChartSeries> series() const;
+
+private:
+    Workbook& book_;
+    int type_ = kChartPie;
+    Range source_;
+    int plotBy_ = kPlotByColumns;
+    Worksheet* placedIn_ = nullptr;
+    bool hasTitle_ = false;
+    std::string title_;
+};
+
+enum class SaveMode {
+    NoReplace,  // an existing file at the name makes the save fail
+    Replace,    // an existing file is replaced once the new one is complete
+};
+
+class Workbook {
+public:
+    explicit Workbook(Application& app);
+    Workbook(const Workbook&) = delete;
+    Workbook& operator=(const Workbook&) = delete;
+    ~Workbook();
+
+    int worksheetCount() const { return int(sheets_.size()); }
+    Worksheet& worksheets(int index);
+    // The worksheet with that name, or nullptr.
+    Worksheet* worksheetByName(std::string_view name);
+
+    // Adds a chart and makes it the active one.
+    Chart& addChart();
+    Chart* activeChart() const { return active_; }
+    int chartCount() const { return int(charts_.size()); }
+    Chart& chart(int index);
+
+    // Number formats by number; 0 is "none".
+    uint16_t formatNumber(std::string_view format);
+    std::string_view formatText(uint16_t number) const;
+
+    // Writes the workbook to path (an .xlsx file whatever the name), first
+    // under a temporary name in the same folder, then moved into place: a
+    // failed save leaves no partial file and the earlier file untouched.
+    void saveAs(const std::string& path, SaveMode mode = SaveMode::NoReplace);
+    // Discards the workbook; the reference is invalid afterwards.
+    void close();
+
+private:
+    Application& app_;
+    std::vector<std::unique_ptr<Worksheet>> sheets_;
+    std::vector<std::unique_ptr<Chart>> charts_;
+    Chart* active_ = nullptr;
+    std::vector<std::string> formats_{std::string()};
+};
+
+class Workbooks {
+public:
+    explicit Workbooks(Application& app) : app_(app) {}
+    // A new workbook with one worksheet "Sheet1"; it becomes the active one.
+    Workbook& add();
+    Workbook& item(int index);
+    int count() const { return int(books_.size()); }
+
+private:
+    friend class Workbook;
+    void remove(Workbook* book);
+    Application& app_;
+    std::vector<std::unique_ptr<Workbook>> books_;
+};
+
+class Application {
+public:
+    Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    void setVisible(bool on) { visible_ = on; }
+    bool visible() const { return visible_; }
+
+    Workbooks& workbooks() { return books_; }
+    // The workbook added last and not closed; throws when there is none.
+    Workbook& activeWorkbook();
+    // Adds a chart to the active workbook and makes it active.
+    Chart& addChart() { return activeWorkbook().addChart(); }
+    // The active workbook's active chart; throws when there is none.
+    Chart& activeChart();
+
+private:
+    friend class Workbooks;
+    friend class Workbook;
+    bool visible_ = false;
+    Workbooks books_;
+    Workbook* active_ = nullptr;
+};
+
+// Creating the application goes through a factory, which may fail (no
+// engine available): createApplication then returns nullptr.
+using ApplicationFactory = std::function<std::unique_ptr<Application>()>;
+std::unique_ptr<Application> createApplication();
+// Replaces the factory (an empty one restores the default) and returns the
+// one in place before.
+ApplicationFactory setApplicationFactory(ApplicationFactory factory);
+
+}  // namespace vemlo::sheet

@@ -1,0 +1,360 @@
+// The workbook engine: object model, cells, files it saves (read back by
+// openpyxl and by our own reader) and the per-format summary.
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <array>
+
+#include "spreadsheet/core/tablecommands.h"
+#include "spreadsheet/core/workbook.h"
+#include "testutil.h"
+#include "workbookread.h"
+
+using namespace vemlo::sheet;
+using vemlo::test::listNames;
+using vemlo::test::readFile;
+using vemlo::test::writeFile;
+
+namespace {
+
+struct Table : TableSource {
+    std::vector<std::array<std::string, 7>> data;
+    int rows() const override { return int(data.size()); }
+    int columns() const override { return 7; }
+    std::string_view cell(int col, int row) const override { return data[size_t(row)][size_t(col)]; }
+};
+
+// Captions plus one row per (format, size).
+Table tableOf(const std::vector<std::pair<std::string, std::string>>& rows)
+{
+    Table t;
+    t.data.push_back({"位置", "文件名", "格式", "大小/B", "修改时间", "创建时间", "属性"});
+    for (const auto& [format, size] : rows)
+        t.data.push_back({"/d/f." + format, "f." + format, format, size, "2024/01/02", "2024/01/02", "32"});
+    return t;
+}
+
+std::string tempFolder(QTemporaryDir& dir) { return dir.path().toStdString(); }
+
+// A folder this process cannot create files in (root ignores permissions,
+// so then a read-only system folder stands in).
+std::string unwritableFolder(QTemporaryDir& dir)
+{
+    const std::string folder = tempFolder(dir) + "/ro";
+    QDir().mkpath(QString::fromStdString(folder));
+    QFile::setPermissions(QString::fromStdString(folder), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    writeFile(folder + "/probe");
+    if (vemlo::test::pathExists(folder + "/probe"))
+        return "/sys";
+    return folder;
+}
+
+QString errorOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    }
+    return {};
+}
+
+}  // namespace
+
+class SheetEngineTest : public QObject {
+    Q_OBJECT
+private slots:
+    void objectModelAndItsRefusals()
+    {
+        auto app = createApplication();
+        QVERIFY(app);
+        QVERIFY(!app->visible());
+        QVERIFY_THROWS_EXCEPTION(SheetError, app->activeWorkbook());
+        Workbook& book = app->workbooks().add();
+        QCOMPARE(&app->workbooks().item(1), &book);
+        QCOMPARE(book.worksheetCount(), 1);
+        Worksheet& sheet = book.worksheets(1);
+        QCOMPARE(sheet.name(), std::string("Sheet1"));
+        QCOMPARE(book.worksheetByName("Sheet1"), &sheet);
+        QVERIFY_THROWS_EXCEPTION(SheetError, app->workbooks().item(2));
+        QVERIFY_THROWS_EXCEPTION(SheetError, book.worksheets(0));
+        QVERIFY_THROWS_EXCEPTION(SheetError, sheet.cells(0, 1));
+        QVERIFY_THROWS_EXCEPTION(SheetError, sheet.cells(1, 0));
+        QVERIFY_THROWS_EXCEPTION(SheetError, sheet.cells(kMaxRows + 1, 1));
+        QVERIFY_THROWS_EXCEPTION(SheetError, sheet.cells(1, kMaxColumns + 1));
+        sheet.cells(kMaxRows, kMaxColumns).setValue("corner");
+
+        QVERIFY_THROWS_EXCEPTION(SheetError, app->activeChart());
+        Chart& chart = app->addChart();
+        QCOMPARE(&app->activeChart(), &chart);
+        QVERIFY_THROWS_EXCEPTION(SheetError, chart.setChartType(51));
+        QVERIFY_THROWS_EXCEPTION(SheetError, chart.location(kLocationAsObject, "Sheet2"));
+        // A source without any value is refused, one with values taken.
+        const Range empty = sheet.range(sheet.cells(1, 9), sheet.cells(255, 10));
+        QVERIFY_THROWS_EXCEPTION(SheetError, chart.setSourceData(empty, kPlotByColumns));
+        QVERIFY(!chart.hasSource());
+        sheet.cells(2, 9).setValue("jpg");
+        sheet.cells(2, 10).setValue("12");
+        chart.setSourceData(sheet.range(sheet.cells(3, 10), sheet.cells(2, 9)), kPlotByColumns);
+        QCOMPARE(chart.source().top, 2);
+        QCOMPARE(chart.source().left, 9);
+        QCOMPARE(chart.series().size(), size_t(1));
+        QCOMPARE(chart.series()[0].categories, (std::vector<std::string>{"jpg", ""}));
+        QCOMPARE(chart.series()[0].values, (std::vector<double>{12, 0}));
+
+        book.close();
+        QCOMPARE(app->workbooks().count(), 0);
+        QVERIFY_THROWS_EXCEPTION(SheetError, app->activeWorkbook());
+    }
+
+    void factoryCanFail()
+    {
+        const ApplicationFactory before = setApplicationFactory([] { return nullptr; });
+        QVERIFY(!createApplication());
+        setApplicationFactory([]() -> std::unique_ptr<Application> { throw std::runtime_error("x"); });
+        QVERIFY(!createApplication());
+        setApplicationFactory(before);
+        QVERIFY(createApplication());
+    }
+
+    void cellsKeepTheirLastWriteInAnyOrder()
+    {
+        Application app;
+        Worksheet& s = app.workbooks().add().worksheets(1);
+        const std::string big(100000, 'b');  // larger than a text block
+        s.cells(3, 5).setValue("e");
+        s.cells(3, 2).setValue("b");
+        s.cells(3, 9).setValue(big);
+        s.cells(3, 2).setNumberFormatLocal("@");
+        s.cells(3, 2).setValue("b2");
+        s.cells(3, 7).setNumberFormatLocal("G/通用格式");
+        s.cells(1, 1).setValue(std::string("a\0z", 3));
+        QCOMPARE(s.cells(3, 2).value(), std::string_view("b2"));
+        QCOMPARE(s.cells(3, 2).numberFormatLocal(), std::string_view("@"));
+        QCOMPARE(s.cells(3, 5).value(), std::string_view("e"));
+        QCOMPARE(s.cells(3, 5).numberFormatLocal(), std::string_view(""));
+        QCOMPARE(s.cells(3, 7).value(), std::string_view(""));
+        QCOMPARE(s.cells(3, 9).value(), std::string_view(big));
+        QCOMPARE(s.cells(1, 1).value(), std::string_view("a\0z", 3));
+        QCOMPARE(s.cells(2, 2).value(), std::string_view(""));
+        std::vector<uint32_t> cols;
+        for (const auto& e : s.rowEntries(3))
+            cols.push_back(e.col);
+        QCOMPARE(cols, (std::vector<uint32_t>{2, 5, 7, 9}));
+        QCOMPARE(s.usedRows(), 3);
+        QCOMPARE(s.usedColumns(), 9);
+    }
+
+    void savedCells_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("format");
+        QTest::addColumn<QString>("readText");
+        QTest::addColumn<bool>("number");
+        QTest::addColumn<QString>("readFormat");
+        const QByteArray general = "G/通用格式";
+        QTest::newRow("integer, general") << QByteArray("150") << general << "150" << true << "G/通用格式";
+        QTest::newRow("integer, text format") << QByteArray("150") << QByteArray("@") << "150" << false << "@";
+        QTest::newRow("integer, no format") << QByteArray("7") << QByteArray() << "7" << true << "General";
+        QTest::newRow("negative") << QByteArray("-42") << general << "-42" << true << "G/通用格式";
+        QTest::newRow("15 digits") << QByteArray("123456789012345") << general << "123456789012345" << true << "G/通用格式";
+        QTest::newRow("16 digits stay text") << QByteArray("1234567890123456") << general << "1234567890123456" << false << "G/通用格式";
+        QTest::newRow("leading zero stays text") << QByteArray("007") << general << "007" << false << "G/通用格式";
+        QTest::newRow("minus zero") << QByteArray("-0") << general << "-0" << false << "G/通用格式";
+        QTest::newRow("plus sign") << QByteArray("+5") << general << "+5" << false << "G/通用格式";
+        QTest::newRow("space") << QByteArray(" 5") << general << " 5" << false << "G/通用格式";
+        QTest::newRow("decimal") << QByteArray("1.5") << general << "1.5" << false << "G/通用格式";
+        QTest::newRow("exponent") << QByteArray("1e3") << general << "1e3" << false << "G/通用格式";
+        QTest::newRow("empty, text format") << QByteArray("") << QByteArray("@") << "" << false << "@";
+        QTest::newRow("chinese") << QByteArray("报告 2024.txt") << QByteArray("@") << "报告 2024.txt" << false << "@";
+        QTest::newRow("invalid bytes") << QByteArray("a\xff\xfe" "b") << QByteArray("@") << "a\uFFFD\uFFFDb" << false << "@";
+        QTest::newRow("cut sequence") << QByteArray("x\xe4\xb8") << QByteArray("@") << "x\uFFFD" << false << "@";
+        QTest::newRow("overlong") << QByteArray("\xc0\xaf") << QByteArray("@") << "\uFFFD\uFFFD" << false << "@";
+        QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80") << QByteArray("@") << "\uFFFD\uFFFD\uFFFD" << false << "@";
+        QTest::newRow("noncharacter") << QByteArray("\xef\xbf\xbf" "z") << QByteArray("@") << "\uFFFDz" << false << "@";
+        QTest::newRow("nul") << QByteArray("a\0b", 3) << QByteArray("@") << "a\uFFFDb" << false << "@";
+        QTest::newRow("newline and tab") << QByteArray("a\nb\tc") << QByteArray("@") << "a\nb\tc" << false << "@";
+    }
+
+    void savedCells()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, format);
+        QFETCH(QString, readText);
+        QFETCH(bool, number);
+        QFETCH(QString, readFormat);
+        QTemporaryDir dir;
+        const std::string file = tempFolder(dir) + "/cells.xls";
+        Application app;
+        Workbook& book = app.workbooks().add();
+        Cell cell = book.worksheets(1).cells(2, 3);
+        cell.setNumberFormatLocal(format.toStdString());
+        cell.setValue(std::string_view(text.constData(), size_t(text.size())));
+        book.worksheets(1).cells(1, 1).setValue("first");
+        book.saveAs(file);
+        const vemlo::test::ReadBook read = vemlo::test::readWorkbook(file);
+        QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
+        QCOMPARE(read.sheetNames, QStringList{"Sheet1"});
+        QCOMPARE(read.text(1, 1), QStringLiteral("first"));
+        QVERIFY(read.at(2, 3));
+        QCOMPARE(read.text(2, 3), readText);
+        QCOMPARE(read.at(2, 3)->number, number);
+        QCOMPARE(read.format(2, 3), readFormat);
+    }
+
+    void saveReplacesOnlyWhenAsked()
+    {
+        QTemporaryDir dir;
+        const std::string folder = tempFolder(dir);
+        const std::string file = folder + "/导出列表.xls";
+        writeFile(file, "earlier");
+        Application app;
+        Workbook& book = app.workbooks().add();
+        book.worksheets(1).cells(1, 1).setValue("new");
+        QCOMPARE(errorOf([&] { book.saveAs(file, SaveMode::NoReplace); }),
+                 QString::fromStdString("无法保存“" + file + "”：目标已存在"));
+        QCOMPARE(readFile(file), std::string("earlier"));
+        QCOMPARE(listNames(folder), std::vector<std::string>{"导出列表.xls"});
+
+        book.saveAs(file, SaveMode::Replace);
+        QCOMPARE(listNames(folder), std::vector<std::string>{"导出列表.xls"});
+        QCOMPARE(vemlo::test::readWithOwnCode(file).text(1, 1), QStringLiteral("new"));
+
+        // A folder of that name is never replaced.
+        const std::string sub = folder + "/sub.xls";
+        QDir().mkdir(QString::fromStdString(sub));
+        writeFile(sub + "/inside");
+        QVERIFY(!errorOf([&] { book.saveAs(sub, SaveMode::Replace); }).isEmpty());
+        QCOMPARE(listNames(sub), std::vector<std::string>{"inside"});
+        QCOMPARE(listNames(folder), (std::vector<std::string>{"sub.xls", "导出列表.xls"}));
+    }
+
+    void failedSaveLeavesNothing_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing folder") << "missing" << "文件不存在";
+        QTest::newRow("unwritable folder") << "unwritable" << "权限不足";
+        QTest::newRow("file in place of folder") << "file" << "不是文件夹";
+        QTest::newRow("cell too long, earlier file kept") << "long cell" << "单元格 (5000, 3) 的文字超过 32767 个字符";
+    }
+
+    void failedSaveLeavesNothing()
+    {
+        QFETCH(QString, where);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        std::string folder = tempFolder(dir);
+        Application app;
+        Workbook& book = app.workbooks().add();
+        book.worksheets(1).cells(1, 1).setValue("x");
+        if (where == "missing")
+            folder += "/no/such";
+        else if (where == "unwritable")
+            folder = unwritableFolder(dir);
+        else if (where == "file")
+            writeFile(folder += "/plain");
+        else
+            book.worksheets(1).cells(5000, 3).setValue(std::string(40000, 'x'));
+        const std::string file = folder + "/导出列表.xls";
+        if (where == "long cell")
+            writeFile(file, "earlier");
+        const QString error = errorOf([&] { book.saveAs(file, SaveMode::Replace); });
+        QVERIFY2(error.contains(reason), qPrintable(error));
+        if (where == "long cell") {
+            QCOMPARE(readFile(file), std::string("earlier"));
+            QCOMPARE(listNames(folder), std::vector<std::string>{"导出列表.xls"});
+        } else {
+            QVERIFY(!vemlo::test::pathExists(file));
+        }
+        QVERIFY(error.startsWith(QString::fromStdString("无法保存“" + file + "”：")));
+    }
+
+    void formatSummary_data()
+    {
+        using Rows = std::vector<std::pair<std::string, std::string>>;
+        using Totals = std::vector<std::pair<std::string, qint64>>;
+        QTest::addColumn<Rows>("rows");
+        QTest::addColumn<Totals>("totals");
+        QTest::newRow("sums per format") << Rows{{"jpg", "100"}, {"jpg", "50"}, {"txt", "7"}}
+                                         << Totals{{"jpg", 150}, {"txt", 7}};
+        QTest::newRow("letter case apart") << Rows{{"JPG", "1"}, {"jpg", "2"}, {"JPG", "4"}}
+                                           << Totals{{"JPG", 5}, {"jpg", 2}};
+        QTest::newRow("folders add an entry with 0") << Rows{{"txt", "5"}, {"d", "0"}, {"txt", "0"}}
+                                                     << Totals{{"txt", 5}, {"d", 0}};
+        QTest::newRow("empty format counted apart") << Rows{{"", "10"}, {"txt", "1"}, {"", "5"}}
+                                                    << Totals{{"(无扩展名)", 15}, {"txt", 1}};
+        QTest::newRow("totals beyond 32 bits") << Rows{{"iso", "3000000000"}, {"iso", "3000000000"}}
+                                               << Totals{{"iso", 6000000000}};
+        QTest::newRow("negative sizes lower the total") << Rows{{"a", "10"}, {"a", "-4"}}
+                                                        << Totals{{"a", 6}};
+        QTest::newRow("caption row alone") << Rows{} << Totals{};
+        Rows many;
+        Totals manyTotals;
+        for (int i = 0; i < 300; ++i) {
+            many.push_back({"e" + std::to_string(i), std::to_string(i)});
+            manyTotals.push_back({"e" + std::to_string(i), i});
+        }
+        QTest::newRow("300 formats") << many << manyTotals;
+    }
+
+    void formatSummary()
+    {
+        using Rows = std::vector<std::pair<std::string, std::string>>;
+        using Totals = std::vector<std::pair<std::string, qint64>>;
+        QFETCH(Rows, rows);
+        QFETCH(Totals, totals);
+        Totals got;
+        for (const FormatTotal& t : sumByFormat(tableOf(rows)))
+            got.push_back({t.name, t.total});
+        QCOMPARE(got, totals);
+    }
+
+    void summaryRefusesWhatItCannotAdd_data()
+    {
+        QTest::addColumn<QByteArray>("size");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("empty") << QByteArray("") << "'' is not a valid integer value";
+        QTest::newRow("word") << QByteArray("12kB") << "'12kB' is not a valid integer value";
+        QTest::newRow("beyond 64 bits") << QByteArray("99999999999999999999")
+                                        << "'99999999999999999999' is not a valid integer value";
+        QTest::newRow("total beyond 64 bits") << QByteArray("9223372036854775807")
+                                              << "格式“a”的大小合计超出范围";
+    }
+
+    void summaryRefusesWhatItCannotAdd()
+    {
+        QFETCH(QByteArray, size);
+        QFETCH(QString, error);
+        const Table t = tableOf({{"a", "1"}, {"a", size.toStdString()}});
+        QCOMPARE(errorOf([&] { sumByFormat(t); }), error);
+    }
+
+    void chartSavedAsNativePie()
+    {
+        QTemporaryDir dir;
+        const std::string file = tempFolder(dir) + "/chart.xlsx";
+        Application app;
+        QVERIFY(buildSpaceChart(app, tableOf({{"jpg", "100"}, {"jpg", "50"}, {"txt", "7"}, {"", "3"}})));
+        Chart& chart = app.activeChart();
+        QCOMPARE(chart.titleText(), std::string(kChartTitle));
+        QCOMPARE(chart.placedIn(), &app.workbooks().item(1).worksheets(1));
+        app.workbooks().item(1).saveAs(file);
+        const vemlo::test::ReadBook read = vemlo::test::readWorkbook(file);
+        QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
+        QCOMPARE(read.charts.size(), size_t(1));
+        const vemlo::test::ReadChart& c = read.charts[0];
+        QCOMPARE(c.type, QStringLiteral("PieChart"));
+        QCOMPARE(c.title, QStringLiteral("各种格式文件所占用空间比例"));
+        QCOMPARE(c.categories, QStringList{"Sheet1!$I$1:$I$3"});
+        QCOMPARE(c.values, QStringList{"Sheet1!$J$1:$J$3"});
+        QCOMPARE(read.categoryCache, (QStringList{"jpg", "txt", "(无扩展名)"}));
+        QCOMPARE(read.text(1, 9), QStringLiteral("jpg"));
+        QCOMPARE(read.text(1, 10), QStringLiteral("150"));
+        QVERIFY(read.at(1, 10)->number);
+        QCOMPARE(read.text(3, 10), QStringLiteral("3"));
+    }
+};
+
+QTEST_GUILESS_MAIN(SheetEngineTest)
+#include "test_sheet_engine.moc"
