@@ -24,14 +24,21 @@ using Names = std::vector<std::string>;
 
 namespace {
 
+// A name without the trailing "/" that marks a folder.
+std::string plainName(std::string name)
+{
+    if (!name.empty() && name.back() == '/')
+        name.pop_back();
+    return name;
+}
+
 // Entries named in names, in that order; a trailing "/" makes a folder. Every
 // file holds its own name, every folder a file "inner" holding the folder's
 // name, so that contents can be followed through renames.
 void makeEntries(const std::string& dir, const Names& names)
 {
     for (const auto& n : names) {
-        if (!n.empty() && n.back() == '/') {
-            const std::string folder = n.substr(0, n.size() - 1);
+        if (const std::string folder = plainName(n); folder != n) {
             QCOMPARE(::mkdir((dir + "/" + folder).c_str(), 0755), 0);
             writeFile(dir + "/" + folder + "/inner", folder);
         } else {
@@ -55,11 +62,9 @@ void importInOrder(const std::string& dir, const Names& names)
 {
     importFolder(dir);
     std::vector<Row> rows(1);
-    for (std::string n : names) {
-        if (!n.empty() && n.back() == '/')
-            n.pop_back();
+    for (const auto& n : names) {
         for (int r = 1; r < tableRows(); ++r) {
-            if (cell(1, r) == n) {
+            if (cell(1, r) == plainName(n)) {
                 std::array<std::string, 7> c;
                 for (int k = 0; k < 7; ++k)
                     c[size_t(k)] = cell(k, r);
@@ -86,6 +91,16 @@ Names sorted(Names v)
 {
     std::sort(v.begin(), v.end());
     return v;
+}
+
+// Entry i of entries is now called after[i] and keeps its content; nothing
+// else is in dir, and the table lists dir again.
+void verifyRenamed(const std::string& dir, const Names& entries, const Names& after)
+{
+    QCOMPARE(listNames(dir), sorted(after));
+    for (size_t i = 0; i < entries.size(); ++i)
+        QCOMPARE(contentOf(dir + "/" + after[i]), plainName(entries[i]));
+    QCOMPARE(sorted(column(1)), sorted(after));
 }
 
 // The attribute number the table shows for name, or -1.
@@ -184,15 +199,7 @@ private slots:
 
         const auto boxes = renameWith(base);
         QVERIFY2(boxes.empty(), qPrintable(boxes.empty() ? QString() : boxes[0].text));
-        QCOMPARE(listNames(dir.path()), sorted(renamed));
-        for (size_t i = 0; i < entries.size(); ++i) {
-            std::string old = entries[i];
-            if (old.back() == '/')
-                old.pop_back();
-            QCOMPARE(contentOf(dir.path() + "/" + renamed[i]), old);
-        }
-        // The table shows the folder again.
-        QCOMPARE(sorted(column(1)), sorted(renamed));
+        verifyRenamed(dir.path(), entries, renamed);
         for (const auto& path : column(0))
             QVERIFY(path.rfind(dir.path() + "/", 0) == 0);
     }
@@ -225,19 +232,11 @@ private slots:
         importInOrder(dir.path(), entries);
 
         const auto boxes = renameWith("x");
-        QCOMPARE(listNames(dir.path()), sorted(after));
-        for (size_t i = 0; i < entries.size(); ++i) {
-            std::string old = entries[i];
-            if (old.back() == '/')
-                old.pop_back();
-            QCOMPARE(contentOf(dir.path() + "/" + after[i]), old);
-        }
+        verifyRenamed(dir.path(), entries, after);
         QCOMPARE(int(boxes.size()), 1);
         QCOMPARE(boxes[0].icon, QMessageBox::Warning);
         for (const auto& part : reported)
             QVERIFY2(boxes[0].text.contains(part), qPrintable(boxes[0].text));
-        // The box comes after the new listing.
-        QCOMPARE(sorted(column(1)), sorted(after));
     }
 
     // Refused before anything is renamed: an error box, files and table as
