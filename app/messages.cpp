@@ -57,6 +57,24 @@ void showErrorBox(const QString& text) { showBox(QMessageBox::Critical, errorDis
 
 void showWarningBox(const QString& text) { showBox(QMessageBox::Warning, text); }
 
+bool askYesNo(const QString& text)
+{
+    QMessageBox box(QMessageBox::Question, appTitle(), text, QMessageBox::NoButton,
+                    QApplication::activeWindow());
+    QPushButton* yes = box.addButton(QStringLiteral("是"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("否"), QMessageBox::NoRole);
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    box.setWindowModality(Qt::ApplicationModal);
+    const bool busy = QApplication::overrideCursor() != nullptr;
+    if (busy)
+        QApplication::setOverrideCursor(Qt::ArrowCursor);
+    box.exec();
+    if (busy)
+        QApplication::restoreOverrideCursor();
+    return box.clickedButton() == yes;
+}
+
 BusyCursor::BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
 BusyCursor::~BusyCursor() { QApplication::restoreOverrideCursor(); }
 

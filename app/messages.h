@@ -33,6 +33,10 @@ void showErrorBox(const QString& text);
 // A modal box with a warning icon, for failures a command reports itself.
 void showWarningBox(const QString& text);
 
+// A modal question with the buttons "是" and "否" ("否" is the default and
+// the answer of Esc); true when the user chose "是".
+bool askYesNo(const QString& text);
+
 // Runs a handler; an error escaping it is shown by the error display.
 template <class F>
 void guarded(F&& handler)

@@ -1,5 +1,76 @@
 // Table export and space-by-format chart.
-#include "app/Unit1.h"
+#include <QRadioButton>
 
-void TForm1::btnanagridClick(QObject*) {}
-void TForm1::btnanagraphClick(QObject*) {}
+#include "app/Unit1.h"
+#include "app/messages.h"
+#include "platform/fileops.h"
+#include "spreadsheet/chartwindow.h"
+#include "spreadsheet/core/tablecommands.h"
+
+namespace {
+
+// The file table as the workbook commands read it.
+class FileTableSource : public vemlo::sheet::TableSource {
+public:
+    explicit FileTableSource(const vemlo::FileTable& t) : t_(t) {}
+    int rows() const override { return t_.tableRows(); }
+    int columns() const override { return vemlo::FileTable::kColumns; }
+    std::string_view cell(int col, int row) const override { return t_.cell(col, row); }
+
+private:
+    const vemlo::FileTable& t_;
+};
+
+const QString kNoSpreadsheet = QStringLiteral("Excel调用出错！");
+
+}  // namespace
+
+void TForm1::btnanagridClick(QObject*)
+{
+    using namespace vemlo::sheet;
+    std::unique_ptr<Application> app = createApplication();
+    if (!app) {
+        vemlo::ShowMessage(kNoSpreadsheet);
+        return;
+    }
+    const Orientation orientation = rbh->isChecked()   ? Orientation::Rows
+                                    : rbv->isChecked() ? Orientation::Columns
+                                                       : Orientation::None;
+    const std::string file = workingFolder() + "/导出列表.xls";
+    SaveMode mode = SaveMode::NoReplace;
+    // A folder of that name is never offered for replacing: the save refuses it.
+    if (vemlo::fs::exists(file) && !vemlo::fs::isDirectory(file)) {
+        if (!vemlo::askYesNo(QStringLiteral("导出列表.xls 已存在，是否替换？")))
+            return;
+        mode = SaveMode::Replace;
+    }
+    {
+        vemlo::BusyCursor busy;
+        exportTable(*app, FileTableSource(*table_), orientation, file, mode);
+    }
+    vemlo::ShowMessage(QStringLiteral("导出Excel表格完毕\r\n导出地址：") + vemlo::displayText(file));
+}
+
+void TForm1::btnanagraphClick(QObject*)
+{
+    using namespace vemlo::sheet;
+    std::unique_ptr<Application> app = createApplication();
+    if (!app) {
+        vemlo::ShowMessage(kNoSpreadsheet);
+        return;
+    }
+    bool placed;
+    {
+        vemlo::BusyCursor busy;
+        try {
+            placed = buildSpaceChart(*app, FileTableSource(*table_));
+        } catch (const NotAnInteger& e) {
+            throw vemlo::VemloError(
+                QStringLiteral("'%1' is not a valid integer value").arg(vemlo::displayText(e.text())));
+        }
+    }
+    if (!placed)
+        vemlo::ShowMessage(QStringLiteral("对象引用失败"));
+    auto* window = new vemlo::ChartWindow(std::move(app), workingFolder(), this);
+    window->show();
+}

@@ -1,0 +1,389 @@
+// "生成表格" and "生成图像" on the real main window: the saved export read back
+// by openpyxl and by our own reader, the boxes they show, and the chart window.
+#include <QFileDialog>
+#include <QPieSeries>
+#include <QPieSlice>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <array>
+#include <unistd.h>
+
+#include "app/messages.h"
+#include "spreadsheet/chartwindow.h"
+#include "spreadsheet/core/workbook.h"
+#include "testutil.h"
+#include "workbookread.h"
+
+using namespace vemlo::test;
+using Rows = std::vector<std::array<std::string, 7>>;
+
+namespace {
+
+const QString kDone = QStringLiteral("导出Excel表格完毕\r\n导出地址：");
+
+void setTable(const Rows& rows)
+{
+    std::vector<vemlo::Row> packed(1);
+    for (const auto& r : rows)
+        packed.emplace_back(std::array<std::string_view, 7>{r[0], r[1], r[2], r[3], r[4], r[5], r[6]});
+    Form1->table()->replaceDataRows(std::move(packed));
+}
+
+// Captions and one empty data row, as at start-up.
+void setStartupTable()
+{
+    Form1->table()->setTableRows(1);
+    Form1->table()->setTableRows(2);
+}
+
+std::array<std::string, 7> row(const std::string& format, const std::string& size, const std::string& name = "f")
+{
+    return {"/w/" + name + "." + format, name + "." + format, format, size, "2024/05/06", "2024/01/02", "32"};
+}
+
+QString shown(const std::string& bytes) { return vemlo::displayText(bytes); }
+
+QList<vemlo::ChartWindow*> chartWindows() { return Form1->findChildren<vemlo::ChartWindow*>(); }
+
+void closeChartWindows()
+{
+    for (vemlo::ChartWindow* w : chartWindows())
+        delete w;
+}
+
+// A folder this process cannot create files in (root ignores permissions,
+// so then a read-only system folder stands in).
+std::string unwritableFolder(const QTemporaryDir& dir)
+{
+    const std::string folder = dir.path().toStdString() + "/ro";
+    QDir().mkpath(QString::fromStdString(folder));
+    QFile::setPermissions(QString::fromStdString(folder), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    writeFile(folder + "/probe");
+    return pathExists(folder + "/probe") ? "/sys" : folder;
+}
+
+// Answers the next file dialog with path.
+void answerFileDialog(const QString& path)
+{
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, path] {
+        if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            timer->deleteLater();
+            timer->stop();
+            d->selectFile(path);
+            QMetaObject::invokeMethod(d, "accept");
+        }
+    });
+    timer->start();
+}
+
+}  // namespace
+
+class GuiSheetTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { createFormsOnce(); }
+    void cleanup()
+    {
+        vemlo::sheet::setApplicationFactory({});
+        closeChartWindows();
+        Form1->rbh->setChecked(true);
+    }
+
+    void exportRowByRow_data()
+    {
+        QTest::addColumn<Rows>("rows");
+        QTest::newRow("start-up table") << Rows{{"", "", "", "", "", "", ""}};
+        QTest::newRow("caption row alone") << Rows{};
+        QTest::newRow("listed entries") << Rows{row("txt", "5"), row("", "0", "sub"), row("jpg", "12345678901")};
+        QTest::newRow("chinese and broken names")
+            << Rows{{"/w/报告.doc", "报告.doc", "doc", "9", "2024/05/06", "2024/01/02", "32"},
+                    {"/w/\xff\xfe名", "\xff\xfe名", "", "1", "2024/05/06", "2024/01/02", "33"}};
+    }
+
+    void exportRowByRow()
+    {
+        QFETCH(Rows, rows);
+        QTemporaryDir dir;
+        const std::string folder = dir.path().toStdString();
+        Form2->setWorkingFolder(folder);
+        if (rows.size() == 1 && rows[0][0].empty())
+            setStartupTable();
+        else
+            setTable(rows);
+        QTest::mouseClick(Form1->rbh, Qt::LeftButton);
+        const auto boxes = clickAndCatch(Form1->btnanagrid);
+        const std::string file = folder + "/导出列表.xls";
+        QCOMPARE(boxes.size(), size_t(1));
+        QCOMPARE(boxes[0].text, kDone + shown(file));
+        QCOMPARE(boxes[0].icon, QMessageBox::NoIcon);
+        QCOMPARE(listNames(folder), std::vector<std::string>{"导出列表.xls"});
+
+        const ReadBook book = readWorkbook(file);
+        QVERIFY2(book.error.isEmpty(), qPrintable(book.error));
+        QCOMPARE(int(book.cells.size()), tableRows() * 7);
+        for (int r = 0; r < tableRows(); ++r) {
+            for (int c = 0; c < 7; ++c) {
+                const ReadCell* got = book.at(r + 1, c + 1);
+                QVERIFY(got);
+                QCOMPARE(got->text, shown(cell(c, r)));
+                const bool sizeColumn = c == 3;
+                QCOMPARE(got->format, sizeColumn ? QStringLiteral("G/通用格式") : QStringLiteral("@"));
+                QCOMPARE(got->number, sizeColumn && r > 0 && !cell(c, r).empty());
+            }
+        }
+    }
+
+    void exportColumnByColumn_data()
+    {
+        QTest::addColumn<int>("dataRows");
+        QTest::newRow("two data rows") << 2;
+        QTest::newRow("three data rows") << 3;
+        QTest::newRow("five data rows") << 5;
+    }
+
+    void exportColumnByColumn()
+    {
+        QFETCH(int, dataRows);
+        QTemporaryDir dir;
+        const std::string folder = dir.path().toStdString();
+        Form2->setWorkingFolder(folder);
+        Rows rows;
+        for (int i = 0; i < dataRows; ++i)
+            rows.push_back(row("e" + std::to_string(i), std::to_string(100 + i), "n" + std::to_string(i)));
+        rows[0][1] = "42";  // a name that looks like a number
+        setTable(rows);
+        QTest::mouseClick(Form1->rbv, Qt::LeftButton);
+        const auto boxes = clickAndCatch(Form1->btnanagrid);
+        QCOMPARE(boxes.size(), size_t(1));
+        const ReadBook book = readWorkbook(folder + "/导出列表.xls");
+        QVERIFY2(book.error.isEmpty(), qPrintable(book.error));
+        QCOMPARE(int(book.cells.size()), 7 * (dataRows + 1));
+        for (int r = 0; r <= dataRows; ++r) {
+            for (int c = 0; c < 7; ++c) {
+                // Worksheet column 4 is the third data row: all its fields general.
+                const bool general = r == 3;
+                QCOMPARE(book.text(c + 1, r + 1), shown(cell(c, r)));
+                QCOMPARE(book.format(c + 1, r + 1), general ? QStringLiteral("G/通用格式") : QStringLiteral("@"));
+            }
+        }
+        QVERIFY(!book.at(4, 2)->number);  // sizes of the other rows stay texts
+        QVERIFY(!book.at(2, 2)->number);  // "42" under "@"
+        if (dataRows >= 3)
+            QVERIFY(book.at(4, 4)->number);
+    }
+
+    void exportWithoutOrientation()
+    {
+        QTemporaryDir dir;
+        const std::string folder = dir.path().toStdString();
+        Form2->setWorkingFolder(folder);
+        setTable({row("txt", "5")});
+        QTest::mouseClick(Form1->rbcircle, Qt::LeftButton);
+        QVERIFY(!Form1->rbh->isChecked() && !Form1->rbv->isChecked());
+        const auto boxes = clickAndCatch(Form1->btnanagrid);
+        QCOMPARE(boxes.size(), size_t(1));
+        QCOMPARE(boxes[0].text, kDone + shown(folder + "/导出列表.xls"));
+        const ReadBook book = readWorkbook(folder + "/导出列表.xls");
+        QVERIFY2(book.error.isEmpty(), qPrintable(book.error));
+        QCOMPARE(book.sheetNames, QStringList{"Sheet1"});
+        QVERIFY(book.cells.empty());
+    }
+
+    void exportIntoRootFolder()
+    {
+        const std::string file = "//导出列表.xls";
+        if (pathExists(file))
+            QSKIP("/导出列表.xls exists already");
+        Form2->setWorkingFolder("/");
+        setTable({row("txt", "5")});
+        const auto boxes = clickAndCatch(Form1->btnanagrid);
+        QCOMPARE(boxes.size(), size_t(1));
+        if (::access("/", W_OK) == 0) {
+            QCOMPARE(boxes[0].text, kDone + QStringLiteral("//导出列表.xls"));
+            const ReadBook book = readWorkbook(file);
+            ::unlink(file.c_str());
+            QVERIFY2(book.error.isEmpty(), qPrintable(book.error));
+        } else {
+            QCOMPARE(boxes[0].text, QStringLiteral("无法保存“//导出列表.xls”：权限不足."));
+        }
+    }
+
+    void exportThatCannotSave_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("unwritable folder") << "unwritable" << "权限不足";
+        QTest::newRow("missing folder") << "missing" << "文件不存在";
+    }
+
+    void exportThatCannotSave()
+    {
+        QFETCH(QString, where);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        const std::string folder =
+            where == "unwritable" ? unwritableFolder(dir) : dir.path().toStdString() + "/gone";
+        Form2->setWorkingFolder(folder);
+        setTable({row("txt", "5")});
+        const auto boxes = clickAndCatch(Form1->btnanagrid);
+        const std::string file = folder + "/导出列表.xls";
+        QCOMPARE(boxes.size(), size_t(1));
+        QCOMPARE(boxes[0].icon, QMessageBox::Critical);
+        QVERIFY2(boxes[0].text.startsWith(QStringLiteral("无法保存“") + shown(file) + QStringLiteral("”：") + reason),
+                 qPrintable(boxes[0].text));
+        QVERIFY(!pathExists(file));
+    }
+
+    void exportOverExistingFile_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("keep it") << "否";
+        QTest::newRow("replace it") << "是";
+    }
+
+    void exportOverExistingFile()
+    {
+        QFETCH(QString, answer);
+        QTemporaryDir dir;
+        const std::string folder = dir.path().toStdString();
+        writeFile(folder + "/a.txt", "hello");
+        writeFile(folder + "/导出列表.xls", "earlier");
+        importFolder(folder);
+        QCOMPARE(tableRows(), 3);
+        const auto boxes = clickAndCatch(Form1->btnanagrid, {answer});
+        QVERIFY(!boxes.empty());
+        QCOMPARE(boxes[0].text, QStringLiteral("导出列表.xls 已存在，是否替换？"));
+        QCOMPARE(boxes[0].buttons, (QStringList{"是", "否"}));
+        QCOMPARE(listNames(folder), (std::vector<std::string>{"a.txt", "导出列表.xls"}));
+        if (answer == "否") {
+            QCOMPARE(boxes.size(), size_t(1));
+            QCOMPARE(readFile(folder + "/导出列表.xls"), std::string("earlier"));
+            return;
+        }
+        QCOMPARE(boxes.size(), size_t(2));
+        QCOMPARE(boxes[1].text, kDone + shown(folder + "/导出列表.xls"));
+        const ReadBook book = readWorkbook(folder + "/导出列表.xls");
+        QVERIFY2(book.error.isEmpty(), qPrintable(book.error));
+        for (int r = 1; r < tableRows(); ++r) {
+            QCOMPARE(book.text(r + 1, 2), shown(cell(1, r)));
+            QCOMPARE(book.text(r + 1, 4), shown(cell(3, r)));
+        }
+    }
+
+    void noSpreadsheetEngine_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::newRow("生成表格") << "btnanagrid";
+        QTest::newRow("生成图像") << "btnanagraph";
+    }
+
+    void noSpreadsheetEngine()
+    {
+        QFETCH(QString, button);
+        QTemporaryDir dir;
+        Form2->setWorkingFolder(dir.path().toStdString());
+        setTable({row("txt", "5")});
+        vemlo::sheet::setApplicationFactory([] { return nullptr; });
+        const auto boxes = clickAndCatch(Form1->findChild<QPushButton*>(button));
+        QCOMPARE(boxes.size(), size_t(1));
+        QCOMPARE(boxes[0].text, QStringLiteral("Excel调用出错！"));
+        QCOMPARE(boxes[0].icon, QMessageBox::NoIcon);
+        QVERIFY(listNames(dir.path().toStdString()).empty());
+        QVERIFY(chartWindows().empty());
+    }
+
+    void chartWindowShowsTheSummary()
+    {
+        QTemporaryDir dir;
+        const std::string folder = dir.path().toStdString();
+        Form2->setWorkingFolder(folder);
+        setTable({row("jpg", "100"), row("jpg", "50"), row("txt", "7"), row("", "3"), row("d", "0", "sub")});
+        // No radio button changes the chart.
+        QTest::mouseClick(Form1->rbv, Qt::LeftButton);
+        const auto boxes = clickAndCatch(Form1->btnanagraph);
+        QCOMPARE(boxes.size(), size_t(0));
+        QVERIFY(listNames(folder).empty());  // the command itself writes no file
+        QCOMPARE(chartWindows().size(), 1);
+        vemlo::ChartWindow* w = chartWindows()[0];
+        QVERIFY(w->isVisible());
+        QVERIFY(!w->isModal());
+        QCOMPARE(w->windowTitle(), QStringLiteral("各种格式文件所占用空间比例"));
+        QStringList labels;
+        for (QPieSlice* s : w->pie->slices())
+            labels << s->label();
+        QCOMPARE(labels, (QStringList{"jpg 93.8%", "txt 4.4%", "(无扩展名) 1.9%", "d 0.0%"}));
+        QCOMPARE(w->summary->rowCount(), 4);
+        QCOMPARE(w->summary->item(0, 0)->text(), QStringLiteral("jpg"));
+        QCOMPARE(w->summary->item(0, 1)->text(), QStringLiteral("150"));
+
+        vemlo::sheet::Worksheet& sheet = w->workbook().worksheets(1);
+        QCOMPARE(sheet.cells(1, 9).value(), std::string_view("jpg"));
+        QCOMPARE(sheet.cells(1, 10).value(), std::string_view("150"));
+        QCOMPARE(sheet.cells(2, 9).value(), std::string_view("txt"));
+        QCOMPARE(sheet.cells(2, 10).value(), std::string_view("7"));
+        QCOMPARE(sheet.cells(3, 1).value(), std::string_view("/w/f.jpg"));  // the copy, row for row
+        QCOMPARE(sheet.cells(3, 4).numberFormatLocal(), std::string_view("G/通用格式"));
+        QCOMPARE(sheet.cells(3, 5).numberFormatLocal(), std::string_view("@"));
+
+        const std::string saved = folder + "/chart.xlsx";
+        answerFileDialog(QString::fromStdString(saved));
+        const auto saveBoxes = clickAndCatch(w->btnSaveAs);
+        QCOMPARE(saveBoxes.size(), size_t(0));
+        const ReadBook book = readWorkbook(saved);
+        QVERIFY2(book.error.isEmpty(), qPrintable(book.error));
+        QCOMPARE(book.charts.size(), size_t(1));
+        QCOMPARE(book.charts[0].type, QStringLiteral("PieChart"));
+        QCOMPARE(book.charts[0].title, QStringLiteral("各种格式文件所占用空间比例"));
+        QCOMPARE(book.charts[0].categories, QStringList{"Sheet1!$I$1:$I$4"});
+        QCOMPARE(book.charts[0].values, QStringList{"Sheet1!$J$1:$J$4"});
+        QCOMPARE(book.text(6, 1), QStringLiteral("/w/sub.d"));
+        QCOMPARE(book.text(4, 10), QStringLiteral("0"));
+    }
+
+    void chartOfStartupTableFails()
+    {
+        setStartupTable();
+        const auto boxes = clickAndCatch(Form1->btnanagraph);
+        QCOMPARE(boxes.size(), size_t(1));
+        QCOMPARE(boxes[0].text, QStringLiteral("'' is not a valid integer value."));
+        QCOMPARE(boxes[0].icon, QMessageBox::Critical);
+        QVERIFY(chartWindows().empty());
+    }
+
+    void chartOfCaptionRowAlone()
+    {
+        Form1->table()->setTableRows(1);
+        const auto boxes = clickAndCatch(Form1->btnanagraph);
+        QCOMPARE(boxes.size(), size_t(1));
+        QCOMPARE(boxes[0].text, QStringLiteral("对象引用失败"));
+        QCOMPARE(chartWindows().size(), 1);
+        QCOMPARE(chartWindows()[0]->windowTitle(), QStringLiteral("各种格式文件所占用空间比例"));
+        QCOMPARE(chartWindows()[0]->pie->count(), 0);
+    }
+
+    void eachPressOpensItsOwnWindow()
+    {
+        setTable({row("txt", "5")});
+        QVERIFY(clickAndCatch(Form1->btnanagraph).empty());
+        setTable({row("jpg", "5"), row("png", "5")});
+        QVERIFY(clickAndCatch(Form1->btnanagraph).empty());
+        auto windows = chartWindows();
+        QCOMPARE(windows.size(), 2);
+        QPointer<vemlo::ChartWindow> first = windows[0];
+        QCOMPARE(windows[1]->pie->count(), 2);
+        first->close();
+        QTRY_VERIFY(first.isNull());  // closing deletes it and its workbook
+        QCOMPARE(chartWindows().size(), 1);
+        QCOMPARE(chartWindows()[0]->pie->count(), 2);
+    }
+};
+
+QTEST_MAIN(GuiSheetTest)
+#include "test_gui_sheet.moc"
