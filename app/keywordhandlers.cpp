@@ -1,11 +1,88 @@
 // Keyword lists, filter and organize.
-#include "app/Unit1.h"
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
 
-void TForm1::btnsortaddClick(QObject*) {}
-void TForm1::btnsortremoveClick(QObject*) {}
-void TForm1::btnsortclearClick(QObject*) {}
-void TForm1::btnaddfClick(QObject*) {}
-void TForm1::btnremovefClick(QObject*) {}
-void TForm1::btnclearfClick(QObject*) {}
-void TForm1::btndecClick(QObject*) {}
-void TForm1::btnsortClick(QObject*) {}
+#include "app/Unit1.h"
+#include "app/core/keywords.h"
+#include "app/messages.h"
+
+namespace {
+
+// Appends the edit box's whole text; the box keeps it.
+void addKeyword(QListWidget* list, const QLineEdit* edit) { list->addItem(edit->text()); }
+
+void removeSelectedKeywords(QListWidget* list)
+{
+    for (int i = list->count() - 1; i >= 0; --i)
+        if (list->item(i)->isSelected())
+            delete list->takeItem(i);
+}
+
+// The keywords in list order, as bytes.
+std::vector<std::string> keywordsOf(const QListWidget* list)
+{
+    std::vector<std::string> out;
+    out.reserve(size_t(list->count()));
+    for (int i = 0; i < list->count(); ++i)
+        out.push_back(list->item(i)->text().toStdString());
+    return out;
+}
+
+// The table column named by a selector's text, or -1.
+int selectedColumn(const vemlo::FileTable& table, const QComboBox* selector)
+{
+    return table.findColumn(selector->currentText().toStdString());
+}
+
+}  // namespace
+
+void TForm1::btnsortaddClick(QObject*) { addKeyword(lstsort, edtsortadd); }
+void TForm1::btnsortremoveClick(QObject*) { removeSelectedKeywords(lstsort); }
+void TForm1::btnsortclearClick(QObject*) { lstsort->clear(); }
+void TForm1::btnaddfClick(QObject*) { addKeyword(lst, edtfilterate); }
+void TForm1::btnremovefClick(QObject*) { removeSelectedKeywords(lst); }
+void TForm1::btnclearfClick(QObject*) { lst->clear(); }
+
+void TForm1::btndecClick(QObject*)
+{
+    const int col = selectedColumn(*table_, cbbfilterate);
+    if (col < 0)
+        return;
+    vemlo::BusyCursor busy;
+    vemlo::filterTable(*table_, col, keywordsOf(lst));
+}
+
+void TForm1::btnsortClick(QObject*)
+{
+    const int col = selectedColumn(*table_, cbbspara);
+    if (col < 0)
+        return;
+    const std::vector<std::string> keywords = keywordsOf(lstsort);
+    for (const std::string& k : keywords)
+        if (const char* problem = vemlo::keywordFolderProblem(k))
+            throw vemlo::VemloError(
+                QStringLiteral("整理关键字“%1”%2，不能用作工作文件夹之内的文件夹，没有移动任何文件")
+                    .arg(vemlo::displayText(k), QString::fromUtf8(problem)));
+
+    vemlo::OrganizeResult result;
+    {
+        vemlo::BusyCursor busy;
+        result = vemlo::organizeTable(*table_, col, keywords, [this] { return workingFolder(); });
+    }
+    switch (result.stop) {
+    case vemlo::OrganizeResult::Stop::NoWorkingFolder:
+        vemlo::ShowMessage(QStringLiteral("你没有选择文件夹"));
+        return;
+    case vemlo::OrganizeResult::Stop::CannotCreateFolder:
+        // The rows moved so far keep their marks; the table is not compacted.
+        throw vemlo::VemloError("Unable to create directory");
+    case vemlo::OrganizeResult::Stop::None:
+        break;
+    }
+    AdjustToTop();
+    if (result.notMovedCount == 0)
+        vemlo::ShowMessage(vemlo::organizeReport(result));
+    else
+        vemlo::showWarningBox(vemlo::organizeReport(result));
+}

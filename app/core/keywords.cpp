@@ -1,0 +1,298 @@
+#include "app/core/keywords.h"
+
+#include <algorithm>
+#include <cstring>
+#include <sys/stat.h>
+#include <unordered_set>
+
+#include "platform/fileops.h"
+
+namespace vemlo {
+
+bool keywordMatches(std::string_view cell, std::string_view keyword)
+{
+    if (keyword.empty() || keyword.size() > cell.size())
+        return false;
+    return ::memmem(cell.data(), cell.size(), keyword.data(), keyword.size()) != nullptr;
+}
+
+KeywordSet::KeywordSet(const std::vector<std::string>& keywords)
+{
+    // From the last keyword back, so that of two equal texts the later stays.
+    std::vector<Needle> distinct;
+    for (size_t i = keywords.size(); i-- > 0;) {
+        const std::string_view k = keywords[i];
+        if (k.empty() || std::any_of(distinct.begin(), distinct.end(),
+                                     [&](const Needle& d) { return d.text == k; }))
+            continue;
+        distinct.push_back({k, int(i)});
+        shortest_ = shortest_ == 0 ? k.size() : std::min(shortest_, k.size());
+        lastPosition_ = std::max(lastPosition_, int(i));
+    }
+    // Group by first byte; the order within a group stays latest first.
+    std::stable_sort(distinct.begin(), distinct.end(), [](const Needle& a, const Needle& b) {
+        return static_cast<unsigned char>(a.text[0]) < static_cast<unsigned char>(b.text[0]);
+    });
+    needles_ = std::move(distinct);
+    size_t j = 0;
+    for (unsigned b = 0; b < 256; ++b) {
+        group_[b] = uint32_t(j);
+        while (j < needles_.size() && static_cast<unsigned char>(needles_[j].text[0]) == b)
+            ++j;
+        if (group_[b] != j) {
+            starts_[b] = true;
+            firstBytes_.push_back(0x0101010101010101ull * b);
+        }
+    }
+    group_[256] = uint32_t(j);
+}
+
+// Compares the keywords that start with the byte at i, the latest first.
+// Returns the best position found so far.
+inline int KeywordSet::tryAt(const unsigned char* p, size_t n, size_t i, int best) const
+{
+    for (uint32_t j = group_[p[i]], last = group_[p[i] + 1]; j < last; ++j) {
+        const Needle& k = needles_[j];
+        if (k.position <= best)
+            break;  // the rest of the group is earlier in the list
+        if (k.text.size() <= n - i && std::memcmp(p + i, k.text.data(), k.text.size()) == 0)
+            return k.position;
+    }
+    return best;
+}
+
+int KeywordSet::scan(std::string_view cell, bool anyHit) const
+{
+    if (needles_.empty() || cell.size() < shortest_)
+        return -1;
+    const auto* p = reinterpret_cast<const unsigned char*>(cell.data());
+    const size_t n = cell.size();
+    const size_t end = n - shortest_ + 1;  // keywords can start before end
+    int best = -1;
+    auto found = [&](size_t i) {
+        best = tryAt(p, n, i, best);
+        return best >= 0 && (anyHit || best == lastPosition_);
+    };
+
+    if (firstBytes_.size() > kWordFirstBytes) {
+        for (size_t i = 0; i < end; ++i)
+            if (starts_[p[i]] && found(i))
+                return best;
+        return best;
+    }
+    // Eight bytes at a time: a byte of x is zero where the cell holds a first
+    // byte; the test below finds every such byte (and may flag a few more,
+    // which the comparison then rejects).
+    constexpr uint64_t kLow = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+    for (size_t from = 0; from < end; from += 8) {
+        uint64_t word = 0;
+        size_t base = from;
+        if (n >= 8) {
+            base = std::min(from, n - 8);  // the last word may overlap the one before
+            std::memcpy(&word, p + base, 8);
+        } else {
+            std::memcpy(&word, p, n);
+        }
+        uint64_t hits = 0;
+        for (const uint64_t pattern : firstBytes_) {
+            const uint64_t x = word ^ pattern;
+            hits |= (x - kLow) & ~x & kHigh;
+        }
+        while (hits) {
+            const size_t i = base + size_t(__builtin_ctzll(hits)) / 8;
+            hits &= hits - 1;
+            if (i >= end)
+                break;
+            if (i >= from && found(i))
+                return best;
+        }
+    }
+    return best;
+}
+
+void filterTable(FileTable& table, int col, const std::vector<std::string>& keywords)
+{
+    const KeywordSet set(keywords);
+    {
+        FileTable::Batch batch(table);
+        const int rows = table.tableRows();
+        for (int r = 1; r < rows; ++r)
+            if (!set.anyMatch(table.cell(col, r)))
+                table.markRow(r);
+    }
+    table.adjustToTop();
+}
+
+namespace {
+
+// Splits a path into its components, skipping empty and "." ones.
+class Components {
+public:
+    explicit Components(std::string_view path) : path_(path) {}
+    // The next component, or an empty view at the end.
+    std::string_view next()
+    {
+        while (pos_ < path_.size()) {
+            size_t end = path_.find('/', pos_);
+            if (end == std::string_view::npos)
+                end = path_.size();
+            const std::string_view c = path_.substr(pos_, end - pos_);
+            pos_ = end + 1;
+            if (!c.empty() && c != ".")
+                return c;
+        }
+        return {};
+    }
+
+private:
+    std::string_view path_;
+    size_t pos_ = 0;
+};
+
+bool sameEntry(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The first component of a relative path ("abc" of "abc/def/kw").
+std::string firstComponent(const std::string& path)
+{
+    return path.substr(0, path.find('/'));
+}
+
+}  // namespace
+
+const char* keywordFolderProblem(std::string_view keyword)
+{
+    if (keyword.empty())
+        return nullptr;
+    if (keyword.find('\0') != std::string_view::npos)
+        return "含有空字符";
+    if (keyword.front() == '/')
+        return "是绝对路径";
+    size_t pos = 0;
+    while (pos <= keyword.size()) {
+        size_t end = keyword.find('/', pos);
+        if (end == std::string_view::npos)
+            end = keyword.size();
+        const std::string_view c = keyword.substr(pos, end - pos);
+        if (c == "." || c == "..")
+            return "含有“.”或“..”";
+        pos = end + 1;
+    }
+    return nullptr;
+}
+
+bool lexicallyWithin(std::string_view inner, std::string_view outer)
+{
+    const bool innerAbsolute = !inner.empty() && inner.front() == '/';
+    const bool outerAbsolute = !outer.empty() && outer.front() == '/';
+    if (innerAbsolute != outerAbsolute)
+        return false;
+    Components in(inner), out(outer);
+    for (;;) {
+        const std::string_view o = out.next();
+        if (o.empty())
+            return true;
+        if (in.next() != o)
+            return false;
+    }
+}
+
+bool insideFolder(const std::string& inner, const std::string& outer)
+{
+    struct stat folder;
+    if (::lstat(outer.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+        return false;
+    // The nearest part of inner that exists, then up through its parents.
+    std::string p = inner;
+    struct stat st;
+    while (::stat(p.c_str(), &st) != 0) {
+        const size_t slash = p.find_last_of('/');
+        if (slash == std::string::npos || slash == 0)
+            return false;
+        p.resize(slash);
+    }
+    for (int depth = 0; depth < 4096; ++depth) {
+        if (sameEntry(st, folder))
+            return true;
+        p += "/..";
+        struct stat parent;
+        if (::stat(p.c_str(), &parent) != 0 || sameEntry(parent, st))
+            return false;  // reached the root
+        st = parent;
+    }
+    return false;
+}
+
+OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::string>& keywords,
+                             const std::function<std::string()>& workingFolder)
+{
+    OrganizeResult result;
+    const KeywordSet set(keywords);
+    FileTable::Batch batch(table);
+    std::unordered_set<std::string> readyFolders;  // known to exist during this run
+    std::string folder, source, target;
+
+    auto notMoved = [&](std::string_view name, std::string reason) {
+        if (result.notMovedCount++ < OrganizeResult::kListed)
+            result.notMoved.push_back({std::string(name), std::move(reason)});
+    };
+
+    const int rows = table.tableRows();
+    for (int r = 1; r < rows; ++r) {
+        const int k = set.lastMatch(table.cell(col, r));
+        if (k < 0 || table.cell(0, r).empty())
+            continue;  // no keyword, or already marked
+        const std::string working = workingFolder();
+        if (working.empty()) {
+            result.stop = OrganizeResult::Stop::NoWorkingFolder;
+            return result;
+        }
+        folder.assign(working).append("/").append(keywords[size_t(k)]);
+        source.assign(table.cell(0, r));
+        const std::string_view name = table.cell(1, r);
+
+        if (lexicallyWithin(folder, source)) {
+            notMoved(name, "不能移入自身");
+            continue;
+        }
+        if (!readyFolders.count(folder)) {
+            if (!fs::isDirectory(folder)) {
+                if (folder.front() != '/' && !fs::isDirectory(firstComponent(folder))) {
+                    result.stop = OrganizeResult::Stop::CannotCreateFolder;
+                    return result;
+                }
+                if (const fs::Status made = fs::makeDirs(folder); !made) {
+                    notMoved(name, "无法创建文件夹：" + fs::reasonText(made.err));
+                    continue;
+                }
+            }
+            readyFolders.insert(folder);
+        }
+        target.assign(folder).append("/").append(name);
+        if (const fs::Status moved = fs::moveNoReplace(source, target); !moved) {
+            notMoved(name, insideFolder(folder, source) ? std::string("不能移入自身")
+                                                        : fs::reasonText(moved.err));
+            continue;
+        }
+        table.markRow(r);
+        ++result.moved;
+    }
+    return result;
+}
+
+QString organizeReport(const OrganizeResult& result)
+{
+    QString text = QStringLiteral("整理完毕");
+    if (result.notMovedCount == 0)
+        return text;
+    text += QStringLiteral("\n%1 个项目未移动：").arg(result.notMovedCount);
+    for (const NotMoved& n : result.notMoved)
+        text += QStringLiteral("\n%1：%2").arg(displayText(n.name), QString::fromStdString(n.reason));
+    if (result.notMovedCount > int(result.notMoved.size()))
+        text += QStringLiteral("\n……");
+    return text;
+}
+
+}  // namespace vemlo

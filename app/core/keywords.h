@@ -1,0 +1,101 @@
+// Keyword matching against the file table: the filter that thins the table
+// and the organize pass that moves entries into keyword-named folders.
+#pragma once
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/core/filetable.h"
+
+namespace vemlo {
+
+// True when keyword occurs in cell as a contiguous, case-sensitive run of
+// bytes. The empty keyword matches nothing.
+bool keywordMatches(std::string_view cell, std::string_view keyword);
+
+// A keyword list in list order, ready to be tried against many cells: one
+// pass over a cell tries every keyword at once.
+class KeywordSet {
+public:
+    explicit KeywordSet(const std::vector<std::string>& keywords);
+    // True when any keyword matches cell.
+    bool anyMatch(std::string_view cell) const { return scan(cell, true) >= 0; }
+    // Position in the list of the last keyword that matches cell, or -1.
+    int lastMatch(std::string_view cell) const { return scan(cell, false); }
+
+private:
+    int scan(std::string_view cell, bool anyHit) const;
+    int tryAt(const unsigned char* p, size_t n, size_t i, int best) const;
+
+    struct Needle {
+        std::string_view text;
+        int position;
+    };
+    // Non-empty keywords without repeats, grouped by their first byte, the
+    // later in list order first within a group.
+    std::vector<Needle> needles_;
+    std::array<uint32_t, 257> group_{};  // needles_[group_[b], group_[b + 1]) start with b
+    std::array<bool, 256> starts_{};     // some keyword starts with this byte
+    std::vector<uint64_t> firstBytes_;   // each such byte in all eight lanes
+    // Up to this many different first bytes the scan goes a word at a time.
+    static constexpr size_t kWordFirstBytes = 6;
+    size_t shortest_ = 0;
+    int lastPosition_ = -1;  // the latest keyword: nothing beats it
+};
+
+// Marks every data row whose cell in column col matches none of keywords,
+// then drops the marked rows. No keywords: every data row goes.
+void filterTable(FileTable& table, int col, const std::vector<std::string>& keywords);
+
+// Why keyword cannot name a folder strictly inside the working folder (an
+// absolute path, a "." or ".." component, a NUL byte), or nullptr when it can.
+// The empty keyword matches nothing and is never used, so it passes.
+const char* keywordFolderProblem(std::string_view keyword);
+
+// True when path inner names folder outer or lies below it, judged on the
+// texts: repeated "/" and "." components do not count.
+bool lexicallyWithin(std::string_view inner, std::string_view outer);
+
+// True when outer is a folder (not a link) and inner, or its nearest existing
+// parent, is outer or lies below it on disk.
+bool insideFolder(const std::string& inner, const std::string& outer);
+
+struct NotMoved {
+    std::string name;    // column 1 of the row, bytes
+    std::string reason;  // Chinese, UTF-8
+};
+
+struct OrganizeResult {
+    enum class Stop {
+        None,
+        NoWorkingFolder,     // the working folder was empty
+        CannotCreateFolder,  // relative working folder whose first folder is missing
+    };
+    Stop stop = Stop::None;
+    int moved = 0;
+    int notMovedCount = 0;
+    std::vector<NotMoved> notMoved;  // the first kListed of them
+    static constexpr int kListed = 10;
+};
+
+// Moves the entry of every data row whose cell in column col matches a
+// keyword into working folder + "/" + the last matching keyword, creating
+// that folder with its parents when missing. A moved row gets the removal
+// mark; a row whose entry stays keeps its place and is counted with a reason.
+// workingFolder is asked afresh for every row that needs a path. Stops at the
+// row where result.stop says why, with the rows before it handled. Does not
+// compact the table. Keywords must have passed keywordFolderProblem.
+OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::string>& keywords,
+                             const std::function<std::string()>& workingFolder);
+
+// "整理完毕", followed, when entries stayed, by how many and up to ten of
+// them with their reasons.
+QString organizeReport(const OrganizeResult& result);
+
+}  // namespace vemlo
