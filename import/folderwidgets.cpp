@@ -11,9 +11,6 @@ namespace vemlo {
 
 namespace {
 
-constexpr int kPathRole = Qt::UserRole;
-constexpr int kDepthRole = Qt::UserRole + 1;
-
 QByteArray bytesOf(const std::string& s) { return QByteArray(s.data(), qsizetype(s.size())); }
 
 // Indents each entry by its depth below the root.
@@ -39,7 +36,7 @@ public:
 private:
     static int indent(const QStyleOptionViewItem& option, const QModelIndex& index)
     {
-        return index.data(kDepthRole).toInt() * option.fontMetrics.height();
+        return index.data(FolderEntryModel::DepthRole).toInt() * option.fontMetrics.height();
     }
 };
 
@@ -68,81 +65,120 @@ void DriveChooser::populate(const std::vector<fs::Volume>& volumes)
     emit changed();
 }
 
-FolderTreeView::FolderTreeView(std::vector<std::string> mountPoints, QWidget* parent)
-    : QListWidget(parent), tree_(std::move(mountPoints))
+FolderEntryModel::FolderEntryModel(QObject* parent) : QAbstractListModel(parent) {}
+
+void FolderEntryModel::setEntries(std::vector<FolderEntry> entries, const QIcon& root,
+                                  const QIcon& open, const QIcon& closed)
 {
+    beginResetModel();
+    entries_ = std::move(entries);
+    root_ = root;
+    open_ = open;
+    closed_ = closed;
+    endResetModel();
+}
+
+int FolderEntryModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(entries_.size());
+}
+
+QVariant FolderEntryModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || size_t(index.row()) >= entries_.size())
+        return {};
+    const FolderEntry& e = entries_[size_t(index.row())];
+    switch (role) {
+    case Qt::DisplayRole:
+        return displayText(e.name);
+    case Qt::DecorationRole:
+        return e.depth == 0 ? root_ : e.onPath ? open_ : closed_;
+    case DepthRole:
+        return e.depth;
+    default:
+        return {};
+    }
+}
+
+FolderTreeView::FolderTreeView(std::vector<std::string> mountPoints, QWidget* parent)
+    : QListView(parent), tree_(std::move(mountPoints)), model_(new FolderEntryModel(this))
+{
+    setModel(model_);
     setItemDelegate(new IndentDelegate(this));
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
-    connect(this, &QListWidget::itemDoubleClicked, this,
-            [this](QListWidgetItem* item) { guarded([&] { openItem(item); }); });
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    connect(this, &QListView::doubleClicked, this,
+            [this](const QModelIndex& index) { guarded([&] { openRow(index.row()); }); });
     rebuild();
 }
 
-std::string FolderTreeView::pathOf(const QListWidgetItem* item)
+std::string FolderTreeView::pathAt(int row) const
 {
-    return item ? item->data(kPathRole).toByteArray().toStdString() : std::string();
+    return row >= 0 && row < count() ? model_->entries()[size_t(row)].path : std::string();
 }
 
-void FolderTreeView::openItem(QListWidgetItem* item)
+QString FolderTreeView::textAt(int row) const
 {
-    if (!item)
+    return model_->data(model_->index(row), Qt::DisplayRole).toString();
+}
+
+void FolderTreeView::openRow(int row)
+{
+    if (row < 0 || row >= count())
         return;
-    bool moved = false;
-    const fs::Status status = tree_.open(pathOf(item), moved);
-    finish(status, moved);
+    const std::string path = pathAt(row);
+    change([&](bool& moved) { return tree_.open(path, moved); });
 }
 
 void FolderTreeView::setDrive(const std::string& mountPoint)
 {
-    const std::string before = tree_.mount();
-    bool moved = false;
-    const fs::Status status = tree_.setDrive(mountPoint, moved);
-    if (!moved && status && tree_.mount() != before)
-        rebuild();  // the same folder, now under the root of another mount
-    finish(status, moved);
+    change([&](bool& moved) { return tree_.setDrive(mountPoint, moved); });
 }
 
-void FolderTreeView::finish(const fs::Status& status, bool moved)
+void FolderTreeView::change(const std::function<fs::Status(bool&)>& step)
 {
+    bool moved = false;
+    fs::Status status;
+    {
+        BusyCursor busy;
+        const std::string mountBefore = tree_.mount();
+        status = step(moved);
+        // A new mount alone (the same folder under another root) redraws too.
+        if (moved || tree_.mount() != mountBefore)
+            rebuild();
+    }
     if (!status)
         throw VemloError(QString::fromStdString(folderErrorText(status.err)));
-    if (!moved)
-        return;
-    rebuild();
-    emit changed();
+    if (moved)
+        emit changed();
 }
 
 void FolderTreeView::rebuild()
 {
-    setUpdatesEnabled(false);
-    clear();
-    const QIcon root = style()->standardIcon(QStyle::SP_DriveHDIcon);
-    const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
-    const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
-    QListWidgetItem* current = nullptr;
-    for (const FolderEntry& e : tree_.entries()) {
-        auto* item = new QListWidgetItem(e.depth == 0 ? root : e.onPath ? open : closed,
-                                         displayText(e.name), this);
-        item->setData(kPathRole, bytesOf(e.path));
-        item->setData(kDepthRole, e.depth);
-        if (e.current)
-            current = item;
+    std::vector<FolderEntry> entries = tree_.entries();
+    currentRow_ = -1;
+    for (size_t i = 0; i < entries.size() && entries[i].onPath; ++i) {
+        if (entries[i].current)
+            currentRow_ = int(i);
     }
-    setCurrentItem(current);
-    setUpdatesEnabled(true);
-    if (current)
-        scrollToItem(current);
+    model_->setEntries(std::move(entries), style()->standardIcon(QStyle::SP_DriveHDIcon),
+                       style()->standardIcon(QStyle::SP_DirOpenIcon),
+                       style()->standardIcon(QStyle::SP_DirClosedIcon));
+    const QModelIndex current = model_->index(currentRow_);
+    setCurrentIndex(current);
+    if (current.isValid())
+        scrollTo(current);
 }
 
 void FolderTreeView::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        guarded([&] { openItem(currentItem()); });
+        guarded([&] { openRow(currentIndex().row()); });
         event->accept();
         return;
     }
-    QListWidget::keyPressEvent(event);
+    QListView::keyPressEvent(event);
 }
 
 }  // namespace vemlo

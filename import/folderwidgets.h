@@ -1,9 +1,12 @@
 // The import window's drive chooser (mount points) and folder tree.
 #pragma once
 
+#include <QAbstractListModel>
 #include <QComboBox>
-#include <QListWidget>
+#include <QIcon>
+#include <QListView>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,9 +37,26 @@ private:
     std::string drive_;
 };
 
+// The entries of the folder tree, as a list model.
+class FolderEntryModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    enum Role { DepthRole = Qt::UserRole };
+    explicit FolderEntryModel(QObject* parent);
+    void setEntries(std::vector<FolderEntry> entries, const QIcon& root, const QIcon& open,
+                    const QIcon& closed);
+    const std::vector<FolderEntry>& entries() const { return entries_; }
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+
+private:
+    std::vector<FolderEntry> entries_;
+    QIcon root_, open_, closed_;
+};
+
 // The folders from the root of the chosen mount down to the current folder,
 // then the current folder's subfolders. Double-click or Enter opens an entry.
-class FolderTreeView : public QListWidget {
+class FolderTreeView : public QListView {
     Q_OBJECT
 public:
     FolderTreeView(std::vector<std::string> mountPoints, QWidget* parent);
@@ -45,12 +65,17 @@ public:
     const std::string& folder() const { return tree_.folder(); }
     // The mount whose root the tree shows.
     const std::string& mount() const { return tree_.mount(); }
-    // The folder an entry opens, as bytes.
-    static std::string pathOf(const QListWidgetItem* item);
+
+    // The entries shown: their count, the folder each opens (bytes), the
+    // text shown, and the row of the current folder.
+    int count() const { return int(model_->entries().size()); }
+    std::string pathAt(int row) const;
+    QString textAt(int row) const;
+    int currentFolderRow() const { return currentRow_; }
 
     // Opens the folder of an entry. Throws VemloError when it cannot be
     // entered; notifies when the folder changed.
-    void openItem(QListWidgetItem* item);
+    void openRow(int row);
     // Goes to another mount; nothing for the mount the tree is on.
     void setDrive(const std::string& mountPoint);
 
@@ -62,10 +87,13 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void finish(const fs::Status& status, bool moved);
+    // Runs one change of the tree; redraws, reports a failure, notifies.
+    void change(const std::function<fs::Status(bool&)>& step);
     void rebuild();
 
     FolderTree tree_;
+    FolderEntryModel* model_;
+    int currentRow_ = -1;
 };
 
 }  // namespace vemlo

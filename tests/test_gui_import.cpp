@@ -42,61 +42,64 @@ std::string canonical(const std::string& path)
     return out;
 }
 
-QListWidgetItem* itemFor(const std::string& path)
+// The row of the entry that opens path; -1 when none does.
+int rowFor(const std::string& path)
 {
-    for (int i = 0; i < Form2->DL->count(); ++i) {
-        if (FolderTreeView::pathOf(Form2->DL->item(i)) == path)
-            return Form2->DL->item(i);
+    for (int row = 0; row < Form2->DL->count(); ++row) {
+        if (Form2->DL->pathAt(row) == path)
+            return row;
     }
-    return nullptr;
+    return -1;
 }
+
+std::string highlighted() { return Form2->DL->pathAt(Form2->DL->currentIndex().row()); }
 
 std::vector<std::string> subfolderTexts()
 {
     std::vector<std::string> out;
-    const int current = Form2->DL->currentRow();
-    for (int i = current + 1; i < Form2->DL->count(); ++i)
-        out.push_back(Form2->DL->item(i)->text().toStdString());
+    for (int row = Form2->DL->currentFolderRow() + 1; row < Form2->DL->count(); ++row)
+        out.push_back(Form2->DL->textAt(row).toStdString());
     return out;
 }
 
 // Opens an entry as the user does: double-click, or Enter on the highlighted entry.
-void openByMouse(QListWidgetItem* item)
+void openByMouse(int row)
 {
-    QListWidget* list = Form2->DL;
-    list->scrollToItem(item);
-    const QPoint at = list->visualItemRect(item).center();
+    FolderTreeView* list = Form2->DL;
+    const QModelIndex index = list->model()->index(row, 0);
+    list->scrollTo(index);
+    const QPoint at = list->visualRect(index).center();
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
 }
 
-void openByKey(QListWidgetItem* item)
+void openByKey(int row)
 {
     Form2->DL->setFocus();
-    Form2->DL->setCurrentItem(item);
+    Form2->DL->setCurrentIndex(Form2->DL->model()->index(row, 0));
     QTest::keyClick(Form2->DL, Qt::Key_Return);
 }
 
 // Takes the tree to target entry by entry, from the root of its mount.
 void walkTo(const std::string& target)
 {
-    if (QListWidgetItem* item = itemFor(target)) {
-        Form2->DL->openItem(item);
+    if (const int row = rowFor(target); row >= 0) {
+        Form2->DL->openRow(row);
         return;
     }
     // From another mount, go by the root mount, which reaches every folder.
     if (!fs::isWithin(target, Form2->DL->mount()))
         Form2->DL->setDrive("/");
-    Form2->DL->openItem(Form2->DL->item(0));
+    Form2->DL->openRow(0);
     while (Form2->DL->folder() != target) {
-        QListWidgetItem* next = nullptr;
-        for (int i = Form2->DL->currentRow() + 1; i < Form2->DL->count() && !next; ++i) {
-            if (fs::isWithin(target, FolderTreeView::pathOf(Form2->DL->item(i))))
-                next = Form2->DL->item(i);
+        int next = -1;
+        for (int row = Form2->DL->currentFolderRow() + 1; row < Form2->DL->count() && next < 0; ++row) {
+            if (fs::isWithin(target, Form2->DL->pathAt(row)))
+                next = row;
         }
-        if (!next)
+        if (next < 0)
             QFAIL(("no way down to " + target).c_str());
-        Form2->DL->openItem(next);
+        Form2->DL->openRow(next);
     }
 }
 
@@ -139,13 +142,13 @@ private slots:
         QCOMPARE(Form2->windowTitle(), QStringLiteral("导入文件夹"));
         QCOMPARE(Form2->edtFP->text(), QString());
         QCOMPARE(Form2->DL->folder(), work_);
-        QCOMPARE(FolderTreeView::pathOf(Form2->DL->currentItem()), work_);
+        QCOMPARE(highlighted(), work_);
         QCOMPARE(Form2->DC->drive(), Form2->DL->mount());
         QVERIFY(Form2->DC->currentIndex() >= 0);
         QCOMPARE(Form2->DC->currentData().toByteArray().toStdString(), Form2->DC->drive());
 
         // The start-up folder's own entry and the chooser's own mount change nothing.
-        openByMouse(Form2->DL->currentItem());
+        openByMouse(Form2->DL->currentFolderRow());
         Form2->DC->setFocus();
         emit Form2->DC->activated(Form2->DC->currentIndex());
         // Enter in the path box and Escape trigger no button.
@@ -167,8 +170,8 @@ private slots:
     void treeListsVisibleSubfoldersIgnoringCase()
     {
         QCOMPARE(subfolderTexts(), (std::vector<std::string>{"Alpha", "beta", "\uFFFD\uFFFDold"}));
-        QCOMPARE(Form2->DL->currentItem()->text(), QStringLiteral("work"));
-        QCOMPARE(Form2->DL->item(0)->text().toStdString(), Form2->DL->mount());
+        QCOMPARE(Form2->DL->textAt(Form2->DL->currentFolderRow()), QStringLiteral("work"));
+        QCOMPARE(Form2->DL->textAt(0).toStdString(), Form2->DL->mount());
     }
 
     void openingAnEntryFillsThePath_data()
@@ -204,15 +207,15 @@ private slots:
         QCOMPARE(Form2->DL->folder(), full(from));
 
         QSignalSpy notified(Form2->DL, &FolderTreeView::changed);
-        QListWidgetItem* item = itemFor(full(entry));
-        QVERIFY(item);
-        byMouse ? openByMouse(item) : openByKey(item);
+        const int row = rowFor(full(entry));
+        QVERIFY(row >= 0);
+        byMouse ? openByMouse(row) : openByKey(row);
         QCOMPARE(notified.size(), 1);
         QCOMPARE(Form2->workingFolder(), full(expected));
         QCOMPARE(Form2->edtFP->text(), displayText(full(expected)));
         QCOMPARE(Form2->DL->folder(), full(expected));
         QCOMPARE(cwd(), full(expected));
-        QCOMPARE(FolderTreeView::pathOf(Form2->DL->currentItem()), full(expected));
+        QCOMPARE(highlighted(), full(expected));
     }
 
     void importingTheRootJoinsWithTwoSlashes()
@@ -264,8 +267,8 @@ private slots:
         clickAndCatch(Form2->Button1);
         QCOMPARE(tableRows(), 4);
         showImportWindow();
-        openByKey(itemFor(work_));
-        openByMouse(itemFor(work_ + "/beta"));
+        openByKey(rowFor(work_));
+        openByMouse(rowFor(work_ + "/beta"));
         QCOMPARE(Form1->workingFolder(), work_ + "/beta");
         QCOMPARE(cell(1, 1).substr(0, 4), std::string("data"));  // the table still shows Alpha
         Form2->edtFP->setText(QStringLiteral("/elsewhere"));
@@ -289,8 +292,8 @@ private slots:
         QCOMPARE(notified.size(), 1);
         QCOMPARE(Form2->DL->folder(), m2);
         QCOMPARE(Form2->workingFolder(), m2);
-        QCOMPARE(Form2->DL->item(0)->text().toStdString(), m2);
-        openByKey(itemFor(m2 + "/deep"));
+        QCOMPARE(Form2->DL->textAt(0).toStdString(), m2);
+        openByKey(rowFor(m2 + "/deep"));
 
         QTest::keyClick(Form2->DC, Qt::Key_Up);  // back: the folder open there before
         QCOMPARE(Form2->DL->folder(), work_);
@@ -385,7 +388,7 @@ private slots:
         QCOMPARE(cwd(), base_);
         createFormsOnce();
         showImportWindow();
-        openByKey(itemFor(base_ + "/open"));
+        openByKey(rowFor(base_ + "/open"));
         QCOMPARE(Form2->workingFolder(), base_ + "/open");
     }
 
@@ -400,10 +403,10 @@ private slots:
     {
         QFETCH(QByteArray, name);
         QSignalSpy notified(Form2->DL, &FolderTreeView::changed);
-        QListWidgetItem* item = itemFor(base_ + "/open/" + name.toStdString());
-        QVERIFY(item);
+        const int row = rowFor(base_ + "/open/" + name.toStdString());
+        QVERIFY(row >= 0);
         BoxCatcher catcher;
-        openByKey(item);
+        openByKey(row);
         QCOMPARE(catcher.boxes().size(), size_t(1));
         QCOMPARE(catcher.boxes()[0].text, QStringLiteral("File access denied."));
         QCOMPARE(catcher.boxes()[0].icon, QMessageBox::Critical);

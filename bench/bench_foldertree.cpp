@@ -1,0 +1,64 @@
+// Opening a folder with many subfolders in the import window's tree, against
+// find and sort listing the same subfolders.
+#include <QApplication>
+
+#include <cstdio>
+#include <string>
+#include <sys/stat.h>
+
+#include "app/Unit1.h"
+#include "app/startup.h"
+#include "benchutil.h"
+#include "import/Unit2.h"
+
+using namespace vemlo::bench;
+
+namespace {
+
+int rowFor(const std::string& path)
+{
+    for (int row = 0; row < Form2->DL->count(); ++row) {
+        if (Form2->DL->pathAt(row) == path)
+            return row;
+    }
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const int count = 20000;
+    const std::string parent = scratchFolder("foldertree");
+    const std::string dir = parent + "/many";
+    ::mkdir(parent.c_str(), 0755);
+    ::mkdir(dir.c_str(), 0755);
+    for (int i = 0; i < count; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/%s-%06d", i % 2 ? "Sub" : "sub", (i * 7919) % count);
+        ::mkdir((dir + name).c_str(), 0755);
+    }
+    ::chdir(parent.c_str());
+
+    QApplication app(argc, argv);
+    vemlo::createForms();
+    Form1->N8Click(Form1);  // the tree is visible while it changes
+    QApplication::processEvents();
+
+    auto open = [&](const std::string& path) {
+        Form2->DL->openRow(rowFor(path));
+        QApplication::processEvents();
+    };
+    open(dir);  // warm the caches for both sides
+    open(parent);
+    const double vemloMs = medianMs(5, [&] { open(dir); }, [&] { open(parent); });
+    const double shell = shellMs(
+        5, "find '" + dir + "' -mindepth 1 -maxdepth 1 -type d ! -name '.*' | sort -f > /dev/null");
+    if (Form2->DL->folder() != dir || Form2->DL->count() < count)
+        std::fprintf(stderr, "the tree shows %d entries in %s\n", Form2->DL->count(),
+                     Form2->DL->folder().c_str());
+    printRatio("opening a folder of 20000 subfolders", vemloMs, "find | sort -f", shell);
+    ::chdir("/");
+    removeTree(parent);
+    return 0;
+}
