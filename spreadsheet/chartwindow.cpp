@@ -60,14 +60,15 @@ ChartWindow::ChartWindow(std::unique_ptr<sheet::Application> app, std::string fo
         {QStringLiteral("格式"), QStringLiteral("大小/B"), QStringLiteral("比例")});
     summary->verticalHeader()->hide();
     summary->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    // Many small slices would bury each other's labels; the table lists all.
+    // Labels of thin slices would bury each other: those are read from the
+    // legend, or with many slices from the table alone.
     const bool crowded = data.values.size() > 12;
     for (size_t i = 0; i < data.values.size(); ++i) {
         const double value = data.values[i];
         const QString name = displayText(data.categories[i]);
         const QString percent = percentText(std::max(value, 0.0), whole);
         QPieSlice* slice = pie->append(name + u' ' + percent, std::max(value, 0.0));
-        slice->setLabelVisible(!crowded || (whole > 0 && value / whole >= 0.01));
+        slice->setLabelVisible(whole > 0 && value / whole >= 0.03);
         const int row = int(i);
         summary->setItem(row, 0, readOnlyItem(name, Qt::AlignLeft));
         summary->setItem(row, 1, readOnlyItem(QString::number(value, 'f', 0), Qt::AlignRight));

@@ -137,10 +137,10 @@ private slots:
         QCOMPARE(s.cells(3, 9).value(), std::string_view(big));
         QCOMPARE(s.cells(1, 1).value(), std::string_view("a\0z", 3));
         QCOMPARE(s.cells(2, 2).value(), std::string_view(""));
-        std::vector<uint32_t> cols;
+        std::vector<uint16_t> cols;
         for (const auto& e : s.rowEntries(3))
             cols.push_back(e.col);
-        QCOMPARE(cols, (std::vector<uint32_t>{2, 5, 7, 9}));
+        QCOMPARE(cols, (std::vector<uint16_t>{2, 5, 7, 9}));
         QCOMPARE(s.usedRows(), 3);
         QCOMPARE(s.usedColumns(), 9);
     }

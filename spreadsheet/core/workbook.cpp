@@ -78,9 +78,9 @@ const std::vector<Worksheet::Entry>& Worksheet::rowEntries(int row) const
 const Worksheet::Entry* Worksheet::find(int row, int col) const
 {
     const std::vector<Entry>& cells = rowEntries(row);
-    auto it = std::lower_bound(cells.begin(), cells.end(), uint32_t(col),
-                               [](const Entry& e, uint32_t c) { return e.col < c; });
-    return it != cells.end() && it->col == uint32_t(col) ? &*it : nullptr;
+    auto it = std::lower_bound(cells.begin(), cells.end(), uint16_t(col),
+                               [](const Entry& e, uint16_t c) { return e.col < c; });
+    return it != cells.end() && it->col == uint16_t(col) ? &*it : nullptr;
 }
 
 Worksheet::Entry* Worksheet::find(int row, int col)
@@ -93,19 +93,19 @@ Worksheet::Entry& Worksheet::slot(int row, int col)
     if (size_t(row) > rows_.size())
         rows_.resize(size_t(row));
     std::vector<Entry>& cells = rows_[size_t(row - 1)];
-    const Entry fresh{"", 0, uint32_t(col), 0};
+    const Entry fresh{"", 0, uint16_t(col), 0};
     // Cells arrive column by column in every command: appending is the
     // common case, an insert keeps the row ordered otherwise.
-    if (cells.empty() || cells.back().col < uint32_t(col)) {
+    if (cells.empty() || cells.back().col < uint16_t(col)) {
         if (cells.capacity() == 0)
             cells.reserve(8);
         cells.push_back(fresh);
         maxCol_ = std::max(maxCol_, col);
         return cells.back();
     }
-    auto it = std::lower_bound(cells.begin(), cells.end(), uint32_t(col),
-                               [](const Entry& e, uint32_t c) { return e.col < c; });
-    if (it != cells.end() && it->col == uint32_t(col))
+    auto it = std::lower_bound(cells.begin(), cells.end(), uint16_t(col),
+                               [](const Entry& e, uint16_t c) { return e.col < c; });
+    if (it != cells.end() && it->col == uint16_t(col))
         return *it;
     return *cells.insert(it, fresh);
 }
@@ -144,7 +144,7 @@ void Chart::setSourceData(const Range& range, int plotBy)
     bool anyValue = false;
     for (int r = range.top; r <= range.bottom && !anyValue; ++r)
         for (const Worksheet::Entry& e : range.sheet->rowEntries(r))
-            if (e.col >= uint32_t(range.left) && e.col <= uint32_t(range.right) && e.length > 0)
+            if (e.col >= range.left && e.col <= range.right && e.length > 0)
                 anyValue = true;
     if (!anyValue)
         throw SheetError("图表的数据源为空");

@@ -96,9 +96,10 @@ public:
     struct Entry {
         const char* text;  // followed by a NUL byte
         uint32_t length;
-        uint32_t col;
+        uint16_t col;  // kMaxColumns fits
         uint16_t format;
     };
+    static_assert(kMaxColumns <= UINT16_MAX);
     // The stored cells of a row, ordered by column.
     const std::vector<Entry>& rowEntries(int row) const;
 

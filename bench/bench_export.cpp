@@ -1,0 +1,147 @@
+// "生成表格" on 100000 table rows against a bare program writing the same
+// 700000 strings with the same two number formats through libxlsxwriter.
+// Each side runs in a process of its own (this program started again with
+// --child), so that the peak memory of each is its own.
+#include <QApplication>
+#include <QMessageBox>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <xlsxwriter.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "app/Unit1.h"
+#include "app/startup.h"
+#include "benchutil.h"
+#include "import/Unit2.h"
+
+using namespace vemlo::bench;
+
+namespace {
+
+constexpr int kRows = 100000;
+constexpr int kRuns = 3;
+
+// A table like a listing of a large folder.
+void fillTable()
+{
+    static const char* const exts[] = {"jpg", "txt", "pdf", "docx", "mp3", "png", "cpp", "h", ""};
+    std::vector<vemlo::Row> rows(1);
+    rows.reserve(kRows + 1);
+    char name[64], path[128], size[24];
+    for (int i = 0; i < kRows; ++i) {
+        const char* ext = exts[i % 9];
+        std::snprintf(name, sizeof name, "照片与文档_%06d%s%s", i, *ext ? "." : "", ext);
+        std::snprintf(path, sizeof path, "/home/user/资料/归档/%s", name);
+        std::snprintf(size, sizeof size, "%d", (i * 7919) % 10000000);
+        rows.emplace_back(std::array<std::string_view, 7>{path, name, ext, size, "2024/05/06",
+                                                          "2023/11/30", "32"});
+    }
+    Form1->table()->replaceDataRows(std::move(rows));
+}
+
+void exportWithHandler(const std::string& folder)
+{
+    Form2->setWorkingFolder(folder);
+    Form1->rbh->setChecked(true);
+    // The completion box is closed as soon as it shows.
+    QTimer::singleShot(0, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->accept();
+    });
+    Form1->btnanagridClick(nullptr);
+}
+
+void exportBare(const std::string& file, bool constantMemory)
+{
+    lxw_workbook_options options{};
+    options.constant_memory = constantMemory;
+    lxw_workbook* wb = workbook_new_opt(file.c_str(), &options);
+    lxw_worksheet* ws = workbook_add_worksheet(wb, "Sheet1");
+    lxw_format* text = workbook_add_format(wb);
+    format_set_num_format(text, "@");
+    lxw_format* general = workbook_add_format(wb);
+    format_set_num_format(general, "G/通用格式");
+    const vemlo::FileTable& t = *Form1->table();
+    std::string value;
+    for (int r = 0; r < t.tableRows(); ++r) {
+        for (int c = 0; c < vemlo::FileTable::kColumns; ++c) {
+            value.assign(t.cell(c, r));
+            worksheet_write_string(ws, lxw_row_t(r), lxw_col_t(c), value.c_str(), c == 3 ? general : text);
+        }
+    }
+    if (workbook_close(wb) != LXW_NO_ERROR)
+        std::fprintf(stderr, "bare export failed\n");
+}
+
+// One side: prints "<median ms> <peak bytes> <bytes after filling the table>".
+int runChild(const std::string& side, int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    vemlo::createForms();
+    fillTable();
+    const long tableBytes = residentBytes();
+    const std::string folder = scratchFolder("export-" + side);
+    removeTree(folder);
+    (void)std::system(("mkdir -p '" + folder + "'").c_str());
+    const std::string file = folder + "/导出列表.xls";
+    const double ms = medianMs(
+        kRuns,
+        [&] {
+            if (side == "vemlo")
+                exportWithHandler(folder);
+            else
+                exportBare(file, side == "lxw");
+        },
+        [&] { ::unlink(file.c_str()); });
+    std::printf("%f %ld %ld\n", ms, peakResidentBytes(), tableBytes);
+    removeTree(folder);
+    return 0;
+}
+
+struct Result {
+    double ms = 0;
+    long peak = 0;
+    long table = 0;
+};
+
+Result runSide(const char* side)
+{
+    Result r;
+    const std::string command = "/proc/" + std::to_string(::getpid()) + "/exe --child " + side;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        if (std::fscanf(p, "%lf %ld %ld", &r.ms, &r.peak, &r.table) != 3)
+            std::fprintf(stderr, "%s: no result\n", side);
+        ::pclose(p);
+    }
+    return r;
+}
+
+double mb(long bytes) { return double(bytes) / (1024.0 * 1024.0); }
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc >= 3 && std::strcmp(argv[1], "--child") == 0)
+        return runChild(argv[2], argc, argv);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    const Result ours = runSide("vemlo");
+    const Result bare = runSide("lxw");
+    const Result bareDefault = runSide("lxw-default");
+    printRatio("export " + std::to_string(kRows) + " rows", ours.ms, "libxlsxwriter", bare.ms);
+    std::printf("export %d rows peak memory: vemlo %.0f MB, libxlsxwriter %.0f MB "
+                "(both hold the file table: %.0f MB after filling it)\n",
+                kRows, mb(ours.peak), mb(bare.peak), mb(bare.table));
+    std::printf("export %d rows, libxlsxwriter in its default mode for comparison: %.0f ms, "
+                "peak memory %.0f MB\n",
+                kRows, bareDefault.ms, mb(bareDefault.peak));
+    return 0;
+}
