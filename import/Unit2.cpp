@@ -24,10 +24,11 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window)
     move(s(506), s(267));
 
     // The tree starts at the current directory, on the mount that holds it,
-    // and the chooser starts on that mount.
+    // and the chooser starts on that mount. Start-up reads the mount table
+    // only; the mounts themselves are looked at when the chooser is filled.
     std::vector<std::string> mountPoints;
-    for (const vemlo::fs::Volume& v : vemlo::fs::currentVolumes())
-        mountPoints.push_back(v.mountPoint);
+    for (const vemlo::fs::MountEntry& m : vemlo::fs::userMounts(vemlo::fs::readMountTable()))
+        mountPoints.push_back(m.mountPoint);
 
     edtFP = new QLineEdit(this);
     edtFP->setObjectName(QStringLiteral("edtFP"));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
@@ -123,8 +124,9 @@ std::vector<MountEntry> parseMountInfo(std::string_view text)
         m.mountPoint = decodeOctal(f[4]);
         m.fsType = decodeOctal(dash[1]);
         m.source = decodeOctal(dash[2]);
-        const unsigned major = unsigned(std::strtoul(std::string(devText.substr(0, colon)).c_str(), nullptr, 10));
-        const unsigned minor = unsigned(std::strtoul(std::string(devText.substr(colon + 1)).c_str(), nullptr, 10));
+        unsigned major = 0, minor = 0;
+        std::from_chars(devText.data(), devText.data() + colon, major);
+        std::from_chars(devText.data() + colon + 1, devText.data() + devText.size(), minor);
         m.device = makedev(major, minor);
         out.push_back(std::move(m));
     }

@@ -3,8 +3,6 @@
 #include <QTest>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -14,23 +12,11 @@
 #include "testutil.h"
 
 using namespace vemlo;
+using vemlo::test::canonicalPath;
+using vemlo::test::currentDir;
 using vemlo::test::TempDir;
 
 namespace {
-
-std::string cwd()
-{
-    char buf[PATH_MAX];
-    return ::getcwd(buf, sizeof buf) ? std::string(buf) : std::string();
-}
-
-std::string canonical(const std::string& path)
-{
-    char* p = ::realpath(path.c_str(), nullptr);
-    std::string out = p ? p : "";
-    std::free(p);
-    return out;
-}
 
 std::vector<std::string> names(const std::vector<FolderEntry>& entries, bool onPath)
 {
@@ -47,7 +33,7 @@ class FolderTreeTest : public QObject {
     Q_OBJECT
     std::string startDir_;
 private slots:
-    void initTestCase() { startDir_ = cwd(); }
+    void initTestCase() { startDir_ = currentDir(); }
     void cleanup() { QVERIFY(::chdir(startDir_.c_str()) == 0); }
 
     void userFileSystems_data()
@@ -165,7 +151,7 @@ private slots:
     void treeShowsPathAndVisibleSubfolders()
     {
         TempDir dir;
-        const std::string base = canonical(dir.path());
+        const std::string base = canonicalPath(dir.path());
         const std::string start = base + "/start";
         for (const char* sub : {"/start", "/start/gamma", "/start/alpha", "/start/Beta",
                                 "/start/.hidden", "/start/\xff\xfe", "/target"})
@@ -203,7 +189,7 @@ private slots:
     void openingFolders()
     {
         TempDir dir;
-        const std::string base = canonical(dir.path());
+        const std::string base = canonicalPath(dir.path());
         for (const char* sub : {"/a", "/a/b", "/other", "/other/x"})
             QVERIFY(::mkdir((base + sub).c_str(), 0755) == 0);
         QVERIFY(::symlink("../other/x", (base + "/a/tox").c_str()) == 0);
@@ -218,7 +204,7 @@ private slots:
         QVERIFY(tree.open(base + "/a/b", changed).ok());
         QVERIFY(changed);
         QCOMPARE(tree.folder(), base + "/a/b");
-        QCOMPARE(cwd(), base + "/a/b");
+        QCOMPARE(currentDir(), base + "/a/b");
         QVERIFY(tree.subfolders().empty());
 
         // A link is entered; the tree takes the folder getcwd reads back,
@@ -245,7 +231,7 @@ private slots:
         QFETCH(QByteArray, name);
         QFETCH(QString, text);
         TempDir dir;
-        const std::string base = canonical(dir.path());
+        const std::string base = canonicalPath(dir.path());
         test::writeFile(base + "/file.txt");
         QVERIFY(::symlink("loop", (base + "/loop").c_str()) == 0);
         QVERIFY(::mkdir((base + "/sub").c_str(), 0755) == 0);
@@ -259,7 +245,7 @@ private slots:
         QVERIFY(!changed);
         QCOMPARE(QString::fromStdString(folderErrorText(s.err)), text);
         QCOMPARE(tree.folder(), base);
-        QCOMPARE(cwd(), base);
+        QCOMPARE(currentDir(), base);
         QCOMPARE(tree.entries().size(), before);
     }
 
@@ -273,7 +259,7 @@ private slots:
     void setDriveRemembersTheFolderOfEachMount()
     {
         TempDir dir;
-        const std::string base = canonical(dir.path());
+        const std::string base = canonicalPath(dir.path());
         const std::string m1 = base + "/m1", m2 = base + "/m2";
         for (const std::string& d : {m1, m1 + "/sub", m2, m2 + "/x"})
             QVERIFY(::mkdir(d.c_str(), 0755) == 0);
@@ -293,7 +279,7 @@ private slots:
         QCOMPARE(tree.folder(), m1 + "/sub");
         QVERIFY(tree.setDrive(m2, changed).ok() && changed);
         QCOMPARE(tree.folder(), m2 + "/x");
-        QCOMPARE(cwd(), m2 + "/x");
+        QCOMPARE(currentDir(), m2 + "/x");
 
         // The folder remembered on m1 is removed: the change fails and the
         // tree stays; the next choice of m1 opens its mount point.
@@ -303,7 +289,7 @@ private slots:
         QVERIFY(!changed);
         QCOMPARE(tree.folder(), m2 + "/x");
         QCOMPARE(tree.mount(), m2);
-        QCOMPARE(cwd(), m2 + "/x");
+        QCOMPARE(currentDir(), m2 + "/x");
         QVERIFY(tree.setDrive(m1, changed).ok() && changed);
         QCOMPARE(tree.folder(), m1);
         QCOMPARE(tree.mount(), m1);

@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <dirent.h>
 #include <ftw.h>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/startup.h"
 
@@ -121,6 +123,22 @@ std::vector<std::string> listNames(const std::string& folder)
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string currentDir()
+{
+    char* cwd = ::getcwd(nullptr, 0);
+    const std::string out = cwd ? cwd : "";
+    std::free(cwd);
+    return out;
+}
+
+std::string canonicalPath(const std::string& path)
+{
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    const std::string out = resolved ? resolved : "";
+    std::free(resolved);
+    return out;
 }
 
 void importFolder(const std::string& folder)

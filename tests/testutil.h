@@ -71,6 +71,10 @@ std::string readFile(const std::string& path);
 bool pathExists(const std::string& path);
 // Names in folder, sorted, "." and ".." left out; bytes exact.
 std::vector<std::string> listNames(const std::string& folder);
+// The process's current directory, and path with links resolved ("" when
+// it cannot be read).
+std::string currentDir();
+std::string canonicalPath(const std::string& path);
 
 // Sets the working folder and lists it into the table, as "导入" does.
 void importFolder(const std::string& folder);
