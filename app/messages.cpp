@@ -35,10 +35,8 @@ QString errorDisplayText(const QString& text)
 
 namespace {
 
-void showBox(QMessageBox::Icon icon, const QString& text)
+void execBox(QMessageBox& box)
 {
-    QMessageBox box(icon, appTitle(), text, QMessageBox::NoButton, QApplication::activeWindow());
-    box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box.setWindowModality(Qt::ApplicationModal);
     // A box opened during long work shows the normal pointer.
     const bool busy = QApplication::overrideCursor() != nullptr;
@@ -47,6 +45,13 @@ void showBox(QMessageBox::Icon icon, const QString& text)
     box.exec();
     if (busy)
         QApplication::restoreOverrideCursor();
+}
+
+void showBox(QMessageBox::Icon icon, const QString& text)
+{
+    QMessageBox box(icon, appTitle(), text, QMessageBox::NoButton, QApplication::activeWindow());
+    box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    execBox(box);
 }
 
 }  // namespace
@@ -65,13 +70,7 @@ bool askYesNo(const QString& text)
     QPushButton* no = box.addButton(QStringLiteral("否"), QMessageBox::NoRole);
     box.setDefaultButton(no);
     box.setEscapeButton(no);
-    box.setWindowModality(Qt::ApplicationModal);
-    const bool busy = QApplication::overrideCursor() != nullptr;
-    if (busy)
-        QApplication::setOverrideCursor(Qt::ArrowCursor);
-    box.exec();
-    if (busy)
-        QApplication::restoreOverrideCursor();
+    execBox(box);
     return box.clickedButton() == yes;
 }
 

@@ -21,18 +21,23 @@ private:
     const vemlo::FileTable& t_;
 };
 
-const QString kNoSpreadsheet = QStringLiteral("Excel调用出错！");
+// The engine, or nullptr once the user is told it cannot be had.
+std::unique_ptr<vemlo::sheet::Application> startEngine()
+{
+    std::unique_ptr<vemlo::sheet::Application> app = vemlo::sheet::createApplication();
+    if (!app)
+        vemlo::ShowMessage(QStringLiteral("Excel调用出错！"));
+    return app;
+}
 
 }  // namespace
 
 void TForm1::btnanagridClick(QObject*)
 {
     using namespace vemlo::sheet;
-    std::unique_ptr<Application> app = createApplication();
-    if (!app) {
-        vemlo::ShowMessage(kNoSpreadsheet);
+    std::unique_ptr<Application> app = startEngine();
+    if (!app)
         return;
-    }
     const Orientation orientation = rbh->isChecked()   ? Orientation::Rows
                                     : rbv->isChecked() ? Orientation::Columns
                                                        : Orientation::None;
@@ -54,11 +59,9 @@ void TForm1::btnanagridClick(QObject*)
 void TForm1::btnanagraphClick(QObject*)
 {
     using namespace vemlo::sheet;
-    std::unique_ptr<Application> app = createApplication();
-    if (!app) {
-        vemlo::ShowMessage(kNoSpreadsheet);
+    std::unique_ptr<Application> app = startEngine();
+    if (!app)
         return;
-    }
     bool placed;
     {
         vemlo::BusyCursor busy;

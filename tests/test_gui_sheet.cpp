@@ -56,17 +56,6 @@ void closeChartWindows()
         delete w;
 }
 
-// A folder this process cannot create files in (root ignores permissions,
-// so then a read-only system folder stands in).
-std::string unwritableFolder(const QTemporaryDir& dir)
-{
-    const std::string folder = dir.path().toStdString() + "/ro";
-    QDir().mkpath(QString::fromStdString(folder));
-    QFile::setPermissions(QString::fromStdString(folder), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    writeFile(folder + "/probe");
-    return pathExists(folder + "/probe") ? "/sys" : folder;
-}
-
 // Answers the next file dialog with path.
 void answerFileDialog(const QString& path)
 {
@@ -229,7 +218,7 @@ private slots:
         QFETCH(QString, reason);
         QTemporaryDir dir;
         const std::string folder =
-            where == "unwritable" ? unwritableFolder(dir) : dir.path().toStdString() + "/gone";
+            where == "unwritable" ? unwritableFolder(dir.path()) : dir.path().toStdString() + "/gone";
         Form2->setWorkingFolder(folder);
         setTable({row("txt", "5")});
         const auto boxes = clickAndCatch(Form1->btnanagrid);

@@ -36,19 +36,6 @@ Table tableOf(const std::vector<std::pair<std::string, std::string>>& rows)
 
 std::string tempFolder(QTemporaryDir& dir) { return dir.path().toStdString(); }
 
-// A folder this process cannot create files in (root ignores permissions,
-// so then a read-only system folder stands in).
-std::string unwritableFolder(QTemporaryDir& dir)
-{
-    const std::string folder = tempFolder(dir) + "/ro";
-    QDir().mkpath(QString::fromStdString(folder));
-    QFile::setPermissions(QString::fromStdString(folder), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    writeFile(folder + "/probe");
-    if (vemlo::test::pathExists(folder + "/probe"))
-        return "/sys";
-    return folder;
-}
-
 QString errorOf(const std::function<void()>& f)
 {
     try {
@@ -251,7 +238,7 @@ private slots:
         if (where == "missing")
             folder += "/no/such";
         else if (where == "unwritable")
-            folder = unwritableFolder(dir);
+            folder = vemlo::test::unwritableFolder(dir.path());
         else if (where == "file")
             writeFile(folder += "/plain");
         else

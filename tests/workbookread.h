@@ -3,6 +3,7 @@
 // the cells and charts and fails when the two readings disagree.
 #pragma once
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -179,6 +180,19 @@ inline ReadBook readWithOwnCode(const std::string& path)
         book.charts.push_back(chart);
     }
     return book;
+}
+
+// A folder this process cannot create files in (root ignores permissions,
+// so then a read-only system folder stands in).
+inline std::string unwritableFolder(const QString& parent)
+{
+    const QString folder = parent + QStringLiteral("/ro");
+    QDir().mkpath(folder);
+    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    QFile probe(folder + QStringLiteral("/probe"));
+    if (probe.open(QIODevice::WriteOnly))
+        return "/sys";
+    return QFile::encodeName(folder).toStdString();
 }
 
 // Both readings; error tells where they differ.
