@@ -110,7 +110,7 @@ void ChartWindow::saveTo(const std::string& path)
 void ChartWindow::saveAsClicked()
 {
     QFileDialog dialog(this, QStringLiteral("另存为"), QFile::decodeName(folder_.c_str()),
-                       QStringLiteral("Excel 工作簿 (*.xlsx)"));
+                       QStringLiteral("工作簿 (*.xlsx)"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("xlsx"));
     dialog.selectFile(QStringLiteral("空间比例.xlsx"));
