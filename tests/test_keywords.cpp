@@ -39,12 +39,13 @@ private slots:
         QCOMPARE(set.lastMatch(c), matches ? 0 : -1);
     }
 
-    // The one-pass scan agrees with trying each keyword on its own, for lists
-    // with few first bytes (word at a time) and many (byte at a time).
+    // The one-pass scan agrees with trying each keyword on its own, for short
+    // and long cells and for lists with few first bytes (block at a time) and
+    // many (byte at a time).
     void setAgreesWithOneByOne()
     {
         std::mt19937 random(7);
-        const std::string alphabet("abcdefghij\xff\x80 ", 13);
+        const std::string alphabet("abcdefghij\xff\x80\0 ", 14);
         auto text = [&](size_t maxLength) {
             std::string s(random() % (maxLength + 1), ' ');
             for (char& ch : s)

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 #include <sys/stat.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 #include <unordered_set>
 
 #include "platform/fileops.h"
@@ -41,7 +44,7 @@ KeywordSet::KeywordSet(const std::vector<std::string>& keywords)
             ++j;
         if (group_[b] != j) {
             starts_[b] = true;
-            firstBytes_.push_back(0x0101010101010101ull * b);
+            firstBytes_.push_back(static_cast<unsigned char>(b));
         }
     }
     group_[256] = uint32_t(j);
@@ -69,44 +72,57 @@ int KeywordSet::scan(std::string_view cell, bool anyHit) const
     const size_t n = cell.size();
     const size_t end = n - shortest_ + 1;  // keywords can start before end
     int best = -1;
-    auto found = [&](size_t i) {
-        best = tryAt(p, n, i, best);
-        return best >= 0 && (anyHit || best == lastPosition_);
+    // Tries the positions base + i for every bit i of bits; true when done.
+    auto tryBits = [&](size_t base, uint32_t bits) {
+        for (; bits; bits &= bits - 1) {
+            best = tryAt(p, n, base + size_t(__builtin_ctz(bits)), best);
+            if (best >= 0 && (anyHit || best == lastPosition_))
+                return true;
+        }
+        return false;
     };
 
-    if (firstBytes_.size() > kWordFirstBytes) {
-        for (size_t i = 0; i < end; ++i)
-            if (starts_[p[i]] && found(i))
+#ifdef __SSE2__
+    if (firstBytes_.size() <= kVectorFirstBytes) {
+        // Sixteen bytes at a time: one compare per first byte marks where a
+        // keyword may start.
+        auto starts = [&](__m128i v) {
+            __m128i m = _mm_setzero_si128();
+            for (const unsigned char b : firstBytes_)
+                m = _mm_or_si128(m, _mm_cmpeq_epi8(v, _mm_set1_epi8(char(b))));
+            return uint32_t(_mm_movemask_epi8(m));
+        };
+        const uint32_t below = end >= 32 ? ~0u : (1u << end) - 1;
+        if (n < 16) {
+            // Bytes 0..7 in the low half, the last eight (when there are
+            // eight) in the high half.
+            uint64_t lo = 0, hi = 0;
+            if (n >= 8) {
+                std::memcpy(&lo, p, 8);
+                std::memcpy(&hi, p + n - 8, 8);
+            } else {
+                std::memcpy(&lo, p, n);
+            }
+            const uint32_t m = starts(_mm_set_epi64x(int64_t(hi), int64_t(lo)));
+            const uint32_t bits = n >= 8 ? (m & 0xff) | ((m >> 8) << (n - 8)) : m;
+            tryBits(0, bits & below);
+            return best;
+        }
+        for (size_t from = 0; from < end; from += 16) {
+            const size_t base = std::min(from, n - 16);  // the last block may overlap
+            uint32_t bits = starts(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + base)));
+            bits &= ~0u << (from - base);  // already tried
+            if (end - base < 16)
+                bits &= (1u << (end - base)) - 1;
+            if (tryBits(base, bits))
                 return best;
+        }
         return best;
     }
-    // Eight bytes at a time: a byte of x is zero where the cell holds a first
-    // byte; the test below finds every such byte (and may flag a few more,
-    // which the comparison then rejects).
-    constexpr uint64_t kLow = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
-    for (size_t from = 0; from < end; from += 8) {
-        uint64_t word = 0;
-        size_t base = from;
-        if (n >= 8) {
-            base = std::min(from, n - 8);  // the last word may overlap the one before
-            std::memcpy(&word, p + base, 8);
-        } else {
-            std::memcpy(&word, p, n);
-        }
-        uint64_t hits = 0;
-        for (const uint64_t pattern : firstBytes_) {
-            const uint64_t x = word ^ pattern;
-            hits |= (x - kLow) & ~x & kHigh;
-        }
-        while (hits) {
-            const size_t i = base + size_t(__builtin_ctzll(hits)) / 8;
-            hits &= hits - 1;
-            if (i >= end)
-                break;
-            if (i >= from && found(i))
-                return best;
-        }
-    }
+#endif
+    for (size_t i = 0; i < end; ++i)
+        if (starts_[p[i]] && tryBits(i, 1))
+            return best;
     return best;
 }
 

@@ -42,9 +42,9 @@ private:
     std::vector<Needle> needles_;
     std::array<uint32_t, 257> group_{};  // needles_[group_[b], group_[b + 1]) start with b
     std::array<bool, 256> starts_{};     // some keyword starts with this byte
-    std::vector<uint64_t> firstBytes_;   // each such byte in all eight lanes
-    // Up to this many different first bytes the scan goes a word at a time.
-    static constexpr size_t kWordFirstBytes = 6;
+    std::vector<unsigned char> firstBytes_;  // each such byte
+    // Up to this many different first bytes the scan compares whole blocks.
+    static constexpr size_t kVectorFirstBytes = 6;
     size_t shortest_ = 0;
     int lastPosition_ = -1;  // the latest keyword: nothing beats it
 };
