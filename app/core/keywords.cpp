@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <sys/stat.h>
+#include <unordered_set>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
-#include <unordered_set>
 
 #include "platform/fileops.h"
 

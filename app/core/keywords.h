@@ -23,6 +23,7 @@ bool keywordMatches(std::string_view cell, std::string_view keyword);
 // pass over a cell tries every keyword at once.
 class KeywordSet {
 public:
+    // Refers to the texts of keywords, which must outlive the set.
     explicit KeywordSet(const std::vector<std::string>& keywords);
     // True when any keyword matches cell.
     bool anyMatch(std::string_view cell) const { return scan(cell, true) >= 0; }
