@@ -303,7 +303,7 @@ void TForm1::FormCreate(QObject*)
 void TForm1::ImportDir(const std::string& pattern)
 {
     const std::string folder = vemlo::folderOfPattern(pattern);
-    std::vector<vemlo::Row> rows;
+    vemlo::RowStore rows;
     vemlo::fs::Status status;
     {
         vemlo::BusyCursor busy;

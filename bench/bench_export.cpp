@@ -33,7 +33,7 @@ constexpr int kRuns = 3;
 void fillTable()
 {
     static const char* const exts[] = {"jpg", "txt", "pdf", "docx", "mp3", "png", "cpp", "h", ""};
-    std::vector<vemlo::Row> rows(1);
+    vemlo::RowStore rows(1);
     rows.reserve(kRows + 1);
     char name[64], path[128], size[24];
     for (int i = 0; i < kRows; ++i) {

@@ -59,12 +59,12 @@ void filterBench(const std::string& scratch)
     auto fill = [&] {
         Form1->table()->setTableRows(1);
         ::malloc_trim(0);
-        std::vector<Row> rows;
+        RowStore rows;
         rows.reserve(names.size() + 1);
         rows.emplace_back();
         for (const std::string& n : names) {
             const std::string path = folder + "/" + n;
-            rows.emplace_back(std::array<std::string_view, Row::kColumns>{
+            rows.emplace_back(RowStore::Cells{
                 path, n, n.substr(n.rfind('.') + 1), "4096", "2024/05/06", "2024/05/06", "32"});
         }
         Form1->table()->replaceDataRows(std::move(rows));

@@ -61,7 +61,7 @@ std::string contentOf(const std::string& path)
 void importInOrder(const std::string& dir, const Names& names)
 {
     importFolder(dir);
-    std::vector<Row> rows(1);
+    RowStore rows(1);
     for (const auto& n : names) {
         for (int r = 1; r < tableRows(); ++r) {
             if (cell(1, r) == plainName(n)) {

@@ -28,7 +28,7 @@ const QString kDone = QStringLiteral("导出Excel表格完毕\r\n导出地址：
 
 void setTable(const Rows& rows)
 {
-    std::vector<vemlo::Row> packed(1);
+    vemlo::RowStore packed(1);
     for (const auto& r : rows)
         packed.emplace_back(std::array<std::string_view, 7>{r[0], r[1], r[2], r[3], r[4], r[5], r[6]});
     Form1->table()->replaceDataRows(std::move(packed));

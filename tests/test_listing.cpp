@@ -26,13 +26,13 @@ struct Listed {
 
 std::map<std::string, Listed> listByName(const std::string& folder, const std::string& working)
 {
-    std::vector<Row> rows;
+    RowStore rows;
     const fs::Status st = listRows(folder, working, rows);
     if (!st)
         qFatal("listing failed: %d", st.err);
     std::map<std::string, Listed> out;
     for (size_t i = 1; i < rows.size(); ++i) {
-        const Row& r = rows[i];
+        const auto r = rows[i];
         Listed l{std::string(r.cell(0)), std::string(r.cell(1)), std::string(r.cell(2)),
                  std::string(r.cell(3)), std::string(r.cell(4)), std::string(r.cell(5)),
                  std::string(r.cell(6))};
@@ -138,7 +138,7 @@ private slots:
     {
         QCOMPARE(folderOfPattern("//*"), std::string("//"));
         QCOMPARE(folderOfPattern("/home/a/*"), std::string("/home/a/"));
-        std::vector<Row> rows;
+        RowStore rows;
         QVERIFY(listRows("//", "/", rows).ok());
         QVERIFY(rows.size() > 1);
         for (size_t i = 1; i < rows.size(); ++i)

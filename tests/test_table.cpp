@@ -7,7 +7,7 @@
 #include "app/core/filetable.h"
 
 using vemlo::FileTable;
-using vemlo::Row;
+using vemlo::RowStore;
 
 namespace {
 
@@ -16,7 +16,7 @@ void fill(FileTable& t, const std::vector<std::string>& paths)
 {
     for (int c = 0; c < FileTable::kColumns; ++c)
         t.setCell(c, 0, FileTable::kCaptions[size_t(c)]);
-    std::vector<Row> rows(1);
+    RowStore rows(1);
     for (const auto& p : paths)
         rows.emplace_back(std::array<std::string_view, 7>{p, p + "-name", "e", "1", "d", "d", "32"});
     t.replaceDataRows(std::move(rows));
@@ -39,16 +39,46 @@ private slots:
     {
         const std::string big(300, 'x');
         const std::string binary("a\0b\xff", 4);
-        Row r({"", big, binary, "é", "", "7", ""});
-        QCOMPARE(r.cell(1), std::string_view(big));
-        QCOMPARE(r.cell(2), std::string_view(binary));
-        QCOMPARE(r.cell(5), std::string_view("7"));
-        r.setCell(0, "new");
-        r.setCell(1, "");
-        QCOMPARE(r.cell(0), std::string_view("new"));
-        QCOMPARE(r.cell(1), std::string_view(""));
-        QCOMPARE(r.cell(2), std::string_view(binary));
-        QCOMPARE(Row().cell(6), std::string_view(""));
+        RowStore store;
+        store.emplace_back({"", big, binary, "é", "", "7", ""});
+        store.emplace_back();
+        QCOMPARE(store.cell(0, 1), std::string_view(big));
+        QCOMPARE(store.cell(0, 2), std::string_view(binary));
+        QCOMPARE(store.cell(0, 5), std::string_view("7"));
+        store.setCell(0, 0, "new");     // grows: written anew
+        store.setCell(0, 1, "");        // shrinks: in place
+        store.setCell(1, 6, "written");  // the shared empty row stays empty for others
+        QCOMPARE(store.cell(0, 0), std::string_view("new"));
+        QCOMPARE(store.cell(0, 1), std::string_view(""));
+        QCOMPARE(store.cell(0, 2), std::string_view(binary));
+        QCOMPARE(store.cell(0, 6), std::string_view(""));
+        QCOMPARE(store.cell(1, 6), std::string_view("written"));
+        store.resize(4);
+        QCOMPARE(store.cell(3, 6), std::string_view(""));
+        store.setCell(0, 3, store.cell(0, 2));  // a text from the same row
+        QCOMPARE(store.cell(0, 3), std::string_view(binary));
+        store.setCell(0, 2, store.cell(0, 2).substr(1));
+        QCOMPARE(store.cell(0, 2), std::string_view(binary).substr(1));
+    }
+
+    void sparseStoreIsRebuiltWithItsTexts()
+    {
+        RowStore store;
+        for (int i = 0; i < 1000; ++i) {
+            const std::string n = std::to_string(i);
+            store.emplace_back({n, "name" + n, "", "", "", "", ""});
+        }
+        for (int i = 0; i < 10; ++i)
+            store.moveRow(size_t(i), size_t(i * 100));
+        store.resize(10);  // few rows left: the blocks are rebuilt
+        for (int i = 0; i < 10; ++i) {
+            QCOMPARE(store.cell(size_t(i), 0), std::string_view(std::to_string(i * 100)));
+            QCOMPARE(std::string(store.cell(size_t(i), 1)), "name" + std::to_string(i * 100));
+        }
+        for (int i = 0; i < 500; ++i)  // growing writes rebuild too
+            store.setCell(size_t(i % 10), 1, std::string(size_t(20 + i % 7), 'y'));
+        QCOMPARE(store.cell(3, 0), std::string_view("300"));
+        QCOMPARE(store.cell(9, 1), std::string_view(std::string(size_t(20 + 499 % 7), 'y')));
     }
 
     void startsWithCaptionAndOneEmptyRow()

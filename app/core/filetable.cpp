@@ -1,18 +1,35 @@
 #include "app/core/filetable.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace vemlo {
 
 namespace {
 
-void putLength(std::string& out, size_t n)
+constexpr size_t kBlockBytes = size_t(1) << 20;
+
+// A row of seven empty cells, shared by every empty row until it is written.
+char kEmptyRow[RowStore::kColumns] = {};
+
+size_t lengthBytes(size_t n)
+{
+    size_t bytes = 1;
+    while (n >= 0x80) {
+        n >>= 7;
+        ++bytes;
+    }
+    return bytes;
+}
+
+char* putLength(char* out, size_t n)
 {
     do {
         unsigned char b = n & 0x7f;
         n >>= 7;
-        out.push_back(char(n ? b | 0x80 : b));
+        *out++ = char(n ? b | 0x80 : b);
     } while (n);
+    return out;
 }
 
 size_t getLength(const char*& p)
@@ -28,49 +45,138 @@ size_t getLength(const char*& p)
     return n;
 }
 
-}  // namespace
-
-Row::Row() : blob_(kColumns, '\0') {}
-
-Row::Row(const std::array<std::string_view, kColumns>& cells)
+// Bytes of the packed row at p.
+size_t rowBytes(const char* p)
 {
-    size_t total = kColumns;
-    for (auto c : cells)
-        total += c.size() + (c.size() >= 128 ? 2 : 0);
-    blob_.reserve(total);
-    for (auto c : cells) {
-        putLength(blob_, c.size());
-        blob_.append(c);
-    }
+    const char* q = p;
+    for (int i = 0; i < RowStore::kColumns; ++i)
+        q += getLength(q);
+    return size_t(q - p);
 }
 
-std::string_view Row::cell(int col) const
+}  // namespace
+
+std::string_view RowStore::RowView::cell(int col) const
 {
-    const char* p = blob_.data();
+    const char* p = p_;
     for (int i = 0;; ++i) {
-        size_t n = getLength(p);
+        const size_t n = getLength(p);
         if (i == col)
             return {p, n};
         p += n;
     }
 }
 
-void Row::setCell(int col, std::string_view text)
+char* RowStore::allocate(size_t bytes)
 {
-    // Replace the encoded cell in place: no new allocation when it shrinks,
-    // which keeps marking a million rows cheap.
-    const char* p = blob_.data();
-    for (int i = 0; i < col; ++i) {
-        const size_t n = getLength(p);
-        p += n;
+    if (bytes > freeBytes_) {
+        const size_t size = std::max(kBlockBytes, bytes);
+        blocks_.emplace_back(new char[size]);
+        free_ = blocks_.back().get();
+        freeBytes_ = size;
     }
-    const size_t start = size_t(p - blob_.data());
-    const size_t n = getLength(p);
-    const size_t oldExtent = size_t(p - blob_.data()) + n - start;
-    std::string encoded;
-    putLength(encoded, text.size());
-    encoded.append(text);
-    blob_.replace(start, oldExtent, encoded);
+    char* p = free_;
+    free_ += bytes;
+    freeBytes_ -= bytes;
+    ++written_;
+    return p;
+}
+
+char* RowStore::append(const Cells& cells)
+{
+    size_t bytes = 0;
+    for (auto c : cells)
+        bytes += lengthBytes(c.size()) + c.size();
+    char* row = allocate(bytes);
+    char* out = row;
+    for (auto c : cells) {
+        out = putLength(out, c.size());
+        if (!c.empty())
+            std::memcpy(out, c.data(), c.size());
+        out += c.size();
+    }
+    return row;
+}
+
+void RowStore::clear()
+{
+    refs_.clear();
+    blocks_.clear();
+    free_ = nullptr;
+    freeBytes_ = 0;
+    written_ = 0;
+}
+
+void RowStore::emplace_back() { refs_.push_back(kEmptyRow); }
+
+void RowStore::emplace_back(const Cells& cells) { refs_.push_back(append(cells)); }
+
+void RowStore::resize(size_t n)
+{
+    if (n < refs_.size()) {
+        refs_.resize(n);
+        compactIfSparse();
+    } else {
+        refs_.resize(n, kEmptyRow);
+    }
+}
+
+void RowStore::setCell(size_t row, int col, std::string_view text)
+{
+    char* p = refs_[row];
+    if (p != kEmptyRow && text.data() >= p && text.data() < p + rowBytes(p)) {
+        const std::string own(text);  // a text taken from this very row
+        setCell(row, col, own);
+        return;
+    }
+    // Find the cell's place in the packed row.
+    const char* q = p;
+    for (int i = 0; i < col; ++i)
+        q += getLength(q);
+    const size_t start = size_t(q - p);
+    const size_t oldLength = getLength(q);
+    const size_t oldExtent = size_t(q - p) + oldLength - start;
+    const size_t newExtent = lengthBytes(text.size()) + text.size();
+
+    if (p != kEmptyRow && newExtent <= oldExtent) {
+        // Shrinks (a removal mark, say): rewrite in place, close the gap.
+        const size_t total = rowBytes(p);
+        char* out = putLength(p + start, text.size());
+        if (!text.empty())
+            std::memmove(out, text.data(), text.size());
+        std::memmove(out + text.size(), p + start + oldExtent, total - start - oldExtent);
+        return;
+    }
+    // Grows: the row is written anew after the others.
+    Cells cells;
+    std::array<std::string, kColumns> copies;
+    for (int i = 0; i < kColumns; ++i) {
+        copies[size_t(i)] = std::string(cell(row, i));
+        cells[size_t(i)] = copies[size_t(i)];
+    }
+    cells[size_t(col)] = text;
+    refs_[row] = append(cells);
+    compactIfSparse();
+}
+
+void RowStore::compactIfSparse()
+{
+    // Rebuild when the rows still in use are under a quarter of those written.
+    if (written_ < 64 || refs_.size() * 4 >= written_)
+        return;
+    RowStore fresh;
+    fresh.refs_.reserve(refs_.size());
+    for (char* p : refs_) {
+        if (p == kEmptyRow) {
+            fresh.refs_.push_back(kEmptyRow);
+            continue;
+        }
+        const size_t bytes = rowBytes(p);
+        char* copy = fresh.allocate(bytes);
+        std::memcpy(copy, p, bytes);
+        fresh.refs_.push_back(copy);
+    }
+    *this = std::move(fresh);
 }
 
 const std::array<std::string_view, FileTable::kColumns> FileTable::kCaptions = {
@@ -85,7 +191,6 @@ void FileTable::setTableRows(int n)
     if (n < old) {
         beginRemoveRows({}, n - 1, old - 2);
         rows_.resize(size_t(n));
-        rows_.shrink_to_fit();
         endRemoveRows();
     } else if (n > old) {
         beginInsertRows({}, old - 1, n - 2);
@@ -96,7 +201,7 @@ void FileTable::setTableRows(int n)
 
 void FileTable::setCell(int col, int row, std::string_view text)
 {
-    rows_[size_t(row)].setCell(col, text);
+    rows_.setCell(size_t(row), col, text);
     if (row == 0) {
         emit headerDataChanged(Qt::Horizontal, col, col);
     } else if (batchDepth_ > 0) {
@@ -125,14 +230,14 @@ void FileTable::adjustToTop()
 {
     const size_t n = rows_.size();
     size_t w = 1;
-    while (w < n && !rows_[w].cell(0).empty())
+    while (w < n && !rows_.cell(w, 0).empty())
         ++w;
     if (w == n)
         return;  // nothing marked
     beginResetModel();
     for (size_t i = w + 1; i < n; ++i) {
-        if (!rows_[i].cell(0).empty())
-            rows_[w++] = std::move(rows_[i]);
+        if (!rows_.cell(i, 0).empty())
+            rows_.moveRow(w++, i);
     }
     rows_.resize(w);
     endResetModel();
@@ -146,14 +251,17 @@ int FileTable::findColumn(std::string_view text) const
     return -1;
 }
 
-void FileTable::replaceDataRows(std::vector<Row>&& rows)
+void FileTable::replaceDataRows(RowStore&& rows)
 {
+    std::array<std::string, kColumns> captions;
+    for (int c = 0; c < kColumns; ++c)
+        captions[size_t(c)] = std::string(cell(c, 0));
     beginResetModel();
-    Row captions = std::move(rows_.front());
     rows_ = std::move(rows);
     if (rows_.empty())
         rows_.emplace_back();
-    rows_.front() = std::move(captions);
+    for (int c = 0; c < kColumns; ++c)
+        rows_.setCell(0, c, captions[size_t(c)]);
     endResetModel();
 }
 

@@ -6,31 +6,73 @@
 #include <QAbstractTableModel>
 
 #include <array>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vemlo {
 
-// One table row packed into a single byte string: for each of the seven cells
-// a length (LEB128) followed by its bytes. Keeps a million rows small.
-class Row {
+// The rows of a table, packed. Each row is one run of bytes: for each of the
+// seven cells a length (LEB128) followed by its bytes. The runs lie one after
+// the other in large blocks, so a million rows take few allocations, read
+// fast in order, and moving or dropping a row moves or drops one pointer.
+class RowStore {
 public:
     static constexpr int kColumns = 7;
-    Row();
-    explicit Row(const std::array<std::string_view, kColumns>& cells);
+    using Cells = std::array<std::string_view, kColumns>;
 
-    std::string_view cell(int col) const;
-    void setCell(int col, std::string_view text);
+    // One row, read-only; valid until the store changes.
+    class RowView {
+    public:
+        explicit RowView(const char* p) : p_(p) {}
+        std::string_view cell(int col) const;
+
+    private:
+        const char* p_;
+    };
+
+    RowStore() = default;
+    explicit RowStore(size_t emptyRows) { resize(emptyRows); }
+    RowStore(RowStore&&) noexcept = default;
+    RowStore& operator=(RowStore&&) noexcept = default;
+    RowStore(const RowStore&) = delete;
+    RowStore& operator=(const RowStore&) = delete;
+
+    size_t size() const { return refs_.size(); }
+    bool empty() const { return refs_.empty(); }
+    void reserve(size_t rows) { refs_.reserve(rows); }
+    void clear();
+    // Appends a row of empty cells, or a row of the given cells.
+    void emplace_back();
+    void emplace_back(const Cells& cells);
+    // Drops the rows from n on, or appends empty rows up to n.
+    void resize(size_t n);
+
+    RowView operator[](size_t row) const { return RowView(refs_[row]); }
+    std::string_view cell(size_t row, int col) const { return (*this)[row].cell(col); }
+    void setCell(size_t row, int col, std::string_view text);
+
+    // Row to takes the place of row from (the old row to is dropped).
+    void moveRow(size_t to, size_t from) { refs_[to] = refs_[from]; }
+    // Gives the memory of dropped rows back when few rows are left.
+    void compactIfSparse();
 
 private:
-    std::string blob_;
+    char* allocate(size_t bytes);
+    char* append(const Cells& cells);
+
+    std::vector<char*> refs_;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    char* free_ = nullptr;  // unused part of the last block
+    size_t freeBytes_ = 0;
+    size_t written_ = 0;  // rows written into the blocks since they were last rebuilt
 };
 
 class FileTable : public QAbstractTableModel {
     Q_OBJECT
 public:
-    static constexpr int kColumns = Row::kColumns;
+    static constexpr int kColumns = RowStore::kColumns;
     // The captions FormCreate writes into row 0.
     static const std::array<std::string_view, kColumns> kCaptions;
 
@@ -41,7 +83,7 @@ public:
     // Lower drops rows with their texts; higher appends empty rows.
     void setTableRows(int n);
 
-    std::string_view cell(int col, int row) const { return rows_[size_t(row)].cell(col); }
+    std::string_view cell(int col, int row) const { return rows_.cell(size_t(row), col); }
     void setCell(int col, int row, std::string_view text);
     // Writes the removal mark: the empty text in column 0.
     void markRow(int row) { setCell(0, row, {}); }
@@ -53,7 +95,7 @@ public:
 
     // Replaces every data row at once with rows[1...]; rows[0] is a
     // placeholder that takes the caption row. One reset.
-    void replaceDataRows(std::vector<Row>&& rows);
+    void replaceDataRows(RowStore&& rows);
 
     // While a Batch lives, cell writes are announced as one change at its end.
     class Batch {
@@ -75,7 +117,7 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
-    std::vector<Row> rows_;
+    RowStore rows_;
     int batchDepth_ = 0;
     int batchFirst_ = -1;  // changed table rows while batching
     int batchLast_ = -1;

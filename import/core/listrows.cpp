@@ -57,7 +57,7 @@ std::string_view DateText::operator()(int64_t seconds)
 }
 
 fs::Status listRows(const std::string& folder, const std::string& workingFolder,
-                    std::vector<Row>& rows)
+                    RowStore& rows)
 {
     rows.clear();
     rows.emplace_back();
@@ -70,7 +70,7 @@ fs::Status listRows(const std::string& folder, const std::string& workingFolder,
         char size[24], attrib[12];
         const auto sizeEnd = std::to_chars(size, size + sizeof size, e.size).ptr;
         const auto attribEnd = std::to_chars(attrib, attrib + sizeof attrib, e.attrib).ptr;
-        rows.emplace_back(std::array<std::string_view, Row::kColumns>{
+        rows.emplace_back(RowStore::Cells{
             path, e.name, extensionOf(e.name), std::string_view(size, size_t(sizeEnd - size)),
             modifiedText(e.modified), createdText(e.created),
             std::string_view(attrib, size_t(attribEnd - attrib))});

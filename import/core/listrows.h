@@ -16,7 +16,7 @@ std::string folderOfPattern(const std::string& pattern);
 // Lists folder into rows[1...] (rows[0] is left as a placeholder for the
 // caption row). Column 0 is workingFolder + "/" + name, joined verbatim.
 fs::Status listRows(const std::string& folder, const std::string& workingFolder,
-                    std::vector<Row>& rows);
+                    RowStore& rows);
 
 // The extension: the text after the last "." of name; empty without a ".".
 std::string_view extensionOf(std::string_view name);
