@@ -194,7 +194,7 @@ private slots:
             QCOMPARE(cell(c, 1), std::string());
         QCOMPARE(catcher.boxes().size(), size_t(1));
         const SeenBox& box = catcher.boxes().front();
-        QVERIFY2(box.text.contains(tmp.qpath() + suffix), qPrintable(box.text));
+        QVERIFY2(box.text.contains(u'“' + tmp.qpath() + suffix + u'”'), qPrintable(box.text));
         QVERIFY2(box.text.contains(reason), qPrintable(box.text));
         QCOMPARE(box.icon, QMessageBox::Warning);
     }
