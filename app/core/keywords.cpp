@@ -292,6 +292,8 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
                                                         : fs::reasonText(moved.err));
             continue;
         }
+        // A keyword folder inside the moved entry has gone with it.
+        std::erase_if(readyFolders, [&](const std::string& f) { return lexicallyWithin(f, source); });
         table.markRow(r);
         ++result.moved;
     }
