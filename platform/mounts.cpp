@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -196,8 +197,8 @@ std::vector<Volume> labelVolumes(const std::vector<MountEntry>& mounts,
         bool isDevice = false;
     };
     std::vector<Label> labels;
-    if (DIR* d = opendir(byLabelFolder.c_str())) {
-        while (dirent* e = readdir(d)) {
+    if (const std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(byLabelFolder.c_str()), closedir); d) {
+        while (dirent* e = readdir(d.get())) {
             const std::string name = e->d_name;
             if (name == "." || name == "..")
                 continue;
@@ -212,7 +213,6 @@ std::vector<Volume> labelVolumes(const std::vector<MountEntry>& mounts,
             }
             labels.push_back(std::move(l));
         }
-        closedir(d);
     }
     std::sort(labels.begin(), labels.end(),
               [](const Label& a, const Label& b) { return a.text < b.text; });

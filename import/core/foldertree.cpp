@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,9 +55,10 @@ std::string folderErrorText(int err)
 fs::Status readSubfolders(std::vector<std::string>& names)
 {
     names.clear();
-    DIR* d = ::opendir(".");
-    if (!d)
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir("."), ::closedir);
+    if (!dir)
         return fs::Status::fromErrno();
+    DIR* const d = dir.get();
     std::vector<std::pair<QString, std::string>> found;
     int err = 0;
     for (;;) {
@@ -78,7 +80,6 @@ fs::Status readSubfolders(std::vector<std::string>& names)
             found.emplace_back(displayText(name), std::move(name));
         }
     }
-    ::closedir(d);
     if (err)
         return fs::Status{err};
     std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
