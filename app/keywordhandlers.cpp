@@ -81,7 +81,7 @@ void TForm1::btnsortClick(QObject*)
         break;
     }
     AdjustToTop();
-    if (result.notMovedCount == 0)
+    if (result.notMoved.empty())
         vemlo::ShowMessage(vemlo::organizeReport(result));
     else
         vemlo::showWarningBox(vemlo::organizeReport(result));

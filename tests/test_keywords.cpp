@@ -129,7 +129,7 @@ private slots:
             table.setCell(4, r, rows[r - 1][1]);
         }
         const OrganizeResult result = organizeTable(table, 4, {"2024/05", "2025/01"}, [&] { return w; });
-        QCOMPARE(result.notMovedCount, 0);
+        QCOMPARE(result.notMoved.count(), 0);
         QCOMPARE(result.moved, 3);
         QCOMPARE(test::readFile(w + "/2024/05/b.txt"), std::string("b"));
         QCOMPARE(test::readFile(w + "/2025/01/2024/05/a.txt"), std::string("a"));

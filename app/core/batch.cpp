@@ -62,9 +62,7 @@ void appendNumberedName(std::string& out, std::string_view base, int n, std::str
 
 void BatchOutcome::fail(std::string_view path, std::string reason)
 {
-    ++failed;
-    if (int(listed.size()) < kListed)
-        listed.push_back({std::string(lastPart(path)), std::move(reason)});
+    failures.add(lastPart(path), std::move(reason));
 }
 
 QString baseNameProblem(std::string_view base)
@@ -131,15 +129,10 @@ BatchOutcome changeAttributes(const FileTable& table, uint32_t value)
 
 QString failureReport(const BatchOutcome& outcome, const QString& what)
 {
-    if (outcome.failed == 0)
+    if (outcome.failures.empty())
         return {};
-    QString text = QStringLiteral("有 %1 个条目未能%2：").arg(outcome.failed).arg(what);
-    for (const auto& f : outcome.listed)
-        text += QStringLiteral("\n%1：%2").arg(displayText(f.name), QString::fromStdString(f.reason));
-    const int unlisted = outcome.failed - int(outcome.listed.size());
-    if (unlisted > 0)
-        text += QStringLiteral("\n……另有 %1 个未列出").arg(unlisted);
-    return text;
+    return QStringLiteral("有 %1 个条目未能%2：").arg(outcome.failures.count()).arg(what) +
+           outcome.failures.lines();
 }
 
 }  // namespace vemlo

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/core/failures.h"
 #include "app/core/filetable.h"
 
 namespace vemlo {
@@ -16,14 +17,8 @@ namespace vemlo {
 // What a batch change did: how many entries failed, and for the first few
 // of them the name and the reason in Chinese.
 struct BatchOutcome {
-    static constexpr int kListed = 10;
-    struct Failure {
-        std::string name;  // bytes of the entry's name
-        std::string reason;
-    };
     int done = 0;
-    int failed = 0;
-    std::vector<Failure> listed;  // at most kListed
+    FailureList failures;
 
     void fail(std::string_view path, std::string reason);
 };

@@ -251,8 +251,7 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
     std::string folder, source, target;
 
     auto notMoved = [&](std::string_view name, std::string reason) {
-        if (result.notMovedCount++ < OrganizeResult::kListed)
-            result.notMoved.push_back({std::string(name), std::move(reason)});
+        result.notMoved.add(name, std::move(reason));
     };
 
     const int rows = table.tableRows();
@@ -303,14 +302,10 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
 QString organizeReport(const OrganizeResult& result)
 {
     QString text = QStringLiteral("整理完毕");
-    if (result.notMovedCount == 0)
+    if (result.notMoved.empty())
         return text;
-    text += QStringLiteral("\n%1 个项目未移动：").arg(result.notMovedCount);
-    for (const NotMoved& n : result.notMoved)
-        text += QStringLiteral("\n%1：%2").arg(displayText(n.name), QString::fromStdString(n.reason));
-    if (result.notMovedCount > int(result.notMoved.size()))
-        text += QStringLiteral("\n……");
-    return text;
+    return text + QStringLiteral("\n%1 个项目未移动：").arg(result.notMoved.count()) +
+           result.notMoved.lines();
 }
 
 }  // namespace vemlo

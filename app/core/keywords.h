@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/core/failures.h"
 #include "app/core/filetable.h"
 
 namespace vemlo {
@@ -67,11 +68,6 @@ bool lexicallyWithin(std::string_view inner, std::string_view outer);
 // parent, is outer or lies below it on disk.
 bool insideFolder(const std::string& inner, const std::string& outer);
 
-struct NotMoved {
-    std::string name;    // column 1 of the row, bytes
-    std::string reason;  // Chinese, UTF-8
-};
-
 struct OrganizeResult {
     enum class Stop {
         None,
@@ -80,9 +76,7 @@ struct OrganizeResult {
     };
     Stop stop = Stop::None;
     int moved = 0;
-    int notMovedCount = 0;
-    std::vector<NotMoved> notMoved;  // the first kListed of them
-    static constexpr int kListed = 10;
+    FailureList notMoved;  // by the names in column 1
 };
 
 // Moves the entry of every data row whose cell in column col matches a
