@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <sys/stat.h>
 
 #include "platform/fsresult.h"
 
@@ -16,6 +17,12 @@ bool isDirectory(const std::string& path);
 
 // True when something (anything, a dangling link too) exists at path.
 bool exists(const std::string& path);
+
+// True when a and b describe one and the same file-system object.
+inline bool sameObject(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 // Creates path and every missing parent folder. Succeeds when path is a
 // folder already.

@@ -2,6 +2,8 @@
 // the caller, and the Chinese wording of the common reasons.
 #pragma once
 
+#include <dirent.h>
+#include <memory>
 #include <string>
 
 namespace vemlo::fs {
@@ -31,5 +33,11 @@ public:
 private:
     int fd_;
 };
+
+// RAII for a folder listing handle.
+struct DirCloser {
+    void operator()(DIR* d) const { ::closedir(d); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
 }  // namespace vemlo::fs

@@ -13,11 +13,6 @@ namespace vemlo::fs {
 
 namespace {
 
-struct DirCloser {
-    void operator()(DIR* d) const { closedir(d); }
-};
-using DirHandle = std::unique_ptr<DIR, DirCloser>;
-
 int64_t seconds(const struct statx_timestamp& t) { return t.tv_sec; }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include "platform/fsresult.h"
+
 namespace vemlo::fs {
 
 namespace {
@@ -197,7 +199,7 @@ std::vector<Volume> labelVolumes(const std::vector<MountEntry>& mounts,
         bool isDevice = false;
     };
     std::vector<Label> labels;
-    if (const std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(byLabelFolder.c_str()), closedir); d) {
+    if (const DirHandle d(opendir(byLabelFolder.c_str())); d) {
         while (dirent* e = readdir(d.get())) {
             const std::string name = e->d_name;
             if (name == "." || name == "..")

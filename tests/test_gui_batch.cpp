@@ -147,9 +147,7 @@ class BatchTest : public QObject {
 private slots:
     void initTestCase()
     {
-        createFormsOnce();
-        Form1->show();
-        QVERIFY(QTest::qWaitForWindowExposed(Form1));
+        QVERIFY(showMainWindow());
         // The attributes live in a user extended attribute: the temporary
         // folders must keep one.
         TempDir dir;

@@ -115,9 +115,7 @@ private slots:
         writeFile(work_ + "/Alpha/data2.txt");
         writeFile(work_ + "/beta/other.txt");
         QVERIFY(::chdir(work_.c_str()) == 0);
-        createFormsOnce();
-        Form1->show();
-        QVERIFY(QTest::qWaitForWindowExposed(Form1));
+        QVERIFY(showMainWindow());
     }
 
     void firstShowingLeavesThePathEmpty()

@@ -26,9 +26,7 @@ class MainWindowTest : public QObject {
 private slots:
     void initTestCase()
     {
-        createFormsOnce();
-        Form1->show();
-        QVERIFY(QTest::qWaitForWindowExposed(Form1));
+        QVERIFY(showMainWindow());
     }
 
     void startsWithCaptionsAndOneEmptyRow()

@@ -24,6 +24,13 @@ void createFormsOnce()
         createForms();
 }
 
+bool showMainWindow()
+{
+    createFormsOnce();
+    Form1->show();
+    return QTest::qWaitForWindowExposed(Form1);
+}
+
 BoxCatcher::BoxCatcher(QStringList answers) : answers_(std::move(answers))
 {
     timer_.setInterval(10);

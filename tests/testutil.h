@@ -19,6 +19,8 @@ namespace vemlo::test {
 
 // Builds Form1 and Form2 once per test program, like start-up does.
 void createFormsOnce();
+// Builds the windows and shows the main window; true once it is on screen.
+bool showMainWindow();
 
 // A message box seen while a test ran.
 struct SeenBox {

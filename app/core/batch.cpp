@@ -26,11 +26,6 @@ std::string parentOf(std::string_view path)
     return slash == 0 ? "/" : std::string(path.substr(0, slash));
 }
 
-bool sameInode(const struct stat& a, const struct stat& b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 // True when from and to name one and the same entry: the same path, or the
 // same name in the same folder reached by another spelling of the folder.
 // Two hard links under different names are different entries.
@@ -41,9 +36,9 @@ bool sameEntry(const std::string& from, const std::string& to)
     if (lastPart(from) != lastPart(to))
         return false;
     struct stat a, b, pa, pb;
-    return ::lstat(from.c_str(), &a) == 0 && ::lstat(to.c_str(), &b) == 0 && sameInode(a, b) &&
+    return ::lstat(from.c_str(), &a) == 0 && ::lstat(to.c_str(), &b) == 0 && fs::sameObject(a, b) &&
            ::stat(parentOf(from).c_str(), &pa) == 0 && ::stat(parentOf(to).c_str(), &pb) == 0 &&
-           sameInode(pa, pb);
+           fs::sameObject(pa, pb);
 }
 
 void appendNumberedName(std::string& out, std::string_view base, int n, std::string_view extension)

@@ -165,11 +165,6 @@ private:
     size_t pos_ = 0;
 };
 
-bool sameEntry(const struct stat& a, const struct stat& b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 // The first component of a relative path ("abc" of "abc/def/kw").
 std::string firstComponent(const std::string& path)
 {
@@ -230,11 +225,11 @@ bool insideFolder(const std::string& inner, const std::string& outer)
         p.resize(slash);
     }
     for (int depth = 0; depth < 4096; ++depth) {
-        if (sameEntry(st, folder))
+        if (fs::sameObject(st, folder))
             return true;
         p += "/..";
         struct stat parent;
-        if (::stat(p.c_str(), &parent) != 0 || sameEntry(parent, st))
+        if (::stat(p.c_str(), &parent) != 0 || fs::sameObject(parent, st))
             return false;  // reached the root
         st = parent;
     }

@@ -55,7 +55,7 @@ std::string folderErrorText(int err)
 fs::Status readSubfolders(std::vector<std::string>& names)
 {
     names.clear();
-    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir("."), ::closedir);
+    const fs::DirHandle dir(::opendir("."));
     if (!dir)
         return fs::Status::fromErrno();
     DIR* const d = dir.get();
