@@ -1,6 +1,7 @@
 // "生成表格" and "生成图像" on the real main window: the saved export read back
 // by openpyxl and by our own reader, the boxes they show, and the chart window.
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QPieSeries>
 #include <QPieSlice>
 #include <QPointer>
@@ -65,7 +66,11 @@ void answerFileDialog(const QString& path)
         if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
             timer->deleteLater();
             timer->stop();
+            // selectFile leaves the name box alone while it has the focus,
+            // so the name is typed into the box itself.
             d->selectFile(path);
+            if (auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                name->setText(path);
             QMetaObject::invokeMethod(d, "accept");
         }
     });
