@@ -9,9 +9,13 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <ftw.h>
+#include <grp.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "app/startup.h"
@@ -146,6 +150,95 @@ std::string canonicalPath(const std::string& path)
     const std::string out = resolved ? resolved : "";
     std::free(resolved);
     return out;
+}
+
+namespace {
+
+int runCommand(const std::vector<std::string>& argv)
+{
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        std::vector<char*> args;
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        const int devnull = ::open("/dev/null", O_WRONLY);
+        ::dup2(devnull, 1);
+        ::dup2(devnull, 2);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+ScratchFs::ScratchFs(int kibibytes)
+{
+    if (::geteuid() != 0)
+        return;
+    const std::string image = dir_.path() + "/image";
+    ::mkdir(path().c_str(), 0755);
+    writeFile(image, "");
+    if (::truncate(image.c_str(), off_t(kibibytes) * 1024) != 0)
+        return;
+    if (runCommand({"mkfs.ext2", "-q", "-F", "-m", "0", image}) != 0)
+        return;
+    mounted_ = runCommand({"mount", "-o", "loop", image, path()}) == 0;
+}
+
+ScratchFs::~ScratchFs()
+{
+    if (mounted_)
+        runCommand({"umount", "-l", path()});
+}
+
+long long ScratchFs::freeBytes() const
+{
+    struct statvfs v;
+    if (::statvfs(path().c_str(), &v) != 0)
+        return -1;
+    return (long long)v.f_bavail * (long long)v.f_frsize;
+}
+
+void ScratchFs::fillUntil(long long leftBytes)
+{
+    const std::string filler = path() + "/.filler";
+    const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    if (fd < 0)
+        return;
+    const std::string block(4096, 'f');
+    while (freeBytes() >= leftBytes + (long long)block.size())
+        if (::write(fd, block.data(), block.size()) != ssize_t(block.size()))
+            break;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+bool ScratchFs::setReadOnly(bool readOnly)
+{
+    return runCommand({"mount", "-o", readOnly ? "remount,ro" : "remount,rw", path()}) == 0;
+}
+
+int runUnprivileged(const std::function<int()>& body)
+{
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        constexpr uid_t kNobody = 65534;
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+            ::_exit(126);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 void importFolder(const std::string& folder)

@@ -78,6 +78,38 @@ std::vector<std::string> listNames(const std::string& folder);
 std::string currentDir();
 std::string canonicalPath(const std::string& path);
 
+// A small ext2 file system of its own, loop-mounted on a temporary folder and
+// unmounted again at the end: for full disks and read-only file systems.
+// Mounting needs root; usable() is false (say why with skipReason()) when the
+// mount could not be made.
+class ScratchFs {
+public:
+    explicit ScratchFs(int kibibytes = 8192);
+    ~ScratchFs();
+    ScratchFs(const ScratchFs&) = delete;
+    ScratchFs& operator=(const ScratchFs&) = delete;
+    bool usable() const { return mounted_; }
+    const char* skipReason() const { return "needs root and loop devices to mount a scratch file system"; }
+    // The mount point.
+    std::string path() const { return dir_.path() + "/mnt"; }
+    // Fills the file system until fewer than leftBytes are free.
+    void fillUntil(long long leftBytes);
+    // Bytes a new file may still take.
+    long long freeBytes() const;
+    // Remounts read-only (true) or writable (false).
+    bool setReadOnly(bool readOnly);
+
+private:
+    TempDir dir_;
+    bool mounted_ = false;
+};
+
+// Runs body in a child process, as uid and gid 65534 when this process is
+// root (so that permissions apply), and returns its exit status; -1 when the
+// child could not be started or did not exit normally. A TempDir is mode 0700:
+// open it up (chmod 0755) for what the child is to reach.
+int runUnprivileged(const std::function<int()>& body);
+
 // Sets the working folder and lists it into the table, as "导入" does.
 void importFolder(const std::string& folder);
 
