@@ -1,10 +1,11 @@
 # make run   – install what is missing, build, start the program
 # make test  – install what is missing, build, run every test (headless)
 # make bench – build and run the benchmarks
+# make package – build the Debian package (.deb) in the build folder
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build run test bench clean
+.PHONY: deps configure build run test bench package clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -29,6 +30,10 @@ test: build
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do if [ -f "$$b" ] && [ -x "$$b" ]; then QT_QPA_PLATFORM=offscreen "$$b" || exit 1; fi; done
+
+package: build
+	cmake --build $(BUILD) --target package
+	@ls -l $(BUILD)/*.deb
 
 clean:
 	rm -rf $(BUILD)

@@ -30,7 +30,7 @@ private:
 // Places w at the designed rectangle, scaled.
 void place(QWidget* w, const Scale& s, int left, int top, int width, int height);
 
-// The application's own 32 x 32, 16-colour icon.
+// The application's own window icon: one 32 x 32 image in 16 colours.
 QIcon appIcon();
 
 }  // namespace vemlo

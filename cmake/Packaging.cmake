@@ -1,0 +1,95 @@
+# The program as a desktop application: the window icon rendered from our SVG,
+# the install rules (program, desktop entry, icons, AppStream data, manual
+# page) and the Debian package built by CPack.
+# Included at the end of the top-level CMakeLists.txt, after the targets.
+
+set(VEMLO_VERSION 1.0.0)
+set(VEMLO_RELEASE_DATE 2026-12-07)
+# Chosen once: the desktop entry, the AppStream data and the icon carry it.
+set(VEMLO_APP_ID io.github.vemlo.Vemlo)
+# The X11 window class, which the desktop entry's StartupWMClass names.
+set(VEMLO_WM_CLASS vemlo)
+
+include(GNUInstallDirs)
+
+find_program(RSVG_CONVERT rsvg-convert)
+find_program(PERL_EXECUTABLE perl)
+find_program(GZIP_EXECUTABLE gzip)
+foreach(tool RSVG_CONVERT PERL_EXECUTABLE GZIP_EXECUTABLE)
+  if(NOT ${tool})
+    message(FATAL_ERROR "${tool} not found: run  bash scripts/install-deps.sh  first")
+  endif()
+endforeach()
+
+set(VEMLO_DATA_OUT ${CMAKE_BINARY_DIR}/data)
+set(VEMLO_ICON_SVG ${CMAKE_SOURCE_DIR}/data/vemlo.svg)
+set(VEMLO_ICON_SIZES 16 32 48 64 128 256)
+
+# Icons: one PNG per size, rendered from the SVG at build time.
+set(VEMLO_DATA_FILES)
+foreach(size ${VEMLO_ICON_SIZES})
+  set(png ${VEMLO_DATA_OUT}/icons/${size}/${VEMLO_APP_ID}.png)
+  add_custom_command(OUTPUT ${png}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${VEMLO_DATA_OUT}/icons/${size}
+    COMMAND ${RSVG_CONVERT} --width=${size} --height=${size} --output=${png} ${VEMLO_ICON_SVG}
+    DEPENDS ${VEMLO_ICON_SVG}
+    COMMENT "Rendering the ${size} px icon")
+  list(APPEND VEMLO_DATA_FILES ${png})
+  install(FILES ${png} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+endforeach()
+install(FILES ${VEMLO_ICON_SVG} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+  RENAME ${VEMLO_APP_ID}.svg)
+
+# The window icon is the 32 px rendering, built into the program.
+set(VEMLO_WINDOW_ICON ${VEMLO_DATA_OUT}/icons/32/${VEMLO_APP_ID}.png)
+set_source_files_properties(${VEMLO_WINDOW_ICON} PROPERTIES QT_RESOURCE_ALIAS icon-32.png GENERATED TRUE)
+qt_add_resources(vemlo_gui vemlo_icon PREFIX /vemlo FILES ${VEMLO_WINDOW_ICON})
+target_compile_definitions(vemlo_gui PUBLIC
+  VEMLO_APP_ID="${VEMLO_APP_ID}" VEMLO_WM_CLASS="${VEMLO_WM_CLASS}")
+
+# Desktop entry and AppStream data.
+configure_file(data/vemlo.desktop.in ${VEMLO_DATA_OUT}/${VEMLO_APP_ID}.desktop @ONLY)
+configure_file(data/vemlo.metainfo.xml.in ${VEMLO_DATA_OUT}/${VEMLO_APP_ID}.metainfo.xml @ONLY)
+install(FILES ${VEMLO_DATA_OUT}/${VEMLO_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${VEMLO_DATA_OUT}/${VEMLO_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+# Manual page: version filled in, break points for the Chinese text, gzip.
+configure_file(data/vemlo.1 ${VEMLO_DATA_OUT}/vemlo.1.in @ONLY)
+add_custom_command(OUTPUT ${VEMLO_DATA_OUT}/vemlo.1 ${VEMLO_DATA_OUT}/vemlo.1.gz
+  COMMAND ${PERL_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/man-breaks.pl
+          < ${VEMLO_DATA_OUT}/vemlo.1.in > ${VEMLO_DATA_OUT}/vemlo.1
+  COMMAND ${GZIP_EXECUTABLE} -9 -n -c ${VEMLO_DATA_OUT}/vemlo.1 > ${VEMLO_DATA_OUT}/vemlo.1.gz
+  DEPENDS ${VEMLO_DATA_OUT}/vemlo.1.in ${CMAKE_SOURCE_DIR}/cmake/man-breaks.pl
+  COMMENT "Building the manual page")
+list(APPEND VEMLO_DATA_FILES ${VEMLO_DATA_OUT}/vemlo.1.gz)
+install(FILES ${VEMLO_DATA_OUT}/vemlo.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+add_custom_target(vemlo_data ALL DEPENDS ${VEMLO_DATA_FILES})
+
+install(TARGETS vemlo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# The Debian package (make package).
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME vemlo)
+set(CPACK_PACKAGE_VERSION ${VEMLO_VERSION})
+set(CPACK_PACKAGE_VENDOR "Vemlo developers")
+set(CPACK_PACKAGE_CONTACT "Vemlo developers <vemlo@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "文件管理器Vemlo - batch work on the entries of one folder")
+# CPack puts the summary above this as the synopsis line.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+  "Vemlo lists the entries of one folder in a seven-column table, filters them,\n\
+moves them into keyword subfolders, renames them to numbered names, sets\n\
+their attributes, exports the table to a workbook and charts the space\n\
+taken by each file format. Every text of the program is Simplified Chinese.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://vemlo.github.io/")
+# Shared libraries as linked, then what the program needs beside them: a font
+# for the Chinese captions and Qt's Chinese texts for its standard dialogs.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-microhei | fonts-noto-cjk, qt6-translations-l10n")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
+include(CPack)
