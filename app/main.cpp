@@ -1,9 +1,6 @@
-#include <QApplication>
-
 #include "app/startup.h"
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    return vemlo::run(app);
+    return vemlo::start(argc, argv);
 }
