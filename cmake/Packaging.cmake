@@ -1,6 +1,6 @@
 # The program as a desktop application: the window icon rendered from our SVG,
 # the install rules (program, desktop entry, icons, AppStream data, manual
-# page) and the Debian package built by CPack.
+# page), the Debian package built by CPack, and the tests of all of these.
 # Included at the end of the top-level CMakeLists.txt, after the targets.
 
 set(VEMLO_VERSION 1.0.0)
@@ -93,3 +93,16 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
 include(CPack)
+
+# Tests of the installed files, the package and the program's start.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(VEMLO_PACKAGE_TEST_ENV
+  "VEMLO_BUILD_DIR=${CMAKE_BINARY_DIR}"
+  "VEMLO_PROGRAM=$<TARGET_FILE:vemlo>"
+  "VEMLO_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+  "LC_ALL=C.UTF-8")
+foreach(case InstallTest PackageTest StartTest)
+  add_test(NAME package_${case}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/test_package.py -v ${case})
+  set_tests_properties(package_${case} PROPERTIES ENVIRONMENT "${VEMLO_PACKAGE_TEST_ENV}" TIMEOUT 300)
+endforeach()
