@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libqt6opengl6-dev
           qt6-charts-dev libxlsxwriter-dev xvfb xauth x11-utils imagemagick python3-openpyxl
-          fonts-wqy-microhei attr hyperfine unzip)
+          fonts-wqy-microhei attr hyperfine unzip zlib1g-dev libreoffice-calc-nogui
+          libreoffice-draw-nogui)
 
 missing=()
 for p in "${packages[@]}"; do
