@@ -214,6 +214,14 @@ private slots:
         const std::string folder = tempFolder(dir);
         const std::string file = folder + "/导出列表.xls";
         writeFile(file, "earlier");
+        {
+            // The way this test takes: only a temporary name is seen in the folder.
+            vemlo::fs::NewFile probe;
+            QVERIFY(probe.create(folder).ok());
+            QCOMPARE(probe.hasTemporaryName(), !unnamed);
+            QCOMPARE(listNames(folder).size(), unnamed ? size_t(1) : size_t(2));
+        }
+        QCOMPARE(listNames(folder), std::vector<std::string>{"导出列表.xls"});
         const std::vector<std::string> files = vemlo::test::openFiles();
         Application app;
         Workbook& book = app.workbooks().add();
