@@ -165,9 +165,8 @@ Status NewFile::place(const std::string& name, bool replace)
     } else {
         // A name first, then the exchange with the earlier file.
         std::string temp;
-        do
+        for (int attempt = 0; attempt < 100 && (attempt == 0 || s.err == EEXIST); ++attempt)
             s = linkAs(temp = folder_ + kTempPrefix + randomTag());
-        while (s.err == EEXIST);
         if (s) {
             s = replaceWith(temp, target);
             if (!s)
