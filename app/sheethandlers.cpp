@@ -35,6 +35,11 @@ std::unique_ptr<vemlo::sheet::Application> startEngine()
 void TForm1::btnanagridClick(QObject*)
 {
     using namespace vemlo::sheet;
+    // An empty path box names no folder: the file would land in "/".
+    if (workingFolder().empty()) {
+        vemlo::ShowMessage(QStringLiteral("你没有选择文件夹"));
+        return;
+    }
     std::unique_ptr<Application> app = startEngine();
     if (!app)
         return;

@@ -4,8 +4,14 @@
 #include <QTest>
 
 #include <array>
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include "platform/savefile.h"
 #include "spreadsheet/core/tablecommands.h"
+#include "spreadsheet/core/zipcheck.h"
 #include "spreadsheet/core/workbook.h"
 #include "testutil.h"
 #include "workbookread.h"
@@ -140,18 +146,18 @@ private slots:
         QTest::addColumn<bool>("number");
         QTest::addColumn<QString>("readFormat");
         const QByteArray general = "G/通用格式";
-        QTest::newRow("integer, general") << QByteArray("150") << general << "150" << true << "G/通用格式";
+        QTest::newRow("integer, general") << QByteArray("150") << general << "150" << true << "General";
         QTest::newRow("integer, text format") << QByteArray("150") << QByteArray("@") << "150" << false << "@";
         QTest::newRow("integer, no format") << QByteArray("7") << QByteArray() << "7" << true << "General";
-        QTest::newRow("negative") << QByteArray("-42") << general << "-42" << true << "G/通用格式";
-        QTest::newRow("15 digits") << QByteArray("123456789012345") << general << "123456789012345" << true << "G/通用格式";
-        QTest::newRow("16 digits stay text") << QByteArray("1234567890123456") << general << "1234567890123456" << false << "G/通用格式";
-        QTest::newRow("leading zero stays text") << QByteArray("007") << general << "007" << false << "G/通用格式";
-        QTest::newRow("minus zero") << QByteArray("-0") << general << "-0" << false << "G/通用格式";
-        QTest::newRow("plus sign") << QByteArray("+5") << general << "+5" << false << "G/通用格式";
-        QTest::newRow("space") << QByteArray(" 5") << general << " 5" << false << "G/通用格式";
-        QTest::newRow("decimal") << QByteArray("1.5") << general << "1.5" << false << "G/通用格式";
-        QTest::newRow("exponent") << QByteArray("1e3") << general << "1e3" << false << "G/通用格式";
+        QTest::newRow("negative") << QByteArray("-42") << general << "-42" << true << "General";
+        QTest::newRow("15 digits") << QByteArray("123456789012345") << general << "123456789012345" << true << "General";
+        QTest::newRow("16 digits stay text") << QByteArray("1234567890123456") << general << "1234567890123456" << false << "General";
+        QTest::newRow("leading zero stays text") << QByteArray("007") << general << "007" << false << "General";
+        QTest::newRow("minus zero") << QByteArray("-0") << general << "-0" << false << "General";
+        QTest::newRow("plus sign") << QByteArray("+5") << general << "+5" << false << "General";
+        QTest::newRow("space") << QByteArray(" 5") << general << " 5" << false << "General";
+        QTest::newRow("decimal") << QByteArray("1.5") << general << "1.5" << false << "General";
+        QTest::newRow("exponent") << QByteArray("1e3") << general << "1e3" << false << "General";
         QTest::newRow("empty, text format") << QByteArray("") << QByteArray("@") << "" << false << "@";
         QTest::newRow("chinese") << QByteArray("报告 2024.txt") << QByteArray("@") << "报告 2024.txt" << false << "@";
         QTest::newRow("invalid bytes") << QByteArray("a\xff\xfe" "b") << QByteArray("@") << "a\uFFFD\uFFFDb" << false << "@";
@@ -189,12 +195,33 @@ private slots:
         QCOMPARE(read.format(2, 3), readFormat);
     }
 
+    // Both ways of making the file: without a name (O_TMPFILE) and, where a
+    // file system cannot, under a hidden temporary name.
+    void saveReplacesOnlyWhenAsked_data()
+    {
+        QTest::addColumn<bool>("unnamed");
+        QTest::newRow("file without a name") << true;
+        QTest::newRow("temporary name") << false;
+    }
+
     void saveReplacesOnlyWhenAsked()
     {
+        QFETCH(bool, unnamed);
+        const bool allowedBefore = vemlo::fs::setUnnamedFilesAllowed(unnamed);
+        const mode_t maskBefore = ::umask(027);
         QTemporaryDir dir;
         const std::string folder = tempFolder(dir);
         const std::string file = folder + "/导出列表.xls";
         writeFile(file, "earlier");
+        {
+            // The way this test takes: only a temporary name is seen in the folder.
+            vemlo::fs::NewFile probe;
+            QVERIFY(probe.create(folder).ok());
+            QCOMPARE(probe.hasTemporaryName(), !unnamed);
+            QCOMPARE(listNames(folder).size(), unnamed ? size_t(1) : size_t(2));
+        }
+        QCOMPARE(listNames(folder), std::vector<std::string>{"导出列表.xls"});
+        const std::vector<std::string> files = vemlo::test::openFiles();
         Application app;
         Workbook& book = app.workbooks().add();
         book.worksheets(1).cells(1, 1).setValue("new");
@@ -206,6 +233,13 @@ private slots:
         book.saveAs(file, SaveMode::Replace);
         QCOMPARE(listNames(folder), std::vector<std::string>{"导出列表.xls"});
         QCOMPARE(vemlo::test::readWithOwnCode(file).text(1, 1), QStringLiteral("new"));
+        const std::string other = folder + "/其他.xlsx";
+        book.saveAs(other, SaveMode::NoReplace);
+        for (const std::string& saved : {file, other}) {
+            struct stat st;
+            QCOMPARE(::stat(saved.c_str(), &st), 0);
+            QCOMPARE(st.st_mode & 07777, mode_t(0640));  // 0666 less the umask
+        }
 
         // A folder of that name is never replaced.
         const std::string sub = folder + "/sub.xls";
@@ -213,7 +247,10 @@ private slots:
         writeFile(sub + "/inside");
         QVERIFY(!errorOf([&] { book.saveAs(sub, SaveMode::Replace); }).isEmpty());
         QCOMPARE(listNames(sub), std::vector<std::string>{"inside"});
-        QCOMPARE(listNames(folder), (std::vector<std::string>{"sub.xls", "导出列表.xls"}));
+        QCOMPARE(listNames(folder), (std::vector<std::string>{"sub.xls", "其他.xlsx", "导出列表.xls"}));
+        QCOMPARE(vemlo::test::openFiles(), files);
+        ::umask(maskBefore);
+        vemlo::fs::setUnnamedFilesAllowed(allowedBefore);
     }
 
     void failedSaveLeavesNothing_data()
@@ -246,8 +283,10 @@ private slots:
         const std::string file = folder + "/导出列表.xls";
         if (where == "long cell")
             writeFile(file, "earlier");
+        const std::vector<std::string> files = vemlo::test::openFiles();
         const QString error = errorOf([&] { book.saveAs(file, SaveMode::Replace); });
         QVERIFY2(error.contains(reason), qPrintable(error));
+        QCOMPARE(vemlo::test::openFiles(), files);
         if (where == "long cell") {
             QCOMPARE(readFile(file), std::string("earlier"));
             QCOMPARE(listNames(folder), std::vector<std::string>{"导出列表.xls"});
@@ -255,6 +294,165 @@ private slots:
             QVERIFY(!vemlo::test::pathExists(file));
         }
         QVERIFY(error.startsWith(QString::fromStdString("无法保存“" + file + "”：")));
+    }
+
+    // Every column is as wide as its widest text (within the largest width
+    // a column may have); columns of short texts keep the default width.
+    void columnsShowTheirTexts()
+    {
+        QTemporaryDir dir;
+        const std::string file = tempFolder(dir) + "/widths.xlsx";
+        Application app;
+        Workbook& book = app.workbooks().add();
+        Worksheet& sheet = book.worksheets(1);
+        const std::vector<std::string> longest = {"32", "/home/user/资料/归档/照片与文档_000001.jpg",
+                                                  "12345678901", std::string(400, 'x')};
+        for (size_t i = 0; i < longest.size(); ++i) {
+            const int col = int(i) + 1;
+            sheet.cells(1, col).setValue("短");
+            sheet.cells(3, col).setValue(longest[i]);
+            sheet.cells(2, col).setNumberFormatLocal("@");
+        }
+        book.saveAs(file);
+        const vemlo::test::ReadBook read = vemlo::test::readWithOwnCode(file);
+        QVERIFY(!read.widths.count(1));
+        // Wide characters take two digits: the path's 8 and 26 others.
+        QVERIFY(read.widths.count(2) && read.widths.at(2) >= 42);
+        QVERIFY(read.widths.count(3) && read.widths.at(3) >= 11);
+        // The largest width, 255 characters, and the margins the file adds.
+        QVERIFY(read.widths.at(4) >= 255 && read.widths.at(4) < 256);
+        QCOMPARE(read.text(3, 2), QString::fromStdString(longest[1]));  // values as they were
+    }
+
+    // A file that lost data on the way is never taken for a whole one.
+    void fileCheckFindsFaults_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QString>("fault");  // "" for none, "*" for any
+        QTest::newRow("whole file") << "none" << "";
+        QTest::newRow("rows lost inside the worksheet, its end kept") << "rows lost" << "工作表 1 的单元格数不符";
+        QTest::newRow("worksheet cut short") << "cut" << "成员“xl/worksheets/sheet1.xml”的内容不完整";
+        QTest::newRow("a changed byte") << "byte" << "的数据不完整";
+        QTest::newRow("file cut anywhere") << "truncated" << "*";
+        QTest::newRow("one entry more in the end record") << "count" << "*";
+        QTest::newRow("empty file") << "empty" << "文件结尾的目录记录缺失";
+    }
+
+    void fileCheckFindsFaults()
+    {
+        QFETCH(QString, damage);
+        QFETCH(QString, fault);
+        QTemporaryDir dir;
+        const std::string good = tempFolder(dir) + "/good.xlsx";
+        Application app;
+        Worksheet& sheet = app.workbooks().add().worksheets(1);
+        for (int r = 1; r <= 300; ++r)
+            for (int c = 1; c <= 3; ++c)
+                sheet.cells(r, c).setValue("第 " + std::to_string(r) + " 行 " + std::to_string(c * r * 7919));
+        app.workbooks().item(1).saveAs(good);
+        const std::vector<uint64_t> cells{900};
+        std::string data = readFile(good);
+        if (damage == "rows lost" || damage == "cut") {
+            // The member rewritten as a write that failed half-way leaves it.
+            const std::string bad = tempFolder(dir) + "/bad.xlsx";
+            const char* script = R"(
+import sys, zipfile
+src, dst, how = sys.argv[1:4]
+with zipfile.ZipFile(src) as zin, zipfile.ZipFile(dst, "w", zipfile.ZIP_DEFLATED) as zout:
+    for info in zin.infolist():
+        data = zin.read(info.filename)
+        if info.filename == "xl/worksheets/sheet1.xml":
+            end = data.index(b"</sheetData>")
+            data = data[:end // 2] + data[end:] if how == "rows lost" else data[:len(data) // 2]
+        zout.writestr(info.filename, data)
+)";
+            QCOMPARE(QProcess::execute("python3", {"-c", script, QString::fromStdString(good),
+                                                   QString::fromStdString(bad), damage}),
+                     0);
+            data = readFile(bad);
+        } else if (damage == "byte") {
+            data[data.size() / 2] ^= 0x55;
+        } else if (damage == "count") {
+            data[data.size() - 12] += 1;
+        } else if (damage == "empty") {
+            data.clear();
+        }
+        if (damage != "truncated") {
+            const QString got = QString::fromStdString(workbookFileFault(data, cells));
+            if (fault == "*")
+                QVERIFY(!got.isEmpty());
+            else if (fault.isEmpty())
+                QCOMPARE(got, QString());
+            else
+                QVERIFY2(got.contains(fault), qPrintable(got));
+            return;
+        }
+        for (size_t keep = 0; keep < data.size(); keep += 97)
+            QVERIFY2(!workbookFileFault(std::string_view(data).substr(0, keep), cells).empty(),
+                     qPrintable(QString::number(keep)));
+    }
+
+    // A save killed half-way leaves no file and no temporary name behind;
+    // killed late, the complete file.
+    void killedSaveLeavesNothing_data()
+    {
+        QTest::addColumn<int>("delayMs");
+        for (int ms : {0, 20, 60, 150})
+            QTest::addRow("killed %d ms into the save", ms) << ms;
+    }
+
+    void killedSaveLeavesNothing()
+    {
+        QFETCH(int, delayMs);
+        QTemporaryDir dir;
+        const std::string folder = tempFolder(dir);
+        const std::string file = folder + "/导出列表.xls";
+        QTemporaryDir scratchDir;
+        const std::string scratch = tempFolder(scratchDir);
+        constexpr int kRows = 20000;
+        int started[2];
+        QCOMPARE(::pipe(started), 0);
+        const pid_t pid = ::fork();
+        QVERIFY(pid >= 0);
+        if (pid == 0) {
+            ::setenv("TMPDIR", scratch.c_str(), 1);
+            Application app;
+            Worksheet& sheet = app.workbooks().add().worksheets(1);
+            for (int r = 1; r <= kRows; ++r)
+                for (int c = 1; c <= 7; ++c)
+                    sheet.cells(r, c).setValue("第 " + std::to_string(r) + " 行的文字 " + std::to_string(c));
+            (void)!::write(started[1], "s", 1);
+            try {
+                app.workbooks().item(1).saveAs(file);
+            } catch (...) {
+                ::_exit(1);
+            }
+            ::_exit(0);
+        }
+        ::close(started[1]);
+        char byte;
+        QCOMPARE(::read(started[0], &byte, 1), ssize_t(1));
+        ::close(started[0]);
+        QTest::qSleep(delayMs);
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        // A scratch folder the killed save left is cleared by the next save.
+        const QByteArray tmpBefore = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QByteArray::fromStdString(scratch));
+        Application next;
+        next.workbooks().add().saveAs(folder + "/next.xlsx");
+        qputenv("TMPDIR", tmpBefore);
+        QVERIFY(listNames(scratch).empty());
+        ::unlink((folder + "/next.xlsx").c_str());
+
+        const std::vector<std::string> names = listNames(folder);
+        if (names.empty())
+            return;
+        QCOMPARE(names, std::vector<std::string>{"导出列表.xls"});
+        const vemlo::test::ReadBook read = vemlo::test::readWithOwnCode(file);
+        QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
+        QCOMPARE(read.cells.size(), size_t(kRows * 7));
     }
 
     void formatSummary_data()

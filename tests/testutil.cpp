@@ -241,6 +241,19 @@ int runUnprivileged(const std::function<int()>& body)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+std::vector<std::string> openFiles()
+{
+    std::vector<std::string> out;
+    for (const std::string& fd : listNames("/proc/self/fd")) {
+        char target[4096];
+        const ssize_t n = ::readlink(("/proc/self/fd/" + fd).c_str(), target, sizeof target);
+        // The listing's own descriptor is gone by now.
+        if (n > 0)
+            out.push_back(fd + " -> " + std::string(target, size_t(n)));
+    }
+    return out;
+}
+
 void importFolder(const std::string& folder)
 {
     Form2->setWorkingFolder(folder);

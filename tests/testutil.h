@@ -110,6 +110,9 @@ private:
 // open it up (chmod 0755) for what the child is to reach.
 int runUnprivileged(const std::function<int()>& body);
 
+// The files this process holds open: "descriptor -> target" for each.
+std::vector<std::string> openFiles();
+
 // Sets the working folder and lists it into the table, as "导入" does.
 void importFolder(const std::string& folder);
 

@@ -38,6 +38,7 @@ struct ReadBook {
     std::map<std::pair<int, int>, ReadCell> cells;  // first sheet, (row, col) from 1
     std::vector<ReadChart> charts;                  // of the first sheet
     QStringList categoryCache;                      // openpyxl only: cached categories
+    std::map<int, double> widths;                   // own reader only: set column widths
 
     const ReadCell* at(int row, int col) const
     {
@@ -135,7 +136,11 @@ inline ReadBook readWithOwnCode(const std::string& path)
     ReadCell cell;
     while (!sheet.atEnd()) {
         const auto token = sheet.readNext();
-        if (token == QXmlStreamReader::StartElement && sheet.name() == u"c") {
+        if (token == QXmlStreamReader::StartElement && sheet.name() == u"col") {
+            const auto a = sheet.attributes();
+            for (int c = a.value(QLatin1String("min")).toInt(); c <= a.value(QLatin1String("max")).toInt(); ++c)
+                book.widths[c] = a.value(QLatin1String("width")).toDouble();
+        } else if (token == QXmlStreamReader::StartElement && sheet.name() == u"c") {
             const auto a = sheet.attributes();
             pos = cellPosition(a.value(QLatin1String("r")));
             const size_t style = a.hasAttribute(QLatin1String("s")) ? a.value(QLatin1String("s")).toUInt() : 0;

@@ -47,6 +47,15 @@ bool nextChar(const unsigned char* s, size_t n, size_t& len)
     return !(b == 0xEF && s[1] == 0xBF && (s[2] == 0xBE || s[2] == 0xBF));
 }
 
+bool isWide(char32_t c)
+{
+    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) || (c >= 0x3041 && c <= 0x33FF) ||
+           (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF) ||
+           (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) ||
+           (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
+           (c >= 0x20000 && c <= 0x3FFFD);
+}
+
 }  // namespace
 
 bool isWritableText(std::string_view text)
@@ -103,6 +112,32 @@ std::optional<double> plainInteger(std::string_view text)
         value = value * 10 + (c - '0');
     }
     return double(i == 1 ? -value : value);
+}
+
+size_t displayWidth(std::string_view text)
+{
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    size_t width = 0;
+    size_t i = 0;
+    while (i < n) {
+        if (s[i] < 0x80) {
+            ++width;
+            ++i;
+            continue;
+        }
+        size_t len;
+        if (nextChar(s + i, n - i, len)) {
+            char32_t c = s[i] & (0x7F >> len);
+            for (size_t k = 1; k < len; ++k)
+                c = c << 6 | (s[i + k] & 0x3F);
+            width += isWide(c) ? 2 : 1;
+        } else {
+            ++width;
+        }
+        i += len;
+    }
+    return width;
 }
 
 }  // namespace vemlo::sheet

@@ -20,4 +20,9 @@ std::string writableText(std::string_view text);
 // back as the same text; "007", "+5", " 5" or "1e3" stay texts.
 std::optional<double> plainInteger(std::string_view text);
 
+// The width text takes in a cell, in digits: East Asian wide and full-width
+// characters count two, every other character (and every byte that is not
+// valid UTF-8) one.
+size_t displayWidth(std::string_view text);
+
 }  // namespace vemlo::sheet

@@ -191,14 +191,18 @@ public:
     uint16_t formatNumber(std::string_view format);
     std::string_view formatText(uint16_t number) const;
 
-    // Writes the workbook to path (an .xlsx file whatever the name), first
-    // under a temporary name in the same folder, then moved into place: a
-    // failed save leaves no partial file and the earlier file untouched.
+    // Writes the workbook to path (an .xlsx file whatever the name). The file
+    // is made without a name (or under a hidden temporary one) in the same
+    // folder, written through to the disk and read back whole, and only then
+    // takes its name: a failed save leaves no partial file and an earlier
+    // file untouched. Cells of the general format are written with the
+    // built-in General format; columns get widths that show their texts.
     void saveAs(const std::string& path, SaveMode mode = SaveMode::NoReplace);
     // Discards the workbook; the reference is invalid afterwards.
     void close();
 
 private:
+    std::vector<uint64_t> writeXlsx(const std::string& path, const std::string& tmpdir) const;
     Application& app_;
     std::vector<std::unique_ptr<Worksheet>> sheets_;
     std::vector<std::unique_ptr<Chart>> charts_;

@@ -5,6 +5,7 @@
 // the cells beside the engine's own. Rows are written in order for that.
 #include <xlsxwriter.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -14,12 +15,14 @@
 #include <optional>
 #include <type_traits>
 #include <stdio.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/fileops.h"
+#include "platform/savefile.h"
 #include "spreadsheet/core/celltext.h"
 #include "spreadsheet/core/workbook.h"
+#include "spreadsheet/core/zipcheck.h"
 
 namespace vemlo::sheet {
 
@@ -42,64 +45,10 @@ struct WorkbookFree {
 };
 using WorkbookHandle = std::unique_ptr<lxw_workbook, WorkbookFree>;
 
-// A file created under a fresh name in the target's folder; removed again
-// unless release() is called.
-class TempFile {
-public:
-    TempFile(const std::string& folder, const std::string& target)
-        : path_(folder + "/.vemlo-save-XXXXXX")
-    {
-        fs::FileDescriptor fd(::mkostemp(path_.data(), O_CLOEXEC));
-        if (!fd.valid()) {
-            const int err = errno;
-            path_.clear();
-            throw saveError(target, reasonOf(err));
-        }
-        // The finished file gets the permissions of any newly created file.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd.get(), 0666 & ~mask);
-    }
-    ~TempFile()
-    {
-        if (!path_.empty())
-            ::unlink(path_.c_str());
-    }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    const std::string& path() const { return path_; }
-    void release() { path_.clear(); }
-
-private:
-    std::string path_;
+struct Unmap {
+    size_t size;
+    void operator()(void* p) const { ::munmap(p, size); }
 };
-
-// Puts temp in the place of target, which the user agreed to replace. The
-// earlier file stays until the new one is in place.
-fs::Status replaceFile(const std::string& temp, const std::string& target)
-{
-    struct stat st;
-    if (::lstat(target.c_str(), &st) != 0)
-        return errno == ENOENT ? fs::moveNoReplace(temp, target) : fs::Status::fromErrno();
-    if (S_ISDIR(st.st_mode))
-        return fs::Status{EISDIR};
-    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
-        ::unlink(temp.c_str());  // the earlier file, now under the temporary name
-        return {};
-    }
-    if (errno != EINVAL && errno != ENOSYS)
-        return fs::Status::fromErrno();
-    // The file system cannot exchange: set the earlier file aside first.
-    const std::string aside = temp + ".old";
-    if (fs::Status s = fs::moveNoReplace(target, aside); !s)
-        return s;
-    if (fs::Status s = fs::moveNoReplace(temp, target); !s) {
-        fs::moveNoReplace(aside, target);
-        return s;
-    }
-    ::unlink(aside.c_str());
-    return {};
-}
 
 std::string folderOf(const std::string& path)
 {
@@ -195,9 +144,31 @@ void writeChart(lxw_workbook* wb, lxw_worksheet* target, int targetColumns, cons
     check(worksheet_insert_chart(target, 1, lxw_col_t(targetColumns + 1), c), "插入图表");
 }
 
-void writeCells(lxw_worksheet* ws, const Worksheet& sheet, const std::vector<lxw_format*>& formats,
-                const std::vector<char>& textFormat)
+// The widths that show every text of a column whole: columns whose texts
+// are wider than the default width get the width of the widest, up to the
+// largest width a column may have. Set before any row is written, as the
+// constant-memory mode requires.
+void setColumnWidths(lxw_worksheet* ws, const Worksheet& sheet)
 {
+    constexpr double kMaxWidth = 255;
+    std::vector<size_t> widest(size_t(sheet.usedColumns()) + 1, 0);
+    for (int r = 1; r <= sheet.usedRows(); ++r)
+        for (const Worksheet::Entry& e : sheet.rowEntries(r))
+            widest[e.col] = std::max(widest[e.col], displayWidth(std::string_view(e.text, e.length)));
+    for (size_t col = 1; col < widest.size(); ++col) {
+        // A little room beside the text, as the cell's margins take some.
+        const double width = std::min(kMaxWidth, double(widest[col]) * 1.1 + 1);
+        if (width > LXW_DEF_COL_WIDTH)
+            worksheet_set_column(ws, lxw_col_t(col - 1), lxw_col_t(col - 1), width, nullptr);
+    }
+}
+
+// Writes the cells of sheet row by row; returns how many cells the file
+// holds for them.
+uint64_t writeCells(lxw_worksheet* ws, const Worksheet& sheet, const std::vector<lxw_format*>& formats,
+                    const std::vector<char>& textFormat)
+{
+    uint64_t written = 0;
     std::string cleaned;
     for (int r = 1; r <= sheet.usedRows(); ++r) {
         const lxw_row_t row = lxw_row_t(r - 1);
@@ -207,8 +178,9 @@ void writeCells(lxw_worksheet* ws, const Worksheet& sheet, const std::vector<lxw
             const std::string_view text(e.text, e.length);
             lxw_error err = LXW_NO_ERROR;
             if (text.empty()) {
-                if (format)
-                    err = worksheet_write_blank(ws, row, col, format);
+                if (!format)
+                    continue;  // nothing to write: the cell stays absent
+                err = worksheet_write_blank(ws, row, col, format);
             } else if (std::optional<double> n; !textFormat[e.format] && (n = plainInteger(text))) {
                 err = worksheet_write_number(ws, row, col, *n, format);
             } else if (isWritableText(text)) {
@@ -224,22 +196,35 @@ void writeCells(lxw_worksheet* ws, const Worksheet& sheet, const std::vector<lxw
                     throw SheetError(where + " 的文字超过 32767 个字符");
                 throw SheetError(where + "：" + lxw_strerror(err));
             }
+            ++written;
         }
     }
+    return written;
+}
+
+// The number of a built-in format for the codes that name one, -1 for the
+// rest. The general format goes by its local name in the engine; written
+// as that text it would be a custom format that readers cannot show.
+int builtinFormat(std::string_view code)
+{
+    if (code == kGeneralFormat || code == "General")
+        return 0;
+    if (code == kTextFormat)
+        return 49;
+    return -1;
 }
 
 }  // namespace
 
-void Workbook::saveAs(const std::string& path, SaveMode mode)
+// Writes the workbook through libxlsxwriter into the file at path, with its
+// scratch files in tmpdir; returns the number of cells of each worksheet.
+std::vector<uint64_t> Workbook::writeXlsx(const std::string& path, const std::string& tmpdir) const
 {
-    const std::string folder = folderOf(path);
-    TempFile temp(folder, path);
-
-    std::string tmpdir = folder;  // libxlsxwriter's own scratch files go there too
+    std::string scratch = tmpdir;
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
-    options.tmpdir = tmpdir.data();
-    WorkbookHandle wb(workbook_new_opt(temp.path().c_str(), &options));
+    options.tmpdir = scratch.data();
+    WorkbookHandle wb(workbook_new_opt(path.c_str(), &options));
     if (!wb)
         throw std::bad_alloc();
 
@@ -249,16 +234,24 @@ void Workbook::saveAs(const std::string& path, SaveMode mode)
         formats[i] = workbook_add_format(wb.get());
         if (!formats[i])
             throw std::bad_alloc();
-        const std::string code = writableText(formats_[i]);
-        format_set_num_format(formats[i], code.c_str());
+        if (const int builtin = builtinFormat(formats_[i]); builtin >= 0) {
+            format_set_num_format_index(formats[i], uint8_t(builtin));
+        } else {
+            const std::string code = writableText(formats_[i]);
+            format_set_num_format(formats[i], code.c_str());
+        }
         textFormat[i] = formats_[i] == kTextFormat;
     }
     std::vector<lxw_worksheet*> sheets;
     for (const auto& s : sheets_) {
         const std::string name = writableText(s->name());
-        sheets.push_back(workbook_add_worksheet(wb.get(), name.c_str()));
-        if (!sheets.back())
+        if (workbook_validate_sheet_name(wb.get(), name.c_str()) != LXW_NO_ERROR)
             throw SheetError("无效的工作表名称“" + name + "”");
+        errno = 0;
+        sheets.push_back(workbook_add_worksheet(wb.get(), name.c_str()));
+        // Each worksheet's rows go to a scratch file from the start.
+        if (!sheets.back())
+            throw SheetError("无法在临时文件夹中建立文件：" + reasonOf(errno ? errno : ENOMEM));
     }
     auto indexOf = [this](const Worksheet* s) {
         for (size_t i = 0; i < sheets_.size(); ++i)
@@ -273,23 +266,62 @@ void Workbook::saveAs(const std::string& path, SaveMode mode)
         const Worksheet* at = chart->placedIn() ? chart->placedIn() : chart->source().sheet;
         writeChart(wb.get(), sheets[indexOf(at)], at->usedColumns(), *chart);
     }
-    try {
-        for (size_t i = 0; i < sheets_.size(); ++i)
-            writeCells(sheets[i], *sheets_[i], formats, textFormat);
-    } catch (const SheetError& e) {
-        throw saveError(path, e.what());
+    std::vector<uint64_t> cells;
+    for (size_t i = 0; i < sheets_.size(); ++i) {
+        setColumnWidths(sheets[i], *sheets_[i]);
+        cells.push_back(writeCells(sheets[i], *sheets_[i], formats, textFormat));
     }
-
     errno = 0;
     const lxw_error err = workbook_close(wb.release());  // frees the workbook on every path
     if (err != LXW_NO_ERROR)
-        throw saveError(path, errno ? reasonOf(errno) : std::string(lxw_strerror(err)));
+        throw SheetError(errno ? reasonOf(errno) : std::string(lxw_strerror(err)));
+    return cells;
+}
 
-    const fs::Status moved =
-        mode == SaveMode::Replace ? replaceFile(temp.path(), path) : fs::moveNoReplace(temp.path(), path);
-    if (!moved)
-        throw saveError(path, reasonOf(moved.err));
-    temp.release();
+void Workbook::saveAs(const std::string& path, SaveMode mode)
+{
+    const size_t slash = path.rfind('/');
+    const std::string folder = folderOf(path);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+
+    // Declared in this order, the scratch folder goes first on the way out
+    // and closes what the library left open in it, then the unfinished file.
+    fs::NewFile file;
+    if (const fs::Status s = file.create(folder); !s)
+        throw saveError(path, reasonOf(s.err));
+    fs::ScratchFolder scratch;
+    if (const fs::Status s = scratch.create(); !s)
+        throw saveError(path, "无法在临时文件夹“" + writableText(fs::ScratchFolder::parent()) +
+                                  "”中建立文件夹：" + reasonOf(s.err));
+    std::vector<uint64_t> cells;
+    try {
+        cells = writeXlsx(file.writePath(), scratch.path());
+    } catch (const SheetError& e) {
+        throw saveError(path, e.what());
+    }
+    if (const fs::Status s = file.sync(); !s)
+        throw saveError(path, reasonOf(s.err));
+
+    // The library overlooks failed writes of its scratch files: read back
+    // what it wrote before the file takes its name.
+    struct stat st;
+    if (::fstat(file.fd(), &st) != 0)
+        throw saveError(path, reasonOf(errno));
+    std::string fault = "文件为空";
+    if (st.st_size > 0) {
+        void* p = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_SHARED, file.fd(), 0);
+        if (p == MAP_FAILED)
+            throw saveError(path, reasonOf(errno));
+        std::unique_ptr<void, Unmap> mapped(p, Unmap{size_t(st.st_size)});
+        fault = workbookFileFault(std::string_view(static_cast<const char*>(p), size_t(st.st_size)), cells);
+    }
+    if (!fault.empty())
+        throw saveError(path, "写入的文件不完整：" + fault + "（临时文件夹“" +
+                                  writableText(fs::ScratchFolder::parent()) +
+                                  "”中的文件写入失败，可能是磁盘空间不足）");
+
+    if (const fs::Status s = file.place(name, mode == SaveMode::Replace); !s)
+        throw saveError(path, reasonOf(s.err));
 }
 
 }  // namespace vemlo::sheet

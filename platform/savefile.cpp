@@ -1,0 +1,245 @@
+#include "platform/savefile.h"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <csignal>
+#include <functional>
+#include <stdio.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/fileops.h"
+
+namespace vemlo::fs {
+
+namespace {
+
+std::atomic<bool> unnamedAllowed{true};
+
+constexpr const char* kTempPrefix = "/.vemlo-save-";
+
+// Eight random letters and digits.
+std::string randomTag()
+{
+    static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    unsigned char bytes[8];
+    if (::getrandom(bytes, sizeof bytes, 0) != ssize_t(sizeof bytes))
+        for (unsigned char& b : bytes)
+            b = static_cast<unsigned char>(std::rand());
+    std::string tag;
+    for (unsigned char b : bytes)
+        tag += kChars[b % (sizeof kChars - 1)];
+    return tag;
+}
+
+// Calls f for every descriptor this process has open, but the one that
+// lists them.
+void forEachDescriptor(const std::function<void(int)>& f)
+{
+    DirHandle d(::opendir("/proc/self/fd"));
+    if (!d)
+        return;
+    const int own = ::dirfd(d.get());
+    while (dirent* e = ::readdir(d.get())) {
+        char* end = nullptr;
+        const long n = std::strtol(e->d_name, &end, 10);
+        if (e->d_name[0] == '.' || *end != '\0' || n == own || n < 0 || n > INT_MAX)
+            continue;
+        f(int(n));
+    }
+}
+
+// Puts temp in the place of target, which the user agreed to replace. The
+// earlier file stays until the new one is in place.
+Status replaceWith(const std::string& temp, const std::string& target)
+{
+    struct stat st;
+    if (::lstat(target.c_str(), &st) != 0)
+        return errno == ENOENT ? moveNoReplace(temp, target) : Status::fromErrno();
+    if (S_ISDIR(st.st_mode))
+        return Status{EISDIR};
+    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
+        // The earlier file is now under the temporary name.
+        if (::unlink(temp.c_str()) == 0)
+            return {};
+        // Replaced by a folder in the meantime: undo the exchange.
+        const Status failed = Status::fromErrno();
+        ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE);
+        return failed;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return Status::fromErrno();
+    // The file system cannot exchange: set the earlier file aside first.
+    const std::string aside = temp + ".old";
+    if (Status s = moveNoReplace(target, aside); !s)
+        return s;
+    if (Status s = moveNoReplace(temp, target); !s) {
+        moveNoReplace(aside, target);
+        return s;
+    }
+    ::unlink(aside.c_str());
+    return {};
+}
+
+// Best effort: the folder's new entry reaches the disk.
+void syncFolder(const std::string& folder)
+{
+    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.valid())
+        ::fsync(dir.get());
+}
+
+}  // namespace
+
+bool setUnnamedFilesAllowed(bool allowed) { return unnamedAllowed.exchange(allowed); }
+
+// ---- NewFile
+
+NewFile::~NewFile()
+{
+    if (fd_)
+        closeOtherDescriptors();
+    if (!tempPath_.empty())
+        ::unlink(tempPath_.c_str());
+}
+
+Status NewFile::create(const std::string& folder)
+{
+    folder_ = folder;
+    if (unnamedAllowed) {
+        FileDescriptor fd(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+        if (fd.valid()) {
+            // Others reach a file without a name through /proc only.
+            const std::string path = "/proc/self/fd/" + std::to_string(fd.get());
+            if (::access(path.c_str(), W_OK) == 0) {
+                fd_.emplace(std::move(fd));
+                writePath_ = path;
+                return {};
+            }
+        } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            return Status::fromErrno();
+        }
+    }
+    // A hidden name of its own instead.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string path = folder + kTempPrefix + randomTag();
+        FileDescriptor fd(::open(path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666));
+        if (fd.valid()) {
+            fd_.emplace(std::move(fd));
+            writePath_ = tempPath_ = path;
+            return {};
+        }
+        if (errno != EEXIST)
+            return Status::fromErrno();
+    }
+    return Status{EEXIST};
+}
+
+Status NewFile::sync() { return ::fsync(fd()) == 0 ? Status{} : Status::fromErrno(); }
+
+Status NewFile::linkAs(const std::string& path) const
+{
+    if (::linkat(AT_FDCWD, writePath_.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return {};
+    return Status::fromErrno();
+}
+
+Status NewFile::place(const std::string& name, bool replace)
+{
+    const std::string target = folder_ + "/" + name;
+    Status s;
+    if (!tempPath_.empty()) {
+        s = replace ? replaceWith(tempPath_, target) : moveNoReplace(tempPath_, target);
+        if (s)
+            tempPath_.clear();
+    } else if (struct stat st; !replace || ::lstat(target.c_str(), &st) != 0) {
+        // linkat never replaces anything: an entry made meanwhile fails it.
+        s = linkAs(target);
+    } else if (S_ISDIR(st.st_mode)) {
+        s = Status{EISDIR};
+    } else {
+        // A name first, then the exchange with the earlier file.
+        std::string temp;
+        for (int attempt = 0; attempt < 100 && (attempt == 0 || s.err == EEXIST); ++attempt)
+            s = linkAs(temp = folder_ + kTempPrefix + randomTag());
+        if (s) {
+            s = replaceWith(temp, target);
+            if (!s)
+                ::unlink(temp.c_str());
+        }
+    }
+    if (s)
+        syncFolder(folder_);
+    return s;
+}
+
+void NewFile::closeOtherDescriptors() const
+{
+    struct stat own;
+    if (::fstat(fd(), &own) != 0)
+        return;
+    forEachDescriptor([&](int fd) {
+        struct stat st;
+        if (fd != this->fd() && ::fstat(fd, &st) == 0 && sameObject(st, own))
+            ::close(fd);
+    });
+}
+
+// ---- ScratchFolder
+
+std::string ScratchFolder::parent()
+{
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp && *tmp ? tmp : "/tmp";
+}
+
+Status ScratchFolder::create()
+{
+    // Folders left by runs that were killed are empty (files in them are
+    // deleted as soon as made): remove those of processes that are gone.
+    const std::string base = parent();
+    if (DirHandle d{::opendir(base.c_str())}) {
+        while (dirent* e = ::readdir(d.get())) {
+            unsigned long pid = 0;
+            int end = 0;
+            if (std::sscanf(e->d_name, "vemlo-%lu-%*6[A-Za-z0-9]%n", &pid, &end) == 1 &&
+                e->d_name[end] == '\0' && end > 0 && pid != (unsigned long)::getpid() && pid <= INT_MAX &&
+                ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+                ::unlinkat(::dirfd(d.get()), e->d_name, AT_REMOVEDIR);
+        }
+    }
+    std::string path = base + "/vemlo-" + std::to_string(::getpid()) + "-XXXXXX";
+    if (!::mkdtemp(path.data()))
+        return Status::fromErrno();
+    path_ = path;
+    return {};
+}
+
+ScratchFolder::~ScratchFolder()
+{
+    if (path_.empty())
+        return;
+    // Files in it are deleted as soon as made, but a library that gave up
+    // half-way may still hold them open, and with them their disk space.
+    const std::string inside = path_ + "/";
+    forEachDescriptor([&](int fd) {
+        char target[PATH_MAX];
+        const std::string link = "/proc/self/fd/" + std::to_string(fd);
+        const ssize_t n = ::readlink(link.c_str(), target, sizeof target);
+        if (n > 0 && std::string_view(target, size_t(n)).starts_with(inside))
+            ::close(fd);
+    });
+    if (DirHandle d{::opendir(path_.c_str())}) {
+        while (dirent* e = ::readdir(d.get()))
+            if (std::string_view(e->d_name) != "." && std::string_view(e->d_name) != "..")
+                ::unlinkat(::dirfd(d.get()), e->d_name, 0);
+    }
+    ::rmdir(path_.c_str());
+}
+
+}  // namespace vemlo::fs

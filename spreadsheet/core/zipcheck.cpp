@@ -1,0 +1,228 @@
+#include "spreadsheet/core/zipcheck.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <memory>
+
+namespace vemlo::sheet {
+
+namespace {
+
+constexpr uint32_t kEndSignature = 0x06054b50;
+constexpr uint32_t kCentralSignature = 0x02014b50;
+constexpr uint32_t kLocalSignature = 0x04034b50;
+constexpr size_t kEndSize = 22;
+constexpr size_t kCentralSize = 46;
+constexpr size_t kLocalSize = 30;
+
+uint32_t le16(std::string_view d, size_t at)
+{
+    return uint32_t(uint8_t(d[at])) | uint32_t(uint8_t(d[at + 1])) << 8;
+}
+
+uint32_t le32(std::string_view d, size_t at) { return le16(d, at) | le16(d, at + 2) << 16; }
+
+bool isXmlName(std::string_view name)
+{
+    return name.ends_with(".xml") || name.ends_with(".rels") || name.ends_with(".vml");
+}
+
+// 1-based worksheet number of a member name, 0 for other members.
+size_t worksheetNumber(std::string_view name)
+{
+    constexpr std::string_view prefix = "xl/worksheets/sheet";
+    if (!name.starts_with(prefix) || !name.ends_with(".xml"))
+        return 0;
+    const std::string_view digits = name.substr(prefix.size(), name.size() - prefix.size() - 4);
+    size_t n = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9' || n > 100000)
+            return 0;
+        n = n * 10 + size_t(c - '0');
+    }
+    return n;
+}
+
+// Reads an inflated member as it streams by: its checksum and length, its
+// first and last bytes, and how many cell elements ("<c ") it holds.
+class MemberReader {
+public:
+    void add(const char* p, size_t n)
+    {
+        crc_ = ::crc32(crc_, reinterpret_cast<const Bytef*>(p), uInt(n));
+        size_ += n;
+        if (head_.size() < 1024)
+            head_.append(p, std::min(n, 1024 - head_.size()));
+        tail_.append(n > 256 ? p + n - 256 : p, std::min<size_t>(n, 256));
+        if (tail_.size() > 256)
+            tail_.erase(0, tail_.size() - 256);
+        countCells(p, n);
+    }
+    uint32_t crc() const { return uint32_t(crc_); }
+    uint64_t size() const { return size_; }
+    uint64_t cells() const { return cells_; }
+
+    // True when the text ends with the closing tag of its root element.
+    bool rootClosed() const
+    {
+        size_t at = 0;
+        auto skipSpace = [&](const std::string& s, size_t& i) {
+            while (i < s.size() && std::strchr(" \t\r\n", s[i]))
+                ++i;
+        };
+        for (;;) {
+            skipSpace(head_, at);
+            const char* close = head_.compare(at, 2, "<?") == 0      ? "?>"
+                                : head_.compare(at, 4, "<!--") == 0 ? "-->"
+                                                                     : nullptr;
+            if (!close)
+                break;
+            at = head_.find(close, at);
+            if (at == std::string::npos)
+                return false;
+            at += std::strlen(close);
+        }
+        if (at >= head_.size() || head_[at] != '<')
+            return false;
+        const size_t end = head_.find_first_of(" \t\r\n/>", at + 1);
+        if (end == std::string::npos || end == at + 1)
+            return false;
+        const std::string closing = "</" + head_.substr(at + 1, end - at - 1) + ">";
+        std::string_view tail = tail_;
+        while (!tail.empty() && std::strchr(" \t\r\n", tail.back()))
+            tail.remove_suffix(1);
+        return tail.ends_with(closing);
+    }
+
+private:
+    // A cell element starts with "<c "; in texts "<" is always escaped.
+    void countCells(const char* p, size_t n)
+    {
+        size_t i = 0;
+        while (i < n) {
+            if (matched_ == 0) {
+                const void* lt = std::memchr(p + i, '<', n - i);
+                if (!lt)
+                    return;
+                i = size_t(static_cast<const char*>(lt) - p) + 1;
+                matched_ = 1;
+                continue;
+            }
+            const char c = p[i++];
+            if (matched_ == 2 && c == ' ')
+                ++cells_;
+            matched_ = c == '<' ? 1 : matched_ == 1 && c == 'c' ? 2 : 0;
+        }
+    }
+
+    uLong crc_ = ::crc32(0, nullptr, 0);
+    uint64_t size_ = 0;
+    uint64_t cells_ = 0;
+    int matched_ = 0;
+    std::string head_, tail_;
+};
+
+// Inflates (or copies, when stored) a member's data into reader; false
+// when the data does not make a complete stream.
+bool readMember(std::string_view data, int method, MemberReader& reader)
+{
+    if (method == 0) {
+        reader.add(data.data(), data.size());
+        return true;
+    }
+    z_stream z{};
+    if (::inflateInit2(&z, -MAX_WBITS) != Z_OK)
+        return false;
+    std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&z, ::inflateEnd);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = uInt(data.size());
+    auto out = std::make_unique<char[]>(1 << 16);
+    for (;;) {
+        z.next_out = reinterpret_cast<Bytef*>(out.get());
+        z.avail_out = 1 << 16;
+        const int r = ::inflate(&z, Z_NO_FLUSH);
+        reader.add(out.get(), (1 << 16) - z.avail_out);
+        if (r == Z_STREAM_END)
+            return z.avail_in == 0;
+        if (r != Z_OK)
+            return false;
+    }
+}
+
+std::string memberFault(std::string_view name, const char* what)
+{
+    return "成员“" + std::string(name) + "”" + what;
+}
+
+}  // namespace
+
+std::string workbookFileFault(std::string_view data, const std::vector<uint64_t>& sheetCells)
+{
+    if (data.size() > UINT32_MAX)
+        return "文件过大，无法检查";
+    // The end record, followed by nothing but its comment.
+    size_t end = std::string_view::npos;
+    for (size_t at = data.size() >= kEndSize ? data.size() - kEndSize + 1 : 0; at-- > 0;) {
+        if (data.size() - at > kEndSize + 0xFFFF)
+            break;
+        if (le32(data, at) == kEndSignature && at + kEndSize + le16(data, at + 20) == data.size()) {
+            end = at;
+            break;
+        }
+    }
+    if (end == std::string_view::npos)
+        return "文件结尾的目录记录缺失";
+    const uint32_t entries = le16(data, end + 10);
+    const uint32_t cdSize = le32(data, end + 12);
+    const uint32_t cdStart = le32(data, end + 16);
+    if (le16(data, end + 4) != 0 || le16(data, end + 6) != 0 || le16(data, end + 8) != entries ||
+        uint64_t(cdStart) + cdSize != end)
+        return "文件的目录与结尾记录不一致";
+
+    std::vector<bool> sheetSeen(sheetCells.size(), false);
+    size_t at = cdStart;
+    for (uint32_t i = 0; i < entries; ++i) {
+        if (at + kCentralSize > end || le32(data, at) != kCentralSignature)
+            return "文件的目录不完整";
+        const uint32_t flags = le16(data, at + 8), method = le16(data, at + 10);
+        const uint32_t crc = le32(data, at + 16), packed = le32(data, at + 20), size = le32(data, at + 24);
+        const uint32_t nameLength = le16(data, at + 28);
+        const size_t entryEnd = at + kCentralSize + nameLength + le16(data, at + 30) + le16(data, at + 32);
+        const uint32_t local = le32(data, at + 42);
+        if (entryEnd > end)
+            return "文件的目录不完整";
+        const std::string_view name = data.substr(at + kCentralSize, nameLength);
+        at = entryEnd;
+
+        if ((flags & 1) || (method != 0 && method != 8))
+            return memberFault(name, "的压缩方式无法检查");
+        if (uint64_t(local) + kLocalSize > cdStart || le32(data, local) != kLocalSignature ||
+            le16(data, local + 26) != nameLength || data.substr(local + kLocalSize, nameLength) != name)
+            return memberFault(name, "的位置记录有误");
+        const uint64_t dataStart = uint64_t(local) + kLocalSize + nameLength + le16(data, local + 28);
+        if (dataStart + packed > cdStart)
+            return memberFault(name, "超出文件范围");
+        MemberReader reader;
+        if (!readMember(data.substr(size_t(dataStart), packed), int(method), reader) ||
+            reader.size() != size || reader.crc() != crc)
+            return memberFault(name, "的数据不完整");
+        if (isXmlName(name) && !reader.rootClosed())
+            return memberFault(name, "的内容不完整");
+        if (const size_t n = worksheetNumber(name); n >= 1 && n <= sheetCells.size()) {
+            if (reader.cells() != sheetCells[n - 1])
+                return "工作表 " + std::to_string(n) + " 的单元格数不符（应有 " +
+                       std::to_string(sheetCells[n - 1]) + " 个，实有 " +
+                       std::to_string(reader.cells()) + " 个）";
+            sheetSeen[n - 1] = true;
+        }
+    }
+    if (at != end)
+        return "文件的目录与结尾记录不一致";
+    for (size_t n = 0; n < sheetSeen.size(); ++n)
+        if (!sheetSeen[n])
+            return "缺少工作表 " + std::to_string(n + 1);
+    return {};
+}
+
+}  // namespace vemlo::sheet
