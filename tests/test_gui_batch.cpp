@@ -3,7 +3,9 @@
 // read back through the listing.
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTest>
 
@@ -237,21 +239,22 @@ private slots:
             QVERIFY2(boxes[0].text.contains(part), qPrintable(boxes[0].text));
     }
 
-    // Refused before anything is renamed: an error box, files and table as
-    // they were.
-    void refusedBeforeAnyRename_data()
+    // Refused before anything is changed: one box, files, attributes and
+    // table as they were. An empty path box would otherwise reach "/".
+    void refusedBeforeAnyChange_data()
     {
-        QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("base");  // empty: the attribute change
         QTest::addColumn<bool>("emptyFolderBox");
         QTest::addColumn<QString>("says");
         QTest::newRow("slash inside") << "a/b" << false << "不能包含“/”";
         QTest::newRow("slash alone") << "/" << false << "不能包含“/”";
         QTest::newRow("dot") << "." << false << "不能是“.”或“..”";
         QTest::newRow("dot dot") << ".." << false << "不能是“.”或“..”";
-        QTest::newRow("empty path box") << "x" << true << "你没有选择文件夹";
+        QTest::newRow("rename, empty path box") << "x" << true << "你没有选择文件夹";
+        QTest::newRow("attributes, empty path box") << "" << true << "你没有选择文件夹";
     }
 
-    void refusedBeforeAnyRename()
+    void refusedBeforeAnyChange()
     {
         QFETCH(QString, base);
         QFETCH(bool, emptyFolderBox);
@@ -260,16 +263,23 @@ private slots:
         makeEntries(dir.path(), {"a.txt", "sub/"});
         importFolder(dir.path());
         const Names paths = column(0);
+        const mode_t mode = modeOf(dir.path() + "/a.txt");
         if (emptyFolderBox)
             Form2->setWorkingFolder("");
 
-        const auto boxes = renameWith(base);
+        tick(true, true, true, true);
+        const auto boxes = base.isEmpty() ? clickAndCatch(Form1->btnrename) : renameWith(base);
         Form2->setWorkingFolder(dir.path());
         QCOMPARE(int(boxes.size()), 1);
-        QCOMPARE(boxes[0].icon, QMessageBox::Critical);
-        QVERIFY2(boxes[0].text.contains(says), qPrintable(boxes[0].text));
+        // The plain box for a missing folder, the error display for a bad name.
+        QCOMPARE(boxes[0].icon, emptyFolderBox ? QMessageBox::NoIcon : QMessageBox::Critical);
+        QVERIFY2(emptyFolderBox ? boxes[0].text == says : boxes[0].text.contains(says),
+                 qPrintable(boxes[0].text));
         QCOMPARE(listNames(dir.path()), (Names{"a.txt", "sub"}));
         QCOMPARE(column(0), paths);
+        for (const char* name : {"/a.txt", "/sub"})
+            QCOMPARE(storedXattr(dir.path() + name), std::string("<none>"));
+        QCOMPARE(modeOf(dir.path() + "/a.txt"), mode);
     }
 
     // The path box is read when the button is pressed: entries land in the
@@ -384,6 +394,49 @@ private slots:
         QCOMPARE(attribShown(name.toStdString()), shown);
         QCOMPARE(int(modeOf(path)), modeAfter);
         QCOMPARE(storedXattr(path), storedAfter.toStdString());
+    }
+
+    // A read-only file system is named as such, not as missing permission,
+    // by every command that changes entries.
+    void readOnlyFileSystemIsNamed_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("organize") << "整理";
+        QTest::newRow("rename") << "更改文件名";
+        QTest::newRow("attributes") << "更改属性";
+    }
+
+    void readOnlyFileSystemIsNamed()
+    {
+        QFETCH(QString, command);
+        ScratchFs scratch;
+        if (!scratch.usable())
+            QSKIP(scratch.skipReason());
+        const std::string d = scratch.path();
+        makeEntries(d, {"a.jpg", "b.png", "jpg/"});  // jpg exists, png is to be made
+        QVERIFY(scratch.setReadOnly(true));
+        importFolder(d);
+        const Names before = listNames(d);
+
+        std::vector<SeenBox> boxes;
+        if (command == "整理") {
+            Form1->cbbspara->setEditText(QStringLiteral("格式"));
+            Form1->lstsort->clear();
+            Form1->lstsort->addItems({"jpg", "png"});
+            boxes = clickAndCatch(Form1->btnsort);
+            Form1->lstsort->clear();
+        } else if (command == "更改文件名") {
+            boxes = renameWith("x");
+        } else {
+            boxes = clickAndCatch(Form1->btnrename);
+        }
+        QCOMPARE(int(boxes.size()), 1);
+        const QString text = boxes[0].text;
+        QVERIFY2(text.contains("a.jpg：文件系统为只读") && !text.contains("权限不足"), qPrintable(text));
+        if (command == "整理")
+            QVERIFY2(text.contains("b.png：无法创建整理文件夹“png”：文件系统为只读"), qPrintable(text));
+        QCOMPARE(listNames(d), before);
+        QVERIFY(scratch.setReadOnly(false));
     }
 
     // Entries a filter removed from the table keep their names and attributes,
