@@ -11,11 +11,13 @@
 
 #include <algorithm>
 #include <array>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include "app/messages.h"
+#include "platform/attrib.h"
 #include "platform/listing.h"
 #include "testutil.h"
 
@@ -360,8 +362,13 @@ private slots:
                                                       << L{1, 0, 0, 1} << 5 << 0444 << "4";
         QTest::newRow("folder with archive") << true << "d" << 0755 << "" << L{0, 0, 1, 0} << 48
                                              << 0755 << "32";
+        // A folder's read-only is a stored flag: it still takes new entries.
         QTest::newRow("read-only folder") << true << "d" << 0775 << "" << L{1, 0, 0, 0} << 17
-                                          << 0555 << "<none>";
+                                          << 0775 << "1";
+        QTest::newRow("read-only folder cleared") << true << "d" << 0755 << "3" << L{0, 0, 1, 0}
+                                                  << 48 << 0755 << "32";
+        QTest::newRow("folder mode is not read-only") << true << "d" << 0555 << "" << L{0, 1, 0, 0}
+                                                      << 18 << 0555 << "2";
         QTest::newRow("dot name looks hidden") << false << ".rc" << 0644 << "2" << L{0, 0, 0, 0}
                                                << 2 << 0644 << "<none>";
     }
@@ -394,6 +401,71 @@ private slots:
         QCOMPARE(attribShown(name.toStdString()), shown);
         QCOMPARE(int(modeOf(path)), modeAfter);
         QCOMPARE(storedXattr(path), storedAfter.toStdString());
+    }
+
+    // Read-only on a file and off again gives back exactly the write bits it
+    // took; when the mode was changed in between, the owner's write only.
+    void readOnlyGivesBackTheWriteBits_data()
+    {
+        QTest::addColumn<int>("before");
+        QTest::addColumn<int>("readOnly");
+        QTest::addColumn<int>("changedTo");  // chmod between the presses, or -1
+        QTest::addColumn<int>("after");
+        QTest::newRow("group write") << 0664 << 0444 << -1 << 0664;
+        QTest::newRow("everybody's write") << 0666 << 0444 << -1 << 0666;
+        QTest::newRow("owner only") << 0640 << 0440 << -1 << 0640;
+        QTest::newRow("group write without the owner's") << 0464 << 0444 << -1 << 0664;
+        QTest::newRow("mode changed in between") << 0664 << 0444 << 0440 << 0640;
+        QTest::newRow("already read-only") << 0444 << 0444 << -1 << 0644;
+    }
+
+    void readOnlyGivesBackTheWriteBits()
+    {
+        QFETCH(int, before);
+        QFETCH(int, readOnly);
+        QFETCH(int, changedTo);
+        QFETCH(int, after);
+        TempDir dir;
+        const std::string path = dir.path() + "/f.txt";
+        writeFile(path, "data");
+        QCOMPARE(::chmod(path.c_str(), mode_t(before)), 0);
+        importFolder(dir.path());
+
+        tick(true, false, false, false);
+        QVERIFY(clickAndCatch(Form1->btnrename).empty());
+        QCOMPARE(int(modeOf(path)), readOnly);
+        QCOMPARE(attribShown("f.txt"), 1);
+        if (changedTo >= 0)
+            QCOMPARE(::chmod(path.c_str(), mode_t(changedTo)), 0);
+        tick(false, false, false, false);
+        QVERIFY(clickAndCatch(Form1->btnrename).empty());
+        QCOMPARE(int(modeOf(path)), after);
+        QCOMPARE(attribShown("f.txt"), 128);
+        char buf[32];
+        QCOMPARE(::lgetxattr(path.c_str(), fs::kWriteBitsXattr, buf, sizeof buf), ssize_t(-1));
+    }
+
+    // A read-only folder still takes new entries from its owner, here an
+    // unprivileged one when the tests run as root.
+    void readOnlyFolderTakesNewFiles()
+    {
+        TempDir dir;
+        const std::string folder = dir.path() + "/d";
+        QCOMPARE(::chmod(dir.path().c_str(), 0755), 0);
+        QCOMPARE(::mkdir(folder.c_str(), 0755), 0);
+        if (::geteuid() == 0)
+            QCOMPARE(::chown(folder.c_str(), 65534, 65534), 0);
+        importFolder(dir.path());
+        tick(true, false, false, false);
+        QVERIFY(clickAndCatch(Form1->btnrename).empty());
+        QCOMPARE(attribShown("d"), 17);
+
+        const int status = runUnprivileged([&] {
+            const int fd = ::open((folder + "/new.txt").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            return fd >= 0 && ::close(fd) == 0 ? 0 : 1;
+        });
+        QCOMPARE(status, 0);
+        QVERIFY(pathExists(folder + "/new.txt"));
     }
 
     // A read-only file system is named as such, not as missing permission,
