@@ -19,6 +19,16 @@ void relistAndReport(TForm1& form, const vemlo::BatchOutcome& outcome, const QSt
         vemlo::showWarningBox(report);
 }
 
+// An empty path box names no folder: a batch change would send every entry
+// to the root folder, or list the root folder and change it on the next press.
+bool refuseEmptyFolder(const std::string& folder)
+{
+    if (!folder.empty())
+        return false;
+    vemlo::ShowMessage(QStringLiteral("你没有选择文件夹"));
+    return true;
+}
+
 }  // namespace
 
 void TForm1::btnrnClick(QObject*)
@@ -27,9 +37,8 @@ void TForm1::btnrnClick(QObject*)
     if (const QString problem = vemlo::baseNameProblem(base); !problem.isEmpty())
         throw vemlo::VemloError(problem);
     const std::string folder = workingFolder();
-    // An empty path box would send every entry to the root folder.
-    if (folder.empty())
-        throw vemlo::VemloError(QStringLiteral("你没有选择文件夹"));
+    if (refuseEmptyFolder(folder))
+        return;
     vemlo::BatchOutcome outcome;
     {
         vemlo::BusyCursor busy;
@@ -42,6 +51,8 @@ void TForm1::btnrenameClick(QObject*)
 {
     const uint32_t value = vemlo::attributeValue(chk1->isChecked(), chk2->isChecked(),
                                                  chk3->isChecked(), chk4->isChecked());
+    if (refuseEmptyFolder(workingFolder()))
+        return;
     vemlo::BatchOutcome outcome;
     {
         vemlo::BusyCursor busy;

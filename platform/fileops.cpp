@@ -2,34 +2,146 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#ifndef SYS_openat2
+#define SYS_openat2 437  // the same number on every architecture
+#endif
 
 namespace vemlo::fs {
 
 Status moveNoReplace(const std::string& from, const std::string& to)
 {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+    return moveNoReplaceAt(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str());
+}
+
+Status moveNoReplaceAt(int fromDir, const char* from, int toDir, const char* to)
+{
+    if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0)
         return {};
     if (errno != EINVAL && errno != ENOSYS)
         return Status::fromErrno();
+    // The file system may refuse the flag (EINVAL). A genuine EINVAL, such as
+    // a folder moved into itself, fails the same way below.
+    return moveNoReplaceFallback(fromDir, from, toDir, to);
+}
 
-    // The file system refuses the flag. A hard link cannot replace anything,
-    // so link then unlink moves a file safely; a folder is refused instead of
-    // risking a replacing rename.
+Status moveNoReplaceFallback(int fromDir, const char* from, int toDir, const char* to)
+{
     struct stat st;
-    if (::lstat(from.c_str(), &st) != 0)
+    if (::fstatat(fromDir, from, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return Status::fromErrno();
-    if (S_ISDIR(st.st_mode))
-        return Status{ENOTSUP};
-    if (::link(from.c_str(), to.c_str()) != 0)
-        return Status::fromErrno();
-    if (::unlink(from.c_str()) != 0) {
-        Status st2 = Status::fromErrno();
-        ::unlink(to.c_str());
-        return st2;
+
+    if (!S_ISDIR(st.st_mode)) {
+        // A hard link is never made over an existing name; the old name goes
+        // only once the new one holds the file. A link is linked as a link.
+        if (::linkat(fromDir, from, toDir, to, 0) != 0)
+            return Status::fromErrno();
+        if (::unlinkat(fromDir, from, 0) != 0) {
+            const Status failed = Status::fromErrno();
+            ::unlinkat(toDir, to, 0);
+            return failed;
+        }
+        return {};
     }
+
+    // A folder: mkdir claims the name (EEXIST when anything, a link too, is
+    // there), and a plain rename may then replace only that empty folder.
+    // What a race can still do between the two calls: another process puts
+    // entries into the placeholder (the rename then fails with ENOTEMPTY and
+    // the rmdir below leaves the placeholder with what it holds), puts a file
+    // or link in its place (the rename fails with ENOTDIR), or swaps in an
+    // empty folder of its own (replaced, but an empty folder holds nothing).
+    // The source folder either moves whole or stays: nothing is lost.
+    if (::mkdirat(toDir, to, 0700) != 0)
+        return Status::fromErrno();
+    if (::renameat(fromDir, from, toDir, to) == 0)
+        return {};
+    const Status failed = Status::fromErrno();
+    ::unlinkat(toDir, to, AT_REMOVEDIR);  // removes the placeholder only while empty
+    return failed;
+}
+
+Status openFolder(const std::string& path, FileDescriptor& out)
+{
+    const int fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return Status::fromErrno();
+    out = FileDescriptor(fd);
+    return {};
+}
+
+Status makeFolderBeneath(int base, std::string_view rel, FileDescriptor& out,
+                         std::string_view* failedPart)
+{
+    // The usual case, an existing real folder, in one call.
+    static bool hasOpenat2 = true;
+    if (hasOpenat2) {
+        struct open_how how = {};
+        how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
+        const std::string path(rel);
+        const int fd = int(::syscall(SYS_openat2, base, path.c_str(), &how, sizeof how));
+        if (fd >= 0) {
+            out = FileDescriptor(fd);
+            return {};
+        }
+        if (errno == ENOSYS)
+            hasOpenat2 = false;
+        // Otherwise a part is missing, is a link or is no folder: the walk
+        // below creates what is missing and tells what is wrong.
+    }
+
+    auto fail = [&](int err, size_t end) {
+        if (failedPart)
+            *failedPart = rel.substr(0, end);
+        return Status{err};
+    };
+    if (!rel.empty() && rel.front() == '/')
+        return fail(EINVAL, 1);
+
+    constexpr int kFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    FileDescriptor held;
+    int current = base;
+    std::string name;
+    for (size_t pos = 0; pos < rel.size();) {
+        size_t end = rel.find('/', pos);
+        if (end == std::string_view::npos)
+            end = rel.size();
+        name.assign(rel.substr(pos, end - pos));
+        pos = end + 1;
+        if (name.empty() || name == ".")
+            continue;
+        if (name == "..")
+            return fail(EINVAL, end);
+        int fd = ::openat(current, name.c_str(), kFlags);
+        if (fd < 0 && errno == ENOENT) {
+            if (::mkdirat(current, name.c_str(), 0777) != 0 && errno != EEXIST)
+                return fail(errno, end);
+            fd = ::openat(current, name.c_str(), kFlags);
+        }
+        if (fd < 0) {
+            int err = errno;
+            struct stat st;
+            if ((err == ELOOP || err == ENOTDIR) &&
+                ::fstatat(current, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+                err = S_ISLNK(st.st_mode) ? ELOOP : ENOTDIR;
+            return fail(err, end);
+        }
+        held = FileDescriptor(fd);
+        current = fd;
+    }
+    if (!held.valid()) {  // rel names base itself
+        const int fd = ::openat(base, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            return fail(errno, 0);
+        held = FileDescriptor(fd);
+    }
+    out = std::move(held);
     return {};
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 
 #include "platform/fsresult.h"
@@ -11,6 +12,30 @@ namespace vemlo::fs {
 // Moves or renames from to to. Fails with EEXIST when to exists: never
 // replaces anything. Symbolic links are moved as links.
 Status moveNoReplace(const std::string& from, const std::string& to);
+
+// The same with from taken relative to the folder descriptor fromDir and to
+// relative to toDir (AT_FDCWD: the current folder). Only the last component
+// of each is looked up by the move itself.
+Status moveNoReplaceAt(int fromDir, const char* from, int toDir, const char* to);
+
+// How moveNoReplaceAt moves where the file system refuses RENAME_NOREPLACE
+// (NFS, many FUSE file systems): a file through a hard link, a folder by
+// claiming the target name with an empty folder first. Fails with EEXIST,
+// changing nothing, when anything is at to.
+Status moveNoReplaceFallback(int fromDir, const char* from, int toDir, const char* to);
+
+// Opens the folder path for use as the base of the *At calls; links in path
+// are followed, as for any path the user gives.
+Status openFolder(const std::string& path, FileDescriptor& out);
+
+// Opens the folder rel beneath the folder base, creating every missing
+// component, without following a symbolic link anywhere on the way: the
+// result is a real folder inside base. Fails with ELOOP when a component is
+// a link, ENOTDIR when it is something else than a folder, EINVAL for an
+// absolute rel or a ".." component. On failure *failedPart (when given) is
+// the part of rel up to the component that failed.
+Status makeFolderBeneath(int base, std::string_view rel, FileDescriptor& out,
+                         std::string_view* failedPart = nullptr);
 
 // True when path names a folder (following links, like a shell's test -d).
 bool isDirectory(const std::string& path);

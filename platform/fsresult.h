@@ -15,8 +15,9 @@ struct Status {
     static Status fromErrno();
 };
 
-// A short reason in Chinese for an errno value: 目标已存在, 权限不足,
-// 文件不存在, ... or the system's own text for the rest.
+// A short reason in Chinese for an errno value met while listing, moving,
+// renaming, changing attributes or saving: 目标已存在, 权限不足, 文件系统为只读,
+// ... or the system's own text for the rare rest.
 std::string reasonText(int err);
 
 // RAII for a plain file descriptor.
@@ -27,6 +28,7 @@ public:
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     FileDescriptor(FileDescriptor&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+    FileDescriptor& operator=(FileDescriptor&& o) noexcept;
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
 

@@ -22,11 +22,11 @@ uint32_t attribNumber(uint32_t mode, std::string_view name, uint32_t storedBits)
     uint32_t bits = storedBits & (AttrHidden | AttrSystem | AttrArchive);
     if (S_ISLNK(mode)) {
         bits |= AttrLink;
-    } else {
-        if (S_ISDIR(mode))
-            bits |= AttrFolder;
-        if (!(mode & S_IWUSR))
-            bits |= AttrReadOnly;
+    } else if (S_ISDIR(mode)) {
+        // A folder's read-only is a stored flag: the folder still takes entries.
+        bits |= AttrFolder | (storedBits & AttrReadOnly);
+    } else if (!(mode & S_IWUSR)) {
+        bits |= AttrReadOnly;
     }
     if (!name.empty() && name.front() == '.')
         bits |= AttrHidden;
@@ -42,7 +42,7 @@ ssize_t readBits(const char* path, uint32_t& bits)
     ssize_t n = lgetxattr(path, kAttribXattr, buf, sizeof buf);
     unsigned value = 0;
     if (n > 0 && std::from_chars(buf, buf + n, value).ec == std::errc())
-        bits = value & (AttrHidden | AttrSystem | AttrArchive);
+        bits = value & kStoredAttribBits;
     return n;
 }
 

@@ -21,8 +21,10 @@ enum Attrib : uint32_t {
     AttrLink = 1024,
 };
 
-// The extended attribute that keeps the hidden, system and archive bits.
+// The extended attribute that keeps the hidden, system and archive bits, and
+// the read-only bit of a folder.
 inline constexpr const char* kAttribXattr = "user.vemlo.attrib";
+inline constexpr uint32_t kStoredAttribBits = AttrReadOnly | AttrHidden | AttrSystem | AttrArchive;
 
 struct EntryInfo {
     std::string_view name;
@@ -42,7 +44,7 @@ Status listFolder(const std::string& folder,
 // The attribute number of one entry, from its lstat-like data and stored bits.
 uint32_t attribNumber(uint32_t mode, std::string_view name, uint32_t storedBits);
 
-// Reads the stored hidden/system/archive bits of path (0 when there are none).
+// Reads the stored bits of path (kStoredAttribBits; 0 when there are none).
 // Symbolic links are not followed.
 uint32_t readStoredBits(const char* path);
 

@@ -3,17 +3,21 @@
 // read back through the listing.
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTest>
 
 #include <algorithm>
 #include <array>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include "app/messages.h"
+#include "platform/attrib.h"
 #include "platform/listing.h"
 #include "testutil.h"
 
@@ -237,21 +241,22 @@ private slots:
             QVERIFY2(boxes[0].text.contains(part), qPrintable(boxes[0].text));
     }
 
-    // Refused before anything is renamed: an error box, files and table as
-    // they were.
-    void refusedBeforeAnyRename_data()
+    // Refused before anything is changed: one box, files, attributes and
+    // table as they were. An empty path box would otherwise reach "/".
+    void refusedBeforeAnyChange_data()
     {
-        QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("base");  // empty: the attribute change
         QTest::addColumn<bool>("emptyFolderBox");
         QTest::addColumn<QString>("says");
         QTest::newRow("slash inside") << "a/b" << false << "不能包含“/”";
         QTest::newRow("slash alone") << "/" << false << "不能包含“/”";
         QTest::newRow("dot") << "." << false << "不能是“.”或“..”";
         QTest::newRow("dot dot") << ".." << false << "不能是“.”或“..”";
-        QTest::newRow("empty path box") << "x" << true << "你没有选择文件夹";
+        QTest::newRow("rename, empty path box") << "x" << true << "你没有选择文件夹";
+        QTest::newRow("attributes, empty path box") << "" << true << "你没有选择文件夹";
     }
 
-    void refusedBeforeAnyRename()
+    void refusedBeforeAnyChange()
     {
         QFETCH(QString, base);
         QFETCH(bool, emptyFolderBox);
@@ -260,16 +265,23 @@ private slots:
         makeEntries(dir.path(), {"a.txt", "sub/"});
         importFolder(dir.path());
         const Names paths = column(0);
+        const mode_t mode = modeOf(dir.path() + "/a.txt");
         if (emptyFolderBox)
             Form2->setWorkingFolder("");
 
-        const auto boxes = renameWith(base);
+        tick(true, true, true, true);
+        const auto boxes = base.isEmpty() ? clickAndCatch(Form1->btnrename) : renameWith(base);
         Form2->setWorkingFolder(dir.path());
         QCOMPARE(int(boxes.size()), 1);
-        QCOMPARE(boxes[0].icon, QMessageBox::Critical);
-        QVERIFY2(boxes[0].text.contains(says), qPrintable(boxes[0].text));
+        // The plain box for a missing folder, the error display for a bad name.
+        QCOMPARE(boxes[0].icon, emptyFolderBox ? QMessageBox::NoIcon : QMessageBox::Critical);
+        QVERIFY2(emptyFolderBox ? boxes[0].text == says : boxes[0].text.contains(says),
+                 qPrintable(boxes[0].text));
         QCOMPARE(listNames(dir.path()), (Names{"a.txt", "sub"}));
         QCOMPARE(column(0), paths);
+        for (const char* name : {"/a.txt", "/sub"})
+            QCOMPARE(storedXattr(dir.path() + name), std::string("<none>"));
+        QCOMPARE(modeOf(dir.path() + "/a.txt"), mode);
     }
 
     // The path box is read when the button is pressed: entries land in the
@@ -350,8 +362,13 @@ private slots:
                                                       << L{1, 0, 0, 1} << 5 << 0444 << "4";
         QTest::newRow("folder with archive") << true << "d" << 0755 << "" << L{0, 0, 1, 0} << 48
                                              << 0755 << "32";
+        // A folder's read-only is a stored flag: it still takes new entries.
         QTest::newRow("read-only folder") << true << "d" << 0775 << "" << L{1, 0, 0, 0} << 17
-                                          << 0555 << "<none>";
+                                          << 0775 << "1";
+        QTest::newRow("read-only folder cleared") << true << "d" << 0755 << "3" << L{0, 0, 1, 0}
+                                                  << 48 << 0755 << "32";
+        QTest::newRow("folder mode is not read-only") << true << "d" << 0555 << "" << L{0, 1, 0, 0}
+                                                      << 18 << 0555 << "2";
         QTest::newRow("dot name looks hidden") << false << ".rc" << 0644 << "2" << L{0, 0, 0, 0}
                                                << 2 << 0644 << "<none>";
     }
@@ -384,6 +401,114 @@ private slots:
         QCOMPARE(attribShown(name.toStdString()), shown);
         QCOMPARE(int(modeOf(path)), modeAfter);
         QCOMPARE(storedXattr(path), storedAfter.toStdString());
+    }
+
+    // Read-only on a file and off again gives back exactly the write bits it
+    // took; when the mode was changed in between, the owner's write only.
+    void readOnlyGivesBackTheWriteBits_data()
+    {
+        QTest::addColumn<int>("before");
+        QTest::addColumn<int>("readOnly");
+        QTest::addColumn<int>("changedTo");  // chmod between the presses, or -1
+        QTest::addColumn<int>("after");
+        QTest::newRow("group write") << 0664 << 0444 << -1 << 0664;
+        QTest::newRow("everybody's write") << 0666 << 0444 << -1 << 0666;
+        QTest::newRow("owner only") << 0640 << 0440 << -1 << 0640;
+        QTest::newRow("group write without the owner's") << 0464 << 0444 << -1 << 0664;
+        QTest::newRow("mode changed in between") << 0664 << 0444 << 0440 << 0640;
+        QTest::newRow("already read-only") << 0444 << 0444 << -1 << 0644;
+    }
+
+    void readOnlyGivesBackTheWriteBits()
+    {
+        QFETCH(int, before);
+        QFETCH(int, readOnly);
+        QFETCH(int, changedTo);
+        QFETCH(int, after);
+        TempDir dir;
+        const std::string path = dir.path() + "/f.txt";
+        writeFile(path, "data");
+        QCOMPARE(::chmod(path.c_str(), mode_t(before)), 0);
+        importFolder(dir.path());
+
+        tick(true, false, false, false);
+        QVERIFY(clickAndCatch(Form1->btnrename).empty());
+        QCOMPARE(int(modeOf(path)), readOnly);
+        QCOMPARE(attribShown("f.txt"), 1);
+        if (changedTo >= 0)
+            QCOMPARE(::chmod(path.c_str(), mode_t(changedTo)), 0);
+        tick(false, false, false, false);
+        QVERIFY(clickAndCatch(Form1->btnrename).empty());
+        QCOMPARE(int(modeOf(path)), after);
+        QCOMPARE(attribShown("f.txt"), 128);
+        char buf[32];
+        QCOMPARE(::lgetxattr(path.c_str(), fs::kWriteBitsXattr, buf, sizeof buf), ssize_t(-1));
+    }
+
+    // A read-only folder still takes new entries from its owner, here an
+    // unprivileged one when the tests run as root.
+    void readOnlyFolderTakesNewFiles()
+    {
+        TempDir dir;
+        const std::string folder = dir.path() + "/d";
+        QCOMPARE(::chmod(dir.path().c_str(), 0755), 0);
+        QCOMPARE(::mkdir(folder.c_str(), 0755), 0);
+        if (::geteuid() == 0)
+            QCOMPARE(::chown(folder.c_str(), 65534, 65534), 0);
+        importFolder(dir.path());
+        tick(true, false, false, false);
+        QVERIFY(clickAndCatch(Form1->btnrename).empty());
+        QCOMPARE(attribShown("d"), 17);
+
+        const int status = runUnprivileged([&] {
+            const int fd = ::open((folder + "/new.txt").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            return fd >= 0 && ::close(fd) == 0 ? 0 : 1;
+        });
+        QCOMPARE(status, 0);
+        QVERIFY(pathExists(folder + "/new.txt"));
+    }
+
+    // A read-only file system is named as such, not as missing permission,
+    // by every command that changes entries.
+    void readOnlyFileSystemIsNamed_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("organize") << "整理";
+        QTest::newRow("rename") << "更改文件名";
+        QTest::newRow("attributes") << "更改属性";
+    }
+
+    void readOnlyFileSystemIsNamed()
+    {
+        QFETCH(QString, command);
+        ScratchFs scratch;
+        if (!scratch.usable())
+            QSKIP(scratch.skipReason());
+        const std::string d = scratch.path();
+        makeEntries(d, {"a.jpg", "b.png", "jpg/"});  // jpg exists, png is to be made
+        QVERIFY(scratch.setReadOnly(true));
+        importFolder(d);
+        const Names before = listNames(d);
+
+        std::vector<SeenBox> boxes;
+        if (command == "整理") {
+            Form1->cbbspara->setEditText(QStringLiteral("格式"));
+            Form1->lstsort->clear();
+            Form1->lstsort->addItems({"jpg", "png"});
+            boxes = clickAndCatch(Form1->btnsort);
+            Form1->lstsort->clear();
+        } else if (command == "更改文件名") {
+            boxes = renameWith("x");
+        } else {
+            boxes = clickAndCatch(Form1->btnrename);
+        }
+        QCOMPARE(int(boxes.size()), 1);
+        const QString text = boxes[0].text;
+        QVERIFY2(text.contains("a.jpg：文件系统为只读") && !text.contains("权限不足"), qPrintable(text));
+        if (command == "整理")
+            QVERIFY2(text.contains("b.png：无法创建整理文件夹“png”：文件系统为只读"), qPrintable(text));
+        QCOMPARE(listNames(d), before);
+        QVERIFY(scratch.setReadOnly(false));
     }
 
     // Entries a filter removed from the table keep their names and attributes,

@@ -300,6 +300,54 @@ private slots:
         QCOMPARE(column(1), Names{"sub"});
     }
 
+    // A keyword folder that is a symbolic link, or lies behind one, takes
+    // nothing: the entries stay, their rows stay, the box says why.
+    void neverThroughALink_data()
+    {
+        QTest::addColumn<Names>("inside");     // made in the working folder
+        QTest::addColumn<QString>("link");     // name of the link to the outside folder
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("the keyword folder is a link")
+            << Names{} << "kw" << "kw" << "整理文件夹“kw”是符号链接，不移入";
+        QTest::newRow("behind a link")
+            << Names{} << "kw" << "kw/sub" << "整理文件夹“kw/sub”位于符号链接“kw”之后，不移入";
+        QTest::newRow("a link below a real folder")
+            << Names{"a/"} << "a/kw" << "a/kw/" << "整理文件夹“a/kw”是符号链接，不移入";
+        QTest::newRow("a dangling link")
+            << Names{} << "kw" << "kw/new" << "整理文件夹“kw/new”位于符号链接“kw”之后，不移入";
+    }
+
+    void neverThroughALink()
+    {
+        QFETCH(Names, inside);
+        QFETCH(QString, link);
+        QFETCH(QString, keyword);
+        QFETCH(QString, reason);
+        TempDir work, outside;
+        make(outside.path(), {"sub/"});
+        make(work.path(), inside);
+        make(work.path(), {"kw1.txt", "kw2.txt"});
+        const bool dangling = QTest::currentDataTag() == QByteArray("a dangling link");
+        const std::string to = outside.path() + (dangling ? "/missing" : "");
+        QCOMPARE(symlink(to.c_str(), (work.path() + "/" + link.toStdString()).c_str()), 0);
+        importFolder(work.path());
+        const Names before = tree(work.path());
+        for (int r = 1; r < tableRows(); ++r)  // every row matches the keyword
+            Form1->table()->setCell(2, r, keyword.toStdString());
+
+        const auto boxes = organize(QStringLiteral("格式"), {keyword});
+        QCOMPARE(boxes.size(), size_t(1));
+        const QStringList lines = boxes[0].text.split('\n');
+        QVERIFY2(lines.contains("kw1.txt：" + reason) && lines.contains("kw2.txt：" + reason),
+                 qPrintable(boxes[0].text));
+        QCOMPARE(tree(work.path()), before);
+        QCOMPARE(tree(outside.path()), Names{"sub/"});
+        const Names rows = column(1);
+        for (const char* stays : {"kw1.txt", "kw2.txt"})
+            QVERIFY(std::find(rows.begin(), rows.end(), stays) != rows.end());
+    }
+
     void unsafeKeywordsAreRefused_data()
     {
         QTest::addColumn<QString>("keyword");

@@ -1,9 +1,10 @@
 #include "app/core/keywords.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
-#include <unordered_set>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -236,13 +237,43 @@ bool insideFolder(const std::string& inner, const std::string& outer)
     return false;
 }
 
+namespace {
+
+// Why an entry stays when its keyword folder could not be reached: err and
+// failed as makeFolderBeneath gave them.
+std::string keywordFolderFailure(std::string_view keyword, std::string_view failed, int err)
+{
+    auto trimmed = [](std::string_view p) {
+        while (!p.empty() && p.back() == '/')
+            p.remove_suffix(1);
+        return p;
+    };
+    const std::string k(trimmed(keyword));
+    if (err == ELOOP && trimmed(failed) == trimmed(keyword))
+        return "整理文件夹“" + k + "”是符号链接，不移入";
+    if (err == ELOOP)
+        return "整理文件夹“" + k + "”位于符号链接“" + std::string(trimmed(failed)) + "”之后，不移入";
+    return "无法创建整理文件夹“" + k + "”：" + fs::reasonText(err);
+}
+
+}  // namespace
+
 OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::string>& keywords,
                              const std::function<std::string()>& workingFolder)
 {
     OrganizeResult result;
     const KeywordSet set(keywords);
     FileTable::Batch batch(table);
-    std::unordered_set<std::string> readyFolders;  // known to exist during this run
+
+    // The working folder is opened once as the user gave it; each keyword
+    // folder is reached beneath it without following links and kept open,
+    // so that nothing between the working folder and the moved entry is
+    // looked up again.
+    bool workingOpened = false;
+    std::string working;       // the path box text workingFd belongs to
+    fs::FileDescriptor workingFd;
+    std::string workingFailure;  // why workingFd is not valid
+    std::vector<fs::FileDescriptor> keywordFds(keywords.size());
     std::string folder, source, target;
 
     auto notMoved = [&](std::string_view name, std::string reason) {
@@ -254,12 +285,13 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
         const int k = set.lastMatch(table.cell(col, r));
         if (k < 0 || table.cell(0, r).empty())
             continue;  // no keyword, or already marked
-        const std::string working = workingFolder();
-        if (working.empty()) {
+        const std::string w = workingFolder();
+        if (w.empty()) {
             result.stop = OrganizeResult::Stop::NoWorkingFolder;
             return result;
         }
-        folder.assign(working).append("/").append(keywords[size_t(k)]);
+        const std::string& keyword = keywords[size_t(k)];
+        folder.assign(w).append("/").append(keyword);
         source.assign(table.cell(0, r));
         const std::string_view name = table.cell(1, r);
 
@@ -267,27 +299,56 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
             notMoved(name, "不能移入自身");
             continue;
         }
-        if (!readyFolders.count(folder)) {
-            if (!fs::isDirectory(folder)) {
-                if (folder.front() != '/' && !fs::isDirectory(firstComponent(folder))) {
+        if (!workingOpened || w != working) {
+            workingOpened = true;
+            working = w;
+            workingFailure.clear();
+            for (fs::FileDescriptor& f : keywordFds)
+                f = fs::FileDescriptor();
+            fs::Status opened = fs::openFolder(w, workingFd);
+            if (opened.err == ENOENT) {
+                if (w.front() != '/' && !fs::isDirectory(firstComponent(w))) {
                     result.stop = OrganizeResult::Stop::CannotCreateFolder;
                     return result;
                 }
-                if (const fs::Status made = fs::makeDirs(folder); !made) {
-                    notMoved(name, "无法创建文件夹：" + fs::reasonText(made.err));
-                    continue;
-                }
+                opened = fs::makeDirs(w);
+                if (opened)
+                    opened = fs::openFolder(w, workingFd);
             }
-            readyFolders.insert(folder);
+            if (!opened) {
+                workingFd = fs::FileDescriptor();
+                workingFailure = "无法打开工作文件夹：" + fs::reasonText(opened.err);
+            }
         }
-        target.assign(folder).append("/").append(name);
-        if (const fs::Status moved = fs::moveNoReplace(source, target); !moved) {
+        if (!workingFd.valid()) {
+            notMoved(name, workingFailure);
+            continue;
+        }
+        fs::FileDescriptor& keywordFd = keywordFds[size_t(k)];
+        if (!keywordFd.valid()) {
+            std::string_view failed;
+            if (const fs::Status made =
+                    fs::makeFolderBeneath(workingFd.get(), keyword, keywordFd, &failed);
+                !made) {
+                notMoved(name, keywordFolderFailure(keyword, failed, made.err));
+                continue;
+            }
+        }
+        struct stat st;
+        const bool movesFolder = ::lstat(source.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        target.assign(name);
+        if (const fs::Status moved =
+                fs::moveNoReplaceAt(AT_FDCWD, source.c_str(), keywordFd.get(), target.c_str());
+            !moved) {
             notMoved(name, insideFolder(folder, source) ? std::string("不能移入自身")
                                                         : fs::reasonText(moved.err));
             continue;
         }
-        // A keyword folder inside the moved entry has gone with it.
-        std::erase_if(readyFolders, [&](const std::string& f) { return lexicallyWithin(f, source); });
+        // A keyword folder inside the moved folder has gone with it: each is
+        // looked for again when next needed.
+        if (movesFolder)
+            for (fs::FileDescriptor& f : keywordFds)
+                f = fs::FileDescriptor();
         table.markRow(r);
         ++result.moved;
     }

@@ -81,7 +81,9 @@ struct OrganizeResult {
 
 // Moves the entry of every data row whose cell in column col matches a
 // keyword into working folder + "/" + the last matching keyword, creating
-// that folder with its parents when missing. A moved row gets the removal
+// that folder with its parents when missing. The keyword folder must be a
+// real folder inside the working folder: an entry whose keyword folder is a
+// symbolic link, or lies behind one, stays. A moved row gets the removal
 // mark; a row whose entry stays keeps its place and is counted with a reason.
 // workingFolder is asked afresh for every row that needs a path. Stops at the
 // row where result.stop says why, with the rows before it handled. Does not

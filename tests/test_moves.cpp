@@ -1,0 +1,109 @@
+// Moves that never replace, on real files: the way taken where the file
+// system refuses RENAME_NOREPLACE, called directly, with paths relative to
+// folder descriptors as organize uses them.
+#include <QTest>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/fileops.h"
+#include "testutil.h"
+
+using namespace vemlo;
+using namespace vemlo::test;
+
+namespace {
+
+// What is at path: "file:<bytes>", "folder:<names>", "link:<target>" or "".
+std::string describe(const std::string& path)
+{
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0)
+        return "";
+    if (S_ISLNK(st.st_mode)) {
+        char buf[256];
+        const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf);
+        return "link:" + std::string(buf, size_t(std::max<ssize_t>(n, 0)));
+    }
+    if (!S_ISDIR(st.st_mode))
+        return "file:" + readFile(path);
+    std::string out = "folder:";
+    for (const std::string& n : listNames(path))
+        out += n + "=" + describe(path + "/" + n) + ";";
+    return out;
+}
+
+// Makes an entry of kind ("file", "empty folder", "full folder", "link") at path.
+void make(const std::string& kind, const std::string& path, const std::string& tag)
+{
+    if (kind == "file") {
+        writeFile(path, tag);
+    } else if (kind == "link") {
+        QCOMPARE(::symlink(("elsewhere-" + tag).c_str(), path.c_str()), 0);
+    } else if (kind != "nothing") {
+        QCOMPARE(::mkdir(path.c_str(), 0755), 0);
+        if (kind == "full folder")
+            writeFile(path + "/inner", tag);
+    }
+}
+
+}  // namespace
+
+class MovesTest : public QObject {
+    Q_OBJECT
+private slots:
+    void fallbackNeverReplaces_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("err");
+        for (const char* s : {"full folder", "empty folder", "file", "link"}) {
+            QTest::addRow("%s onto nothing", s) << s << "nothing" << 0;
+            for (const char* t : {"empty folder", "full folder", "file", "link"})
+                QTest::addRow("%s onto %s", s, t) << s << t << EEXIST;
+        }
+    }
+
+    void fallbackNeverReplaces()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, target);
+        QFETCH(int, err);
+        TempDir tmp;
+        const std::string a = tmp.path() + "/a", b = tmp.path() + "/b";
+        QCOMPARE(::mkdir(a.c_str(), 0755), 0);
+        QCOMPARE(::mkdir(b.c_str(), 0755), 0);
+        make(source.toStdString(), a + "/src", "source");
+        make(target.toStdString(), b + "/dst", "target");
+        const std::string src = describe(a + "/src"), dst = describe(b + "/dst");
+        fs::FileDescriptor fa(::open(a.c_str(), O_PATH | O_DIRECTORY)),
+            fb(::open(b.c_str(), O_PATH | O_DIRECTORY));
+
+        QCOMPARE(fs::moveNoReplaceFallback(fa.get(), "src", fb.get(), "dst").err, err);
+        if (err == 0) {
+            QCOMPARE(describe(a + "/src"), std::string());
+            QCOMPARE(describe(b + "/dst"), src);
+        } else {
+            QCOMPARE(describe(a + "/src"), src);
+            QCOMPARE(describe(b + "/dst"), dst);
+        }
+        QCOMPARE(listNames(b), (std::vector<std::string>{"dst"}));
+    }
+
+    // A folder moved into itself fails and leaves no placeholder behind.
+    void fallbackFolderIntoItself()
+    {
+        TempDir tmp;
+        const std::string src = tmp.path() + "/src";
+        make("full folder", src, "source");
+        const std::string before = describe(src);
+        fs::FileDescriptor inner(::open(src.c_str(), O_PATH | O_DIRECTORY));
+        QCOMPARE(fs::moveNoReplaceFallback(AT_FDCWD, src.c_str(), inner.get(), "x").err, EINVAL);
+        QCOMPARE(describe(src), before);
+    }
+};
+
+QTEST_MAIN(MovesTest)
+#include "test_moves.moc"
