@@ -304,25 +304,28 @@ void TForm1::ImportDir(const std::string& pattern)
 {
     const std::string folder = vemlo::folderOfPattern(pattern);
     vemlo::RowStore rows;
+    vemlo::fs::ListingGaps gaps;
     vemlo::fs::Status status;
     {
         vemlo::BusyCursor busy;
-        status = vemlo::listRows(folder, workingFolder(), rows);
+        status = vemlo::listRows(folder, workingFolder(), rows, gaps);
         if (status)
             table_->replaceDataRows(std::move(rows));
     }
+    // Named as the user gave it: "/home/a", not the enumerated "/home/a/".
+    std::string_view shown = folder;
+    if (shown.size() > 1 && shown.back() == '/' && pattern.size() >= 2 &&
+        pattern.compare(pattern.size() - 2, 2, "/*") == 0)
+        shown.remove_suffix(1);
     if (!status) {
         // Never the texts of an earlier listing: one empty data row.
         table_->setTableRows(1);
         table_->setTableRows(2);
-        // Named as the user gave it: "/home/a", not the enumerated "/home/a/".
-        std::string_view shown = folder;
-        if (shown.size() > 1 && shown.back() == '/' && pattern.size() >= 2 &&
-            pattern.compare(pattern.size() - 2, 2, "/*") == 0)
-            shown.remove_suffix(1);
         vemlo::showWarningBox(QStringLiteral("无法读取文件夹“%1”：%2")
                                   .arg(vemlo::displayText(shown),
                                        QString::fromStdString(vemlo::fs::reasonText(status.err))));
+    } else if (!gaps.empty()) {
+        vemlo::showWarningBox(vemlo::listingGapsText(vemlo::displayText(shown), gaps));
     }
 }
 
