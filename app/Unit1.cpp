@@ -9,6 +9,7 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -16,7 +17,9 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyledItemDelegate>
 #include <QTableView>
+#include <QToolTip>
 
 #include "app/layout.h"
 #include "app/messages.h"
@@ -42,6 +45,30 @@ protected:
 using RadioButton = WholeAreaButton<QRadioButton>;
 using CheckBox = WholeAreaButton<QCheckBox>;
 
+// Cells are cut at their edge, never shortened with "…"; the tooltip of a
+// cut cell shows its whole text.
+class ClippedCellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override
+    {
+        if (event->type() != QEvent::ToolTip || !index.isValid())
+            return QStyledItemDelegate::helpEvent(event, view, option, index);
+        QStyleOptionViewItem item(option);
+        initStyleOption(&item, index);
+        const QStyle* style = view->style();
+        const QRect room = style->subElementRect(QStyle::SE_ItemViewItemText, &item, view);
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, &item, view) + 1;
+        if (item.fontMetrics.horizontalAdvance(item.text) + 2 * margin > room.width())
+            QToolTip::showText(event->globalPos(), item.text, view->viewport(), option.rect);
+        else
+            QToolTip::hideText();
+        return true;
+    }
+};
+
 template <class W>
 W* make(QWidget* parent, const char* name, const vemlo::Scale& s, int l, int t, int w, int h)
 {
@@ -65,6 +92,9 @@ QGroupBox* makeGroup(QWidget* parent, const char* name, const char* title, const
 {
     QGroupBox* box = make<QGroupBox>(parent, name, s, l, t, w, h);
     box->setTitle(QString::fromUtf8(title));
+    // A screen reader names a frame by its own caption, not by the group
+    // around it.
+    box->setAccessibleName(box->title());
     return box;
 }
 
@@ -114,8 +144,8 @@ void TForm1::buildLayout()
     setCentralWidget(client);
 
     // Outer size 1076 x 458 on the designer's screen; the controls need
-    // 1065 x 401 of the client area below the menu.
-    client->setMinimumSize(s(1068), s(407));
+    // 1065 x 401 of the client area below the menu. The client area has no
+    // minimum: a smaller window cuts the controls off where they stand.
     resize(s(1068), s(407) + mm1->sizeHint().height());
     move(s(205), s(120));
 
@@ -126,6 +156,8 @@ void TForm1::buildLayout()
     strgrdM->setSelectionBehavior(QAbstractItemView::SelectItems);
     strgrdM->setTabKeyNavigation(false);
     strgrdM->setWordWrap(false);
+    strgrdM->setTextElideMode(Qt::ElideNone);
+    strgrdM->setItemDelegate(new ClippedCellDelegate(strgrdM));
     strgrdM->setCornerButtonEnabled(false);
     strgrdM->verticalHeader()->hide();
     strgrdM->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -304,25 +336,28 @@ void TForm1::ImportDir(const std::string& pattern)
 {
     const std::string folder = vemlo::folderOfPattern(pattern);
     vemlo::RowStore rows;
+    vemlo::fs::ListingGaps gaps;
     vemlo::fs::Status status;
     {
         vemlo::BusyCursor busy;
-        status = vemlo::listRows(folder, workingFolder(), rows);
+        status = vemlo::listRows(folder, workingFolder(), rows, gaps);
         if (status)
             table_->replaceDataRows(std::move(rows));
     }
+    // Named as the user gave it: "/home/a", not the enumerated "/home/a/".
+    std::string_view shown = folder;
+    if (shown.size() > 1 && shown.back() == '/' && pattern.size() >= 2 &&
+        pattern.compare(pattern.size() - 2, 2, "/*") == 0)
+        shown.remove_suffix(1);
     if (!status) {
         // Never the texts of an earlier listing: one empty data row.
         table_->setTableRows(1);
         table_->setTableRows(2);
-        // Named as the user gave it: "/home/a", not the enumerated "/home/a/".
-        std::string_view shown = folder;
-        if (shown.size() > 1 && shown.back() == '/' && pattern.size() >= 2 &&
-            pattern.compare(pattern.size() - 2, 2, "/*") == 0)
-            shown.remove_suffix(1);
         vemlo::showWarningBox(QStringLiteral("无法读取文件夹“%1”：%2")
                                   .arg(vemlo::displayText(shown),
                                        QString::fromStdString(vemlo::fs::reasonText(status.err))));
+    } else if (!gaps.empty()) {
+        vemlo::showWarningBox(vemlo::listingGapsText(vemlo::displayText(shown), gaps));
     }
 }
 

@@ -58,7 +58,7 @@ void DriveChooser::populate(const std::vector<fs::Volume>& volumes)
     for (const fs::Volume& v : volumes) {
         QString text = displayText(v.mountPoint);
         if (!v.label.empty())
-            text += QStringLiteral(" [") + displayText(v.label) + u']';
+            text += QStringLiteral(" [") + displayText(v.label).toLower() + u']';
         addItem(icon, text, bytesOf(v.mountPoint));
     }
     setCurrentIndex(findData(bytesOf(drive_)));

@@ -2,10 +2,13 @@
 
 #include <cerrno>
 #include <charconv>
+#include <climits>
+#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -56,8 +59,9 @@ uint32_t readStoredBits(const char* path)
 }
 
 Status listFolder(const std::string& folder,
-                  const std::function<void(const EntryInfo&)>& sink)
+                  const std::function<void(const EntryInfo&)>& sink, ListingGaps& gaps)
 {
+    gaps = {};
     int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return Status::fromErrno();
@@ -68,43 +72,110 @@ Status listFolder(const std::string& folder,
         return st;
     }
 
-    // Full path of the current entry for the xattr look-up; the folder part
-    // is written once.
-    std::string path = folder;
-    if (path.empty() || path.back() != '/')
-        path += '/';
-    const size_t base = path.size();
     bool xattrsWork = true;
-
-    errno = 0;
-    while (struct dirent* d = readdir(dir.get())) {
+    for (;;) {
+        errno = 0;
+        const struct dirent* d = readdir(dir.get());
+        if (!d) {
+            gaps.readError = errno;  // 0 at the end of the folder
+            break;
+        }
         const char* name = d->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
             continue;
         struct statx sx;
         if (statx(fd, name, AT_SYMLINK_NOFOLLOW,
                   STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_CTIME | STATX_BTIME,
-                  &sx) != 0)
-            continue;  // vanished since readdir
+                  &sx) != 0) {
+            if (errno != ENOENT)  // ENOENT: gone since readdir
+                gaps.add(errno);
+            continue;
+        }
         EntryInfo e;
         e.name = name;
         e.isFolder = S_ISDIR(sx.stx_mode);
         e.size = e.isFolder ? 0 : int64_t(sx.stx_size);
         e.modified = seconds(sx.stx_mtime);
-        e.created = (sx.stx_mask & STATX_BTIME) ? seconds(sx.stx_btime) : seconds(sx.stx_ctime);
+        e.created = createdSeconds(sx);
         uint32_t stored = 0;
-        if (xattrsWork && !S_ISLNK(sx.stx_mode)) {
-            path.resize(base);
-            path += name;
-            if (readBits(path.c_str(), stored) < 0 && errno == ENOTSUP) {
-                xattrsWork = false;  // no user xattrs on this file system
-            }
-        }
+        if (xattrsWork && !S_ISLNK(sx.stx_mode) && storedBitsAt(fd, name, stored) == ENOTSUP)
+            xattrsWork = false;  // no user xattrs on this file system
         e.attrib = attribNumber(sx.stx_mode, e.name, stored);
         sink(e);
-        errno = 0;
     }
     return Status{};
+}
+
+void ListingGaps::add(int err)
+{
+    for (auto& [e, n] : unreadable) {
+        if (e == err) {
+            ++n;
+            return;
+        }
+    }
+    unreadable.emplace_back(err, 1);
+}
+
+size_t ListingGaps::unreadableCount() const
+{
+    size_t total = 0;
+    for (const auto& u : unreadable)
+        total += u.second;
+    return total;
+}
+
+int64_t createdSeconds(const struct statx& sx)
+{
+    const bool recorded = (sx.stx_mask & STATX_BTIME) &&
+                          (sx.stx_btime.tv_sec != 0 || sx.stx_btime.tv_nsec != 0);
+    return recorded ? seconds(sx.stx_btime) : seconds(sx.stx_ctime);
+}
+
+namespace {
+
+#ifndef SYS_getxattrat
+#define SYS_getxattrat 464  // the same number on every architecture
+#endif
+
+// The argument block of getxattrat.
+struct XattrArgs {
+    uint64_t value;
+    uint32_t size;
+    uint32_t flags;
+};
+
+}  // namespace
+
+int storedBitsAt(int dirfd, const char* name, uint32_t& value, XattrRoute route)
+{
+    // Set once the kernel turned the call down: old kernels say ENOSYS, some
+    // sandboxes EPERM for calls they do not know.
+    static bool noSyscall = false;
+    char buf[32];
+    ssize_t n = -1;
+    if (route == XattrRoute::Syscall || (route == XattrRoute::Auto && !noSyscall)) {
+        XattrArgs args{reinterpret_cast<uintptr_t>(buf), sizeof buf, 0};
+        n = ::syscall(SYS_getxattrat, dirfd, name, AT_SYMLINK_NOFOLLOW, kAttribXattr, &args,
+                      sizeof args);
+        if (n < 0 && route == XattrRoute::Auto && (errno == ENOSYS || errno == EPERM))
+            noSyscall = true;
+    }
+    if (route == XattrRoute::ProcPath || (route == XattrRoute::Auto && noSyscall && n < 0)) {
+        // "/proc/self/fd/<dirfd>/<name>": short whatever the folder's path is.
+        char path[32 + NAME_MAX + 1];
+        const int len = std::snprintf(path, sizeof path, "/proc/self/fd/%d/%s", dirfd, name);
+        if (len < 0 || size_t(len) >= sizeof path)
+            return ENAMETOOLONG;
+        n = lgetxattr(path, kAttribXattr, buf, sizeof buf);
+    }
+    if (n < 0)
+        return errno;
+    unsigned number = 0;
+    if (std::from_chars(buf, buf + n, number).ec != std::errc())
+        return EINVAL;
+    value = number;
+    return 0;
 }
 
 }  // namespace vemlo::fs

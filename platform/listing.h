@@ -5,6 +5,9 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
+#include <utility>
+#include <vector>
 
 #include "platform/fsresult.h"
 
@@ -35,11 +38,63 @@ struct EntryInfo {
     bool isFolder = false;
 };
 
+// What a listing could not read. Entries that vanished between the folder's
+// enumeration and the look at their data are not counted: they no longer
+// exist, so the listing leaves out nothing that is there.
+struct ListingGaps {
+    // Entries that exist but whose data could not be read, by errno, in the
+    // order the reasons were first met.
+    std::vector<std::pair<int, size_t>> unreadable;
+    // errno of an enumeration that stopped part-way (0 when it ran to its end).
+    int readError = 0;
+
+    void add(int err);
+    size_t unreadableCount() const;
+    bool empty() const { return unreadable.empty() && readError == 0; }
+};
+
 // Calls sink once per entry of folder, in the order the file system returns
 // them, skipping only "." and "..". Symbolic links are described, not followed.
-// Fails (with nothing passed to sink) when the folder cannot be opened.
+// Fails (with nothing passed to sink) when the folder cannot be opened; what
+// could not be read after that is told in gaps.
 Status listFolder(const std::string& folder,
-                  const std::function<void(const EntryInfo&)>& sink);
+                  const std::function<void(const EntryInfo&)>& sink, ListingGaps& gaps);
+
+// The order of a folder's entries, as the Windows file systems keep it: by
+// name, ASCII letters compared as capitals, then by bytes ("a_b" after "ab",
+// "Read.me" before "read.me").
+inline bool nameLess(std::string_view a, std::string_view b)
+{
+    const size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (size_t i = 0; i < n; ++i) {
+        unsigned x = static_cast<unsigned char>(a[i]);
+        unsigned y = static_cast<unsigned char>(b[i]);
+        if (x == y)
+            continue;
+        x -= x - 'a' < 26u ? 32 : 0;
+        y -= y - 'a' < 26u ? 32 : 0;
+        if (x != y)
+            return x < y;
+    }
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
+}
+
+// The creation time shown for an entry: its birth time where the file system
+// records one, else the time of its last status change. A birth time of
+// exactly 0 is what some file systems report when they keep none.
+int64_t createdSeconds(const struct statx& sx);
+
+// How storedBitsAt reaches an entry: Auto takes the kernel's getxattrat
+// (Linux 6.13 and later) and falls back to the folder handle's path under
+// /proc/self/fd; the other two force one way (for measurements and tests).
+enum class XattrRoute { Auto, Syscall, ProcPath };
+
+// Reads the stored attribute number (user.vemlo.attrib) of the entry name in
+// the folder open as dirfd, without following a link and whatever the length
+// of the entry's full path. 0 with value set, else the errno (ENODATA when
+// nothing is stored, ENOTSUP where the file system keeps no user attributes).
+int storedBitsAt(int dirfd, const char* name, uint32_t& value,
+                 XattrRoute route = XattrRoute::Auto);
 
 // The attribute number of one entry, from its lstat-like data and stored bits.
 uint32_t attribNumber(uint32_t mode, std::string_view name, uint32_t storedBits);

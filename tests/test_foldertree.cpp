@@ -3,11 +3,14 @@
 #include <QTest>
 
 #include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "import/core/foldertree.h"
+#include "platform/listing.h"
 #include "platform/mounts.h"
 #include "testutil.h"
 
@@ -154,8 +157,13 @@ private slots:
         const std::string base = canonicalPath(dir.path());
         const std::string start = base + "/start";
         for (const char* sub : {"/start", "/start/gamma", "/start/alpha", "/start/Beta",
-                                "/start/.hidden", "/start/\xff\xfe", "/target"})
+                                "/start/.hidden", "/start/\xff\xfe", "/target", "/start/archived",
+                                "/start/hiddenbit", "/start/system", "/start/both"})
             QVERIFY(::mkdir((base + sub).c_str(), 0755) == 0);
+        // Folders hidden or system by their stored attribute are left out.
+        for (auto [sub, bits] : {std::pair{"/start/archived", "32"}, {"/start/hiddenbit", "2"},
+                                 {"/start/system", "36"}, {"/start/both", "6"}})
+            QCOMPARE(::setxattr((base + sub).c_str(), fs::kAttribXattr, bits, std::strlen(bits), 0), 0);
         test::writeFile(start + "/file.txt");
         QVERIFY(::symlink("../target", (start + "/zlink").c_str()) == 0);
         QVERIFY(::symlink("missing", (start + "/dangling").c_str()) == 0);
@@ -165,7 +173,7 @@ private slots:
         QCOMPARE(tree.folder(), start);
         QCOMPARE(tree.mount(), base);
         QCOMPARE(tree.subfolders(),
-                 (std::vector<std::string>{"alpha", "Beta", "gamma", "zlink", "\xff\xfe"}));
+                 (std::vector<std::string>{"alpha", "archived", "Beta", "gamma", "zlink", "\xff\xfe"}));
         const auto entries = tree.entries();
         QCOMPARE(names(entries, true), (std::vector<std::string>{base, "start"}));
         QCOMPARE(entries[0].path, base);

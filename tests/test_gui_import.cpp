@@ -268,7 +268,7 @@ private slots:
         walkTo(work_);
         // The chooser lists a second mount; the user picks it with the keyboard.
         Form2->DC->populate({{root, ""}, {m2, "SECOND"}});
-        QCOMPARE(Form2->DC->itemText(1), QString::fromStdString(m2 + " [SECOND]"));
+        QCOMPARE(Form2->DC->itemText(1), QString::fromStdString(m2 + " [second]"));
         QCOMPARE(Form2->DL->folder(), work_);
         Form2->DC->setFocus();
         QSignalSpy notified(Form2->DL, &FolderTreeView::changed);

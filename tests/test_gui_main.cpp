@@ -1,5 +1,6 @@
 // The main window as a user meets it: layout, initial states, the radio set,
 // the menu keys, the two message boxes and the end of the run.
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -13,6 +14,7 @@
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
+#include <QToolTip>
 
 #include "app/layout.h"
 #include "app/messages.h"
@@ -74,6 +76,49 @@ private slots:
         QCOMPARE(Form1->btnanagrid->geometry(), before);
         QCOMPARE(Form1->strgrdM->geometry(), grid);
         Form1->resize(Form1->width() / 2, Form1->height() / 2);
+
+        // A window smaller than the design cuts the controls off where they stand.
+        const QSize designed = Form1->size();
+        Form1->resize(s(300), s(150));
+        QApplication::processEvents();
+        QCOMPARE(Form1->size(), QSize(s(300), s(150)));
+        QVERIFY(Form1->centralWidget()->width() < Form1->grp4->geometry().right());
+        QCOMPARE(Form1->btnanagrid->geometry(), before);
+        QCOMPARE(Form1->strgrdM->geometry(), grid);
+        Form1->resize(designed);
+    }
+
+    void everyFrameIsNamedByItsOwnCaption()
+    {
+        const auto frames = Form1->findChildren<QGroupBox*>();
+        QCOMPARE(frames.size(), 6);  // four groups, two radio-group frames
+        for (QGroupBox* g : frames) {
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(g);
+            QVERIFY(a);
+            QCOMPARE(a->text(QAccessible::Name), g->title());
+        }
+    }
+
+    void longCellsAreClippedWithTheirTextInATooltip()
+    {
+        QCOMPARE(Form1->strgrdM->textElideMode(), Qt::ElideNone);
+        const std::string longName = "a-name-far-wider-than-its-column.jpeg";
+        Form1->table()->setCell(1, 1, longName);
+        Form1->table()->setCell(2, 1, "jpg");
+        auto tooltipAt = [](int col) {
+            QTableView* grid = Form1->strgrdM;
+            const QRect cell = grid->visualRect(Form1->table()->index(0, col));
+            QHelpEvent help(QEvent::ToolTip, cell.center(), grid->viewport()->mapToGlobal(cell.center()));
+            QApplication::sendEvent(grid->viewport(), &help);
+            const QString text = QToolTip::isVisible() ? QToolTip::text() : QString();
+            QToolTip::hideText();
+            QTest::qWaitFor([] { return !QToolTip::isVisible(); });
+            return text;
+        };
+        QCOMPARE(tooltipAt(1), QString::fromStdString(longName));
+        QCOMPARE(tooltipAt(2), QString());  // shown whole: no tooltip
+        Form1->table()->setCell(1, 1, "");
+        Form1->table()->setCell(2, 1, "");
     }
 
     void tabOrderFollowsTheGroups()

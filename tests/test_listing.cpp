@@ -4,6 +4,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -27,8 +29,9 @@ struct Listed {
 std::map<std::string, Listed> listByName(const std::string& folder, const std::string& working)
 {
     RowStore rows;
-    const fs::Status st = listRows(folder, working, rows);
-    if (!st)
+    fs::ListingGaps gaps;
+    const fs::Status st = listRows(folder, working, rows, gaps);
+    if (!st || !gaps.empty())
         qFatal("listing failed: %d", st.err);
     std::map<std::string, Listed> out;
     for (size_t i = 1; i < rows.size(); ++i) {
@@ -139,7 +142,8 @@ private slots:
         QCOMPARE(folderOfPattern("//*"), std::string("//"));
         QCOMPARE(folderOfPattern("/home/a/*"), std::string("/home/a/"));
         RowStore rows;
-        QVERIFY(listRows("//", "/", rows).ok());
+        fs::ListingGaps gaps;
+        QVERIFY(listRows("//", "/", rows, gaps).ok());
         QVERIFY(rows.size() > 1);
         for (size_t i = 1; i < rows.size(); ++i)
             QCOMPARE(std::string(rows[i].cell(0)), "//" + std::string(rows[i].cell(1)));
@@ -155,18 +159,151 @@ private slots:
         QCOMPARE(text(1714953599), std::string_view("2024/05/05"));
     }
 
-    void importIntoTheGrid()
+    void importListsByName()
     {
+        // Letters compare as capitals ("_" after them), equal names by bytes.
+        const std::vector<std::string> ordered = {
+            ".hidden", "10.jpg", "9.jpg", "ab", "abc", "alpha", "a_b", "Beta",
+            "Read.me", "read.me", "Zeta", "中文", "\xff\xfe"};
         TempDir tmp;
         const std::string d = tmp.path();
-        for (const char* n : {"one.txt", "two.txt", "three.txt"})
-            writeFile(d + "/" + n);
+        for (auto it = ordered.rbegin(); it != ordered.rend(); ++it)
+            writeFile(d + "/" + *it);
         importFolder(d);
-        QCOMPARE(tableRows(), 4);
         QCOMPARE(cell(1, 0), std::string("文件名"));
-        auto names = column(1);
-        std::sort(names.begin(), names.end());
-        QCOMPARE(names, (std::vector<std::string>{"one.txt", "three.txt", "two.txt"}));
+        QCOMPARE(column(1), ordered);
+        QCOMPARE(column(0).front(), d + "/.hidden");
+    }
+
+    void createdFallsBackToChangeTime_data()
+    {
+        QTest::addColumn<bool>("recorded");
+        QTest::addColumn<qint64>("birthSec");
+        QTest::addColumn<uint>("birthNsec");
+        QTest::addColumn<qint64>("expected");
+        const qint64 ctime = 1714953600;
+        QTest::newRow("birth time") << true << qint64(1600000000) << 0u << qint64(1600000000);
+        QTest::newRow("no birth time") << false << qint64(1600000000) << 0u << ctime;
+        QTest::newRow("birth time 0") << true << qint64(0) << 0u << ctime;
+        QTest::newRow("in the epoch's first second") << true << qint64(0) << 5u << qint64(0);
+    }
+
+    void createdFallsBackToChangeTime()
+    {
+        QFETCH(bool, recorded);
+        QFETCH(qint64, birthSec);
+        QFETCH(uint, birthNsec);
+        QFETCH(qint64, expected);
+        struct statx sx {};
+        sx.stx_mask = STATX_BASIC_STATS | (recorded ? STATX_BTIME : 0);
+        sx.stx_btime = {birthSec, birthNsec, 0};
+        sx.stx_ctime = {1714953600, 0, 0};
+        QCOMPARE(qint64(fs::createdSeconds(sx)), expected);
+    }
+
+    void storedBitsBeyondPathMax_data()
+    {
+        QTest::addColumn<int>("route");
+        QTest::newRow("getxattrat") << int(fs::XattrRoute::Syscall);
+        QTest::newRow("/proc/self/fd") << int(fs::XattrRoute::ProcPath);
+    }
+
+    void storedBitsBeyondPathMax()
+    {
+        QFETCH(int, route);
+        // A folder path under PATH_MAX whose entries' paths pass it.
+        TempDir tmp;
+        std::string d = tmp.path();
+        const std::string part(250, 'p');
+        while (d.size() + 1 + part.size() < PATH_MAX)
+            QVERIFY(::mkdir((d += "/" + part).c_str(), 0755) == 0);
+        const fs::FileDescriptor dir(::open(d.c_str(), O_RDONLY | O_DIRECTORY));
+        QVERIFY(dir.valid());
+        const std::string file(250, 'f'), folder(250, 'd');
+        {
+            const fs::FileDescriptor f(::openat(dir.get(), file.c_str(), O_WRONLY | O_CREAT, 0644));
+            QVERIFY(::mkdirat(dir.get(), folder.c_str(), 0755) == 0);
+            const fs::FileDescriptor sub(::openat(dir.get(), folder.c_str(), O_RDONLY | O_DIRECTORY));
+            QVERIFY(f.valid() && sub.valid());
+            QCOMPARE(::fsetxattr(f.get(), fs::kAttribXattr, "32", 2, 0), 0);
+            QCOMPARE(::fsetxattr(sub.get(), fs::kAttribXattr, "6", 1, 0), 0);
+        }
+        QVERIFY((d + "/" + file).size() >= PATH_MAX);
+
+        uint32_t value = 0;
+        const int err = fs::storedBitsAt(dir.get(), file.c_str(), value, fs::XattrRoute(route));
+        if (err == ENOSYS)
+            QSKIP("the kernel has no getxattrat (Linux 6.13 and later)");
+        QCOMPARE(err, 0);
+        QCOMPARE(value, 32u);
+        QCOMPARE(fs::storedBitsAt(dir.get(), folder.c_str(), value, fs::XattrRoute(route)), 0);
+        QCOMPARE(value, 6u);
+        QCOMPARE(fs::storedBitsAt(dir.get(), "missing", value, fs::XattrRoute(route)), ENOENT);
+
+        const auto rows = listByName(d, d);  // the listing's own route
+        QCOMPARE(rows.at(file).attrib, std::string("32"));
+        QCOMPARE(rows.at(file).path, d + "/" + file);
+        QCOMPARE(rows.at(folder).attrib, std::string("22"));
+    }
+
+    void unsearchableFolderSaysWhatItCouldNotRead()
+    {
+        // Mode 666: the names can be read, the entries cannot be looked at.
+        // Root passes every check, so the listing runs as an unprivileged user.
+        TempDir tmp;
+        const std::string box = tmp.path() + "/box";
+        QVERIFY(::chmod(tmp.path().c_str(), 0755) == 0);
+        QVERIFY(::mkdir(box.c_str(), 0755) == 0);
+        for (const char* n : {"/a.txt", "/b.txt", "/c"})
+            writeFile(box + n);
+        QVERIFY(::chmod(box.c_str(), 0666) == 0);
+
+        const int failed = runUnprivileged([&] {
+            RowStore rows;
+            fs::ListingGaps gaps;
+            if (!listRows(box, box, rows, gaps).ok() || rows.size() != 1 ||
+                gaps.unreadableCount() != 3 || gaps.unreadable.front().first != EACCES ||
+                gaps.readError != 0)
+                return 1;
+            BoxCatcher catcher;
+            importFolder(box);
+            const QString expected = QStringLiteral("文件夹“%1”中有 3 个条目无法读取，未列出：权限不足")
+                                         .arg(QString::fromStdString(box));
+            if (catcher.texts() != QStringList{expected})
+                return 2;
+            return tableRows() == 1 ? 0 : 3;
+        });
+        QCOMPARE(failed, 0);
+    }
+
+    void gapsAreToldInOneText_data()
+    {
+        QTest::addColumn<std::vector<int>>("unreadable");
+        QTest::addColumn<int>("readError");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("nothing missing") << std::vector<int>{} << 0 << QString();
+        QTest::newRow("two reasons")
+            << std::vector<int>{EACCES, EIO, EACCES} << 0
+            << QStringLiteral("文件夹“/d”中有 3 个条目无法读取，未列出：权限不足 2 个，%1 1 个")
+                   .arg(QString::fromStdString(fs::reasonText(EIO)));
+        QTest::newRow("both")
+            << std::vector<int>{EACCES} << int(EIO)
+            << QStringLiteral("文件夹“/d”中有 1 个条目无法读取，未列出：权限不足\n"
+                              "读取文件夹“/d”时出错，列表不完整：%1")
+                   .arg(QString::fromStdString(fs::reasonText(EIO)));
+    }
+
+    void gapsAreToldInOneText()
+    {
+        QFETCH(std::vector<int>, unreadable);
+        QFETCH(int, readError);
+        QFETCH(QString, text);
+        fs::ListingGaps gaps;
+        for (int err : unreadable)
+            gaps.add(err);
+        gaps.readError = readError;
+        QCOMPARE(gaps.empty(), text.isEmpty());
+        QCOMPARE(listingGapsText(QStringLiteral("/d"), gaps), text);
     }
 
     void unreadableFolderShowsOneEmptyRowAndSaysWhy_data()

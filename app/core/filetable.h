@@ -5,6 +5,7 @@
 
 #include <QAbstractTableModel>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <string>
@@ -53,6 +54,14 @@ public:
     std::string_view cell(size_t row, int col) const { return (*this)[row].cell(col); }
     void setCell(size_t row, int col, std::string_view text);
 
+    // Sorts the rows from first on by less(RowView, RowView).
+    template <class Less>
+    void sort(size_t first, Less less)
+    {
+        if (first < refs_.size())
+            std::sort(refs_.begin() + std::ptrdiff_t(first), refs_.end(),
+                      [&](const char* a, const char* b) { return less(RowView(a), RowView(b)); });
+    }
     // Row to takes the place of row from (the old row to is dropped).
     void moveRow(size_t to, size_t from) { refs_[to] = refs_[from]; }
     // Gives the memory of dropped rows back when few rows are left.

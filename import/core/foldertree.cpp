@@ -1,7 +1,5 @@
 #include "import/core/foldertree.h"
 
-#include <QString>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -11,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/core/filetable.h"
+#include "platform/listing.h"
 #include "platform/mounts.h"
 
 namespace vemlo {
@@ -59,7 +57,8 @@ fs::Status readSubfolders(std::vector<std::string>& names)
     if (!dir)
         return fs::Status::fromErrno();
     DIR* const d = dir.get();
-    std::vector<std::pair<QString, std::string>> found;
+    const int fd = ::dirfd(d);
+    bool xattrsWork = true;
     int err = 0;
     for (;;) {
         errno = 0;
@@ -70,25 +69,29 @@ fs::Status readSubfolders(std::vector<std::string>& names)
         }
         if (e->d_name[0] == '.')
             continue;
-        bool folder = e->d_type == DT_DIR;
-        if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
-            struct stat st;
-            folder = ::fstatat(::dirfd(d), e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+        unsigned char type = e->d_type;
+        struct stat st;
+        if (type == DT_UNKNOWN && ::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+            type = S_ISLNK(st.st_mode) ? DT_LNK : S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
+        bool folder = type == DT_DIR;
+        if (type == DT_LNK)  // a link to a folder is shown; links keep no stored bits
+            folder = ::fstatat(fd, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+        else if (folder && xattrsWork) {
+            uint32_t stored = 0;
+            const int xerr = fs::storedBitsAt(fd, e->d_name, stored);
+            if (xerr == ENOTSUP)
+                xattrsWork = false;  // no user xattrs on this file system
+            else if (xerr == 0 && (stored & (fs::AttrHidden | fs::AttrSystem)))
+                folder = false;  // hidden or system by its stored attribute
         }
-        if (folder) {
-            std::string name(e->d_name);
-            found.emplace_back(displayText(name), std::move(name));
-        }
+        if (folder)
+            names.emplace_back(e->d_name);
     }
-    if (err)
+    if (err) {
+        names.clear();
         return fs::Status{err};
-    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-        const int c = a.first.compare(b.first, Qt::CaseInsensitive);
-        return c != 0 ? c < 0 : a.second < b.second;
-    });
-    names.reserve(found.size());
-    for (auto& f : found)
-        names.push_back(std::move(f.second));
+    }
+    std::sort(names.begin(), names.end(), fs::nameLess);
     return {};
 }
 

@@ -22,8 +22,9 @@ struct FolderEntry {
     bool current = false;   // the current folder
 };
 
-// The visible subfolders of the current directory ("." and names starting
-// with "." left out, links to folders kept), sorted ignoring case.
+// The visible subfolders of the current directory, in the listing's name
+// order (fs::nameLess). Left out: names starting with ".", and folders whose
+// stored attribute marks them hidden or system. Links to folders are kept.
 fs::Status readSubfolders(std::vector<std::string>& names);
 
 class FolderTree {

@@ -1,11 +1,14 @@
 // The folder listing behind ImportDir: one packed table row per entry.
 #pragma once
 
+#include <QString>
+
 #include <string>
 #include <vector>
 
 #include "app/core/filetable.h"
 #include "platform/fsresult.h"
+#include "platform/listing.h"
 
 namespace vemlo {
 
@@ -14,9 +17,15 @@ namespace vemlo {
 std::string folderOfPattern(const std::string& pattern);
 
 // Lists folder into rows[1...] (rows[0] is left as a placeholder for the
-// caption row). Column 0 is workingFolder + "/" + name, joined verbatim.
+// caption row), in name order (fs::nameLess). Column 0 is workingFolder + "/"
+// + name, joined verbatim. What could not be read is told in gaps.
 fs::Status listRows(const std::string& folder, const std::string& workingFolder,
-                    RowStore& rows);
+                    RowStore& rows, fs::ListingGaps& gaps);
+
+// The message about a listing's gaps, with the folder as the user named it:
+// how many entries could not be read and why, and whether the enumeration
+// stopped early. Empty when nothing is missing.
+QString listingGapsText(const QString& folder, const fs::ListingGaps& gaps);
 
 // The extension: the text after the last "." of name; empty without a ".".
 std::string_view extensionOf(std::string_view name);
