@@ -21,6 +21,19 @@ private:
     const vemlo::FileTable& t_;
 };
 
+// The file table as it was when the chart was made, for a workbook that
+// outlives the command: it shares the table's bytes instead of copying them.
+class SnapshotSource : public vemlo::sheet::TableSource {
+public:
+    explicit SnapshotSource(const vemlo::FileTable& t) : rows_(t.snapshot()) {}
+    int rows() const override { return int(rows_.size()); }
+    int columns() const override { return vemlo::FileTable::kColumns; }
+    std::string_view cell(int col, int row) const override { return rows_.cell(size_t(row), col); }
+
+private:
+    const vemlo::RowStore rows_;
+};
+
 // The engine, or nullptr once the user is told it cannot be had.
 std::unique_ptr<vemlo::sheet::Application> startEngine()
 {
@@ -71,7 +84,7 @@ void TForm1::btnanagraphClick(QObject*)
     {
         vemlo::BusyCursor busy;
         try {
-            placed = buildSpaceChart(*app, FileTableSource(*table_));
+            placed = buildSpaceChart(*app, std::make_shared<SnapshotSource>(*table_));
         } catch (const NotAnInteger& e) {
             throw vemlo::VemloError(
                 QStringLiteral("'%1' is not a valid integer value").arg(vemlo::displayText(e.text())));

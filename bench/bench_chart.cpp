@@ -4,7 +4,7 @@
 // its peak and after its window is closed, each measured in a process of
 // its own (this program started again with --child).
 #include <QApplication>
-#include <QTableWidget>
+#include <QTableView>
 
 #include <charconv>
 #include <cstdio>
@@ -74,7 +74,7 @@ void speed(int rows, int formats)
     chartThroughWindow();  // warm both sides
     const double vemloMs = medianMs(5, chartThroughWindow, closeCharts);
     const auto windows = Form1->findChildren<vemlo::ChartWindow*>();
-    if (windows.size() != 1 || !windows[0]->isVisible() || windows[0]->summary->rowCount() != formats)
+    if (windows.size() != 1 || !windows[0]->isVisible() || windows[0]->summary->model()->rowCount() != formats)
         std::fprintf(stderr, "the chart window does not show %d formats\n", formats);
     closeCharts();
     size_t seen = 0;

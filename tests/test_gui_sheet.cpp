@@ -8,7 +8,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -408,9 +408,9 @@ private slots:
         for (QPieSlice* s : w->pie->slices())
             labels << s->label();
         QCOMPARE(labels, (QStringList{"jpg 93.8%", "txt 4.4%", "(无扩展名) 1.9%", "d 0.0%"}));
-        QCOMPARE(w->summary->rowCount(), 4);
-        QCOMPARE(w->summary->item(0, 0)->text(), QStringLiteral("jpg"));
-        QCOMPARE(w->summary->item(0, 1)->text(), QStringLiteral("150"));
+        QCOMPARE(w->summary->model()->rowCount(), 4);
+        QCOMPARE(w->summary->model()->index(0, 0).data().toString(), QStringLiteral("jpg"));
+        QCOMPARE(w->summary->model()->index(0, 1).data().toString(), QStringLiteral("150"));
 
         vemlo::sheet::Worksheet& sheet = w->workbook().worksheets(1);
         QCOMPARE(sheet.cells(1, 9).value(), std::string_view("jpg"));

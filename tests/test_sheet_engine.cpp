@@ -520,7 +520,7 @@ with zipfile.ZipFile(src) as zin, zipfile.ZipFile(dst, "w", zipfile.ZIP_DEFLATED
         QTemporaryDir dir;
         const std::string file = tempFolder(dir) + "/chart.xlsx";
         Application app;
-        QVERIFY(buildSpaceChart(app, tableOf({{"jpg", "100"}, {"jpg", "50"}, {"txt", "7"}, {"", "3"}})));
+        QVERIFY(buildSpaceChart(app, std::make_shared<Table>(tableOf({{"jpg", "100"}, {"jpg", "50"}, {"txt", "7"}, {"", "3"}}))));
         Chart& chart = app.activeChart();
         QCOMPARE(chart.titleText(), std::string(kChartTitle));
         QCOMPARE(chart.placedIn(), &app.workbooks().item(1).worksheets(1));

@@ -66,13 +66,20 @@ public:
     void moveRow(size_t to, size_t from) { refs_[to] = refs_[from]; }
     // Gives the memory of dropped rows back when few rows are left.
     void compactIfSparse();
+    // The rows as they are now, sharing their bytes with this store: a copy
+    // of one pointer per row. Neither store writes those bytes again while
+    // both live.
+    RowStore share() const;
 
 private:
     char* allocate(size_t bytes);
     char* append(const Cells& cells);
 
+    // Whether another store may read the bytes of these blocks.
+    bool blocksShared() const { return !blocks_.empty() && blocks_.front().use_count() > 1; }
+
     std::vector<char*> refs_;
-    std::vector<std::unique_ptr<char[]>> blocks_;
+    std::vector<std::shared_ptr<char[]>> blocks_;
     char* free_ = nullptr;  // unused part of the last block
     size_t freeBytes_ = 0;
     size_t written_ = 0;  // rows written into the blocks since they were last rebuilt
@@ -105,6 +112,9 @@ public:
     // Replaces every data row at once with rows[1...]; rows[0] is a
     // placeholder that takes the caption row. One reset.
     void replaceDataRows(RowStore&& rows);
+    // The table's rows as they are now, captions included, unchanged by
+    // later changes of the table; cheap (see RowStore::share).
+    RowStore snapshot() const { return rows_.share(); }
 
     // While a Batch lives, cell writes are announced as one change at its end.
     class Batch {

@@ -19,27 +19,36 @@ Worksheet& firstSheetOfNewWorkbook(Application& app)
 
 }  // namespace
 
-void writeTable(Worksheet& sheet, const TableSource& table, Orientation orientation)
+namespace {
+
+// The table as a worksheet shows it.
+class TableGrid : public CellGrid {
+public:
+    explicit TableGrid(std::shared_ptr<const TableSource> table) : table_(std::move(table)) {}
+    int rows() const override { return table_->rows(); }
+    int columns() const override { return table_->columns(); }
+    std::string_view text(int row, int col) const override { return table_->cell(col, row); }
+
+private:
+    std::shared_ptr<const TableSource> table_;
+};
+
+}  // namespace
+
+void writeTable(Worksheet& sheet, std::shared_ptr<const TableSource> table, Orientation orientation)
 {
     if (orientation == Orientation::None)
         return;
-    const int rows = table.rows();
-    for (int c = 0; c < table.columns(); ++c) {
-        for (int r = 0; r < rows; ++r) {
-            const bool byRows = orientation == Orientation::Rows;
-            Cell cell = sheet.cells(byRows ? r + 1 : c + 1, byRows ? c + 1 : r + 1);
-            cell.setNumberFormatLocal(kTextFormat);
-            if (cell.column() == kGeneralColumn)
-                cell.setNumberFormatLocal(kGeneralFormat);
-            cell.setValue(table.cell(c, r));
-        }
-    }
+    sheet.placeGrid(std::make_shared<TableGrid>(std::move(table)),
+                    orientation == Orientation::Columns, kTextFormat, kGeneralColumn, kGeneralFormat);
 }
 
 void exportTable(Application& app, const TableSource& table, Orientation orientation,
                  const std::string& file, SaveMode mode)
 {
-    writeTable(firstSheetOfNewWorkbook(app), table, orientation);
+    // The workbook is gone before this returns: it may read the table in place.
+    writeTable(firstSheetOfNewWorkbook(app),
+               std::shared_ptr<const TableSource>(std::shared_ptr<void>(), &table), orientation);
     app.workbooks().item(1).saveAs(file, mode);
     app.workbooks().item(1).close();
 }
@@ -70,11 +79,11 @@ std::vector<FormatTotal> sumByFormat(const TableSource& table)
     return totals;
 }
 
-bool buildSpaceChart(Application& app, const TableSource& table)
+bool buildSpaceChart(Application& app, std::shared_ptr<const TableSource> table)
 {
     Worksheet& sheet = firstSheetOfNewWorkbook(app);
-    writeTable(sheet, table, Orientation::Rows);
-    const std::vector<FormatTotal> totals = sumByFormat(table);
+    const std::vector<FormatTotal> totals = sumByFormat(*table);
+    writeTable(sheet, std::move(table), Orientation::Rows);
     for (size_t i = 0; i < totals.size(); ++i) {
         const int row = int(i) + 1;
         sheet.cells(row, kSummaryNameColumn).setValue(totals[i].name);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,9 +38,10 @@ inline constexpr std::string_view kChartTitle = "各种格式文件所占用空�
 // The summary's name for the rows without a format.
 inline constexpr std::string_view kNoFormatName = "(无扩展名)";
 
-// Copies the whole table into sheet: every cell gets the text format, the
-// cells of worksheet column 4 the general one, then the cell's text.
-void writeTable(Worksheet& sheet, const TableSource& table, Orientation orientation);
+// Puts the whole table into sheet, read where it lies (the sheet keeps
+// table): every cell has the table cell's text and the text format, the
+// cells of worksheet column 4 the general one.
+void writeTable(Worksheet& sheet, std::shared_ptr<const TableSource> table, Orientation orientation);
 
 // The export: a new workbook with the table in its first worksheet, saved
 // under file and closed.
@@ -65,10 +67,11 @@ struct FormatTotal {
 // not convert and SheetError for a total beyond 64 bits.
 std::vector<FormatTotal> sumByFormat(const TableSource& table);
 
-// The chart command: a new workbook with the table copied row for row, the
-// format summary in columns 9 and 10 and a titled pie chart over the used
-// summary rows, placed in "Sheet1". Returns false when the chart could not
-// take its data (an empty summary); the title is set in any case.
-bool buildSpaceChart(Application& app, const TableSource& table);
+// The chart command: a new workbook with the table row for row (the
+// workbook keeps table, which must not change while it lives), the format
+// summary in columns 9 and 10 and a titled pie chart over the used summary
+// rows, placed in "Sheet1". Returns false when the chart could not take its
+// data (an empty summary); the title is set in any case.
+bool buildSpaceChart(Application& app, std::shared_ptr<const TableSource> table);
 
 }  // namespace vemlo::sheet

@@ -153,8 +153,9 @@ void setColumnWidths(lxw_worksheet* ws, const Worksheet& sheet)
     constexpr double kMaxWidth = 255;
     std::vector<size_t> widest(size_t(sheet.usedColumns()) + 1, 0);
     for (int r = 1; r <= sheet.usedRows(); ++r)
-        for (const Worksheet::Entry& e : sheet.rowEntries(r))
+        sheet.forEachEntry(r, [&](const Worksheet::Entry& e, bool) {
             widest[e.col] = std::max(widest[e.col], displayWidth(std::string_view(e.text, e.length)));
+        });
     for (size_t col = 1; col < widest.size(); ++col) {
         // A little room beside the text, as the cell's margins take some.
         const double width = std::min(kMaxWidth, double(widest[col]) * 1.1 + 1);
@@ -172,19 +173,23 @@ uint64_t writeCells(lxw_worksheet* ws, const Worksheet& sheet, const std::vector
     std::string cleaned;
     for (int r = 1; r <= sheet.usedRows(); ++r) {
         const lxw_row_t row = lxw_row_t(r - 1);
-        for (const Worksheet::Entry& e : sheet.rowEntries(r)) {
+        sheet.forEachEntry(r, [&](const Worksheet::Entry& e, bool fromGrid) {
             const lxw_col_t col = lxw_col_t(e.col - 1);
             lxw_format* format = formats[e.format];
             const std::string_view text(e.text, e.length);
             lxw_error err = LXW_NO_ERROR;
             if (text.empty()) {
                 if (!format)
-                    continue;  // nothing to write: the cell stays absent
+                    return;  // nothing to write: the cell stays absent
                 err = worksheet_write_blank(ws, row, col, format);
             } else if (std::optional<double> n; !textFormat[e.format] && (n = plainInteger(text))) {
                 err = worksheet_write_number(ws, row, col, *n, format);
             } else if (isWritableText(text)) {
-                err = worksheet_write_string(ws, row, col, e.text, format);
+                // The library takes a NUL-terminated text; a grid's is not.
+                const char* chars = e.text;
+                if (fromGrid)
+                    chars = cleaned.assign(text).c_str();
+                err = worksheet_write_string(ws, row, col, chars, format);
             } else {
                 cleaned = writableText(text);
                 err = worksheet_write_string(ws, row, col, cleaned.c_str(), format);
@@ -197,7 +202,7 @@ uint64_t writeCells(lxw_worksheet* ws, const Worksheet& sheet, const std::vector
                 throw SheetError(where + "：" + lxw_strerror(err));
             }
             ++written;
-        }
+        });
     }
     return written;
 }
