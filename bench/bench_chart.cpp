@@ -32,7 +32,7 @@ void fillTable(int rows, int formats)
         std::snprintf(ext, sizeof ext, "e%05d", i % formats);
         std::snprintf(name, sizeof name, "file_%07d.%s", i, ext);
         std::snprintf(path, sizeof path, "/home/user/data/%s", name);
-        std::snprintf(size, sizeof size, "%d", (i * 7919) % 10000000);
+        std::snprintf(size, sizeof size, "%lld", (long long)i * 7919 % 10000000);
         store.emplace_back(std::array<std::string_view, 7>{path, name, ext, size, "2024/05/06",
                                                            "2023/11/30", "32"});
     }

@@ -40,7 +40,7 @@ void fillTable()
         const char* ext = exts[i % 9];
         std::snprintf(name, sizeof name, "照片与文档_%06d%s%s", i, *ext ? "." : "", ext);
         std::snprintf(path, sizeof path, "/home/user/资料/归档/%s", name);
-        std::snprintf(size, sizeof size, "%d", (i * 7919) % 10000000);
+        std::snprintf(size, sizeof size, "%lld", (long long)i * 7919 % 10000000);
         rows.emplace_back(std::array<std::string_view, 7>{path, name, ext, size, "2024/05/06",
                                                           "2023/11/30", "32"});
     }
