@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/messages.h"
+#include "common/messages.h"
 #include "platform/mounts.h"
 #include "testutil.h"
 

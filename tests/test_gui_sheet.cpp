@@ -15,8 +15,8 @@
 #include <array>
 #include <unistd.h>
 
-#include "app/messages.h"
-#include "spreadsheet/chartwindow.h"
+#include "common/messages.h"
+#include "app/chartwindow.h"
 #include "spreadsheet/core/workbook.h"
 #include "testutil.h"
 #include "workbookread.h"
