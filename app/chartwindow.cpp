@@ -1,4 +1,4 @@
-#include "spreadsheet/chartwindow.h"
+#include "app/chartwindow.h"
 
 #include <QChart>
 #include <QChartView>
@@ -14,8 +14,10 @@
 
 #include <algorithm>
 
-#include "app/core/filetable.h"
-#include "app/messages.h"
+#include "app/core/sheetcommands.h"
+#include "common/errtext.h"
+#include "common/messages.h"
+#include "common/text.h"
 
 namespace vemlo {
 
@@ -103,8 +105,13 @@ ChartWindow::~ChartWindow() = default;
 
 void ChartWindow::saveTo(const std::string& path)
 {
-    BusyCursor busy;
-    workbook().saveAs(path, sheet::SaveMode::Replace);
+    SaveOutcome saved;
+    {
+        BusyCursor busy;
+        saved = saveWorkbook(workbook(), path, SaveMode::Replace);
+    }
+    if (!saved.ok())
+        throw VemloError(saveFailureText(path, saved));
 }
 
 void ChartWindow::saveAsClicked()
