@@ -2,9 +2,10 @@
 #include <QCheckBox>
 #include <QLineEdit>
 
-#include "app/Unit1.h"
 #include "app/core/batch.h"
-#include "app/messages.h"
+#include "app/mainwindow.h"
+#include "app/reports.h"
+#include "common/messages.h"
 
 namespace {
 

@@ -3,9 +3,11 @@
 #include <QLineEdit>
 #include <QListWidget>
 
-#include "app/Unit1.h"
 #include "app/core/keywords.h"
-#include "app/messages.h"
+#include "app/mainwindow.h"
+#include "app/reports.h"
+#include "common/messages.h"
+#include "common/text.h"
 
 namespace {
 
@@ -65,10 +67,12 @@ void TForm1::btnsortClick(QObject*)
                 QStringLiteral("整理关键字“%1”%2，不能用作工作文件夹之内的文件夹，没有移动任何文件")
                     .arg(vemlo::displayText(k), QString::fromUtf8(problem)));
 
+    // Nothing can change the path box while the handler runs: it is read once.
+    const std::string folder = workingFolder();
     vemlo::OrganizeResult result;
     {
         vemlo::BusyCursor busy;
-        result = vemlo::organizeTable(*table_, col, keywords, [this] { return workingFolder(); });
+        result = vemlo::organizeTable(*table_, col, keywords, folder);
     }
     switch (result.stop) {
     case vemlo::OrganizeResult::Stop::NoWorkingFolder:

@@ -1,16 +1,18 @@
 // Table export and space-by-format chart.
 #include <QRadioButton>
 
-#include "app/Unit1.h"
-#include "app/messages.h"
+#include "app/chartwindow.h"
+#include "app/core/sheetcommands.h"
+#include "app/mainwindow.h"
+#include "common/errtext.h"
+#include "common/messages.h"
+#include "common/text.h"
 #include "platform/fileops.h"
-#include "spreadsheet/chartwindow.h"
-#include "spreadsheet/core/tablecommands.h"
 
 namespace {
 
 // The file table as the workbook commands read it.
-class FileTableSource : public vemlo::sheet::TableSource {
+class FileTableSource : public vemlo::TableSource {
 public:
     explicit FileTableSource(const vemlo::FileTable& t) : t_(t) {}
     int rows() const override { return t_.tableRows(); }
@@ -23,7 +25,7 @@ private:
 
 // The file table as it was when the chart was made, for a workbook that
 // outlives the command: it shares the table's bytes instead of copying them.
-class SnapshotSource : public vemlo::sheet::TableSource {
+class SnapshotSource : public vemlo::TableSource {
 public:
     explicit SnapshotSource(const vemlo::FileTable& t) : rows_(t.snapshot()) {}
     int rows() const override { return int(rows_.size()); }
@@ -47,7 +49,7 @@ std::unique_ptr<vemlo::sheet::Application> startEngine()
 
 void TForm1::btnanagridClick(QObject*)
 {
-    using namespace vemlo::sheet;
+    using namespace vemlo;
     // An empty path box names no folder: the file would land in "/".
     if (workingFolder().empty()) {
         vemlo::ShowMessage(QStringLiteral("你没有选择文件夹"));
@@ -67,30 +69,30 @@ void TForm1::btnanagridClick(QObject*)
             return;
         mode = SaveMode::Replace;
     }
+    SaveOutcome saved;
     {
         vemlo::BusyCursor busy;
-        exportTable(*app, FileTableSource(*table_), orientation, file, mode);
+        saved = exportTable(*app, FileTableSource(*table_), orientation, file, mode);
     }
+    if (!saved.ok())
+        throw VemloError(saveFailureText(file, saved));
     vemlo::ShowMessage(QStringLiteral("导出Excel表格完毕\r\n导出地址：") + vemlo::displayText(file));
 }
 
 void TForm1::btnanagraphClick(QObject*)
 {
-    using namespace vemlo::sheet;
+    using namespace vemlo;
     std::unique_ptr<Application> app = startEngine();
     if (!app)
         return;
-    bool placed;
+    SpaceChart chart;
     {
         vemlo::BusyCursor busy;
-        try {
-            placed = buildSpaceChart(*app, std::make_shared<SnapshotSource>(*table_));
-        } catch (const NotAnInteger& e) {
-            throw vemlo::VemloError(
-                QStringLiteral("'%1' is not a valid integer value").arg(vemlo::displayText(e.text())));
-        }
+        chart = buildSpaceChart(*app, std::make_shared<SnapshotSource>(*table_));
     }
-    if (!placed)
+    if (!chart.problem.empty())
+        throw VemloError(displayText(chart.problem));
+    if (!chart.placed)
         vemlo::ShowMessage(QStringLiteral("对象引用失败"));
     auto* window = new vemlo::ChartWindow(std::move(app), workingFolder(), this);
     window->show();

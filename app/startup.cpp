@@ -9,10 +9,10 @@
 #include <string>
 #include <unistd.h>
 
-#include "app/Unit1.h"
-#include "app/layout.h"
-#include "app/messages.h"
-#include "import/Unit2.h"
+#include "app/mainwindow.h"
+#include "common/layout.h"
+#include "common/messages.h"
+#include "import/importwindow.h"
 
 namespace vemlo {
 

@@ -14,10 +14,10 @@
 #include <sys/xattr.h>
 #include <vector>
 
-#include "app/Unit1.h"
+#include "app/mainwindow.h"
 #include "app/startup.h"
 #include "benchutil.h"
-#include "import/Unit2.h"
+#include "import/importwindow.h"
 #include "platform/attrib.h"
 #include "platform/listing.h"
 

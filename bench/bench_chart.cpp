@@ -13,10 +13,10 @@
 #include <unistd.h>
 #include <unordered_map>
 
-#include "app/Unit1.h"
+#include "app/mainwindow.h"
 #include "app/startup.h"
 #include "benchutil.h"
-#include "spreadsheet/chartwindow.h"
+#include "app/chartwindow.h"
 
 using namespace vemlo::bench;
 

@@ -17,10 +17,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/Unit1.h"
+#include "app/mainwindow.h"
 #include "app/startup.h"
 #include "benchutil.h"
-#include "import/Unit2.h"
+#include "import/importwindow.h"
 
 using namespace vemlo::bench;
 

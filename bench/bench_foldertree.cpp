@@ -7,10 +7,10 @@
 #include <string>
 #include <sys/stat.h>
 
-#include "app/Unit1.h"
+#include "app/mainwindow.h"
 #include "app/startup.h"
 #include "benchutil.h"
-#include "import/Unit2.h"
+#include "import/importwindow.h"
 
 using namespace vemlo::bench;
 

@@ -14,10 +14,10 @@
 #include <stdio.h>
 #include <sys/stat.h>
 
-#include "app/Unit1.h"
+#include "app/mainwindow.h"
 #include "app/startup.h"
 #include "bench/benchutil.h"
-#include "import/Unit2.h"
+#include "import/importwindow.h"
 
 using namespace vemlo;
 using namespace vemlo::bench;

@@ -9,10 +9,11 @@
 #include <unistd.h>
 #include <string>
 
-#include "app/Unit1.h"
+#include "app/mainwindow.h"
 #include "app/startup.h"
 #include "benchutil.h"
-#include "import/Unit2.h"
+#include "import/importwindow.h"
+#include "platform/handles.h"
 #include "platform/listing.h"
 
 using namespace vemlo::bench;

@@ -43,7 +43,7 @@ install(FILES ${VEMLO_ICON_SVG} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicol
 # The window icon is the 32 px rendering, built into the program.
 set(VEMLO_WINDOW_ICON ${VEMLO_DATA_OUT}/icons/32/${VEMLO_APP_ID}.png)
 set_source_files_properties(${VEMLO_WINDOW_ICON} PROPERTIES QT_RESOURCE_ALIAS icon-32.png GENERATED TRUE)
-qt_add_resources(vemlo_gui vemlo_icon PREFIX /vemlo FILES ${VEMLO_WINDOW_ICON})
+qt_add_resources(vemlo_common vemlo_icon PREFIX /vemlo FILES ${VEMLO_WINDOW_ICON})
 target_compile_definitions(vemlo_gui PUBLIC
   VEMLO_APP_ID="${VEMLO_APP_ID}" VEMLO_WM_CLASS="${VEMLO_WM_CLASS}")
 

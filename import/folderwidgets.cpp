@@ -4,8 +4,9 @@
 #include <QStyle>
 #include <QStyledItemDelegate>
 
-#include "app/core/filetable.h"
-#include "app/messages.h"
+#include "common/errtext.h"
+#include "common/messages.h"
+#include "common/text.h"
 
 namespace vemlo {
 
@@ -128,29 +129,28 @@ void FolderTreeView::openRow(int row)
     if (row < 0 || row >= count())
         return;
     const std::string path = pathAt(row);
-    change([&](bool& moved) { return tree_.open(path, moved); });
+    change([&] { return tree_.open(path); });
 }
 
 void FolderTreeView::setDrive(const std::string& mountPoint)
 {
-    change([&](bool& moved) { return tree_.setDrive(mountPoint, moved); });
+    change([&] { return tree_.setDrive(mountPoint); });
 }
 
-void FolderTreeView::change(const std::function<fs::Status(bool&)>& step)
+void FolderTreeView::change(const std::function<TreeStep()>& step)
 {
-    bool moved = false;
-    fs::Status status;
+    TreeStep done;
     {
         BusyCursor busy;
         const std::string mountBefore = tree_.mount();
-        status = step(moved);
+        done = step();
         // A new mount alone (the same folder under another root) redraws too.
-        if (moved || tree_.mount() != mountBefore)
+        if (done.changed || tree_.mount() != mountBefore)
             rebuild();
     }
-    if (!status)
-        throw VemloError(QString::fromStdString(folderErrorText(status.err)));
-    if (moved)
+    if (!done.ok())
+        throw VemloError(QString::fromStdString(folderErrorText(done.status.err)));
+    if (done.changed)
         emit changed();
 }
 

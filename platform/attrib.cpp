@@ -1,5 +1,6 @@
 #include "platform/attrib.h"
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <fcntl.h>
@@ -8,7 +9,6 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include "platform/listing.h"
 
 namespace vemlo::fs {
 
@@ -25,7 +25,7 @@ constexpr uint32_t kStoredBits = AttrHidden | AttrSystem | AttrArchive;
 // through /proc.
 Status chmodNoFollow(const std::string& path, mode_t mode)
 {
-    static bool useFchmodat2 = true;
+    static std::atomic<bool> useFchmodat2{true};
     if (useFchmodat2) {
         if (::syscall(SYS_fchmodat2, AT_FDCWD, path.c_str(), mode, AT_SYMLINK_NOFOLLOW) == 0)
             return {};
@@ -181,15 +181,6 @@ Status setAttributes(const std::string& path, uint32_t value)
     if (mode != newMode)
         return setMode(newMode);
     return {};
-}
-
-std::string attribFailureText(int err)
-{
-    switch (err) {
-    case ELOOP: return "符号链接，属性不更改";
-    case ENOTSUP: return "此处不能保存隐藏、系统、存档或文件夹的只读属性";
-    default: return reasonText(err);
-    }
 }
 
 }  // namespace vemlo::fs

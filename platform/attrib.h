@@ -1,4 +1,5 @@
-// Setting the read-only, hidden, system and archive bits of one entry.
+// The attribute vocabulary of the file table, and setting the read-only,
+// hidden, system and archive bits of one entry.
 //
 // Read-only of a file is its permission bits: set removes every write bit and
 // remembers which ones it removed (kWriteBitsXattr); clear gives back exactly
@@ -14,9 +15,25 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/fsresult.h"
+#include "platform/status.h"
 
 namespace vemlo::fs {
+
+// Attribute bits as the file table shows them.
+enum Attrib : uint32_t {
+    AttrReadOnly = 1,
+    AttrHidden = 2,
+    AttrSystem = 4,
+    AttrFolder = 16,
+    AttrArchive = 32,
+    AttrNormal = 128,
+    AttrLink = 1024,
+};
+
+// The extended attribute that keeps the hidden, system and archive bits, and
+// the read-only bit of a folder.
+inline constexpr const char* kAttribXattr = "user.vemlo.attrib";
+inline constexpr uint32_t kStoredAttribBits = AttrReadOnly | AttrHidden | AttrSystem | AttrArchive;
 
 // The write bits a read-only file had before, and the mode it was left with,
 // as two octal numbers ("220 444"). Consulted only while the file still has
@@ -28,8 +45,5 @@ inline constexpr const char* kWriteBitsXattr = "user.vemlo.writebits";
 // followed: a link is left as it is and the result is ELOOP. Fails with
 // ENOTSUP, changing nothing, when the entry cannot keep the stored bits.
 Status setAttributes(const std::string& path, uint32_t value);
-
-// The Chinese reason for a failed setAttributes.
-std::string attribFailureText(int err);
 
 }  // namespace vemlo::fs

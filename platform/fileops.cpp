@@ -1,5 +1,6 @@
 #include "platform/fileops.h"
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -7,6 +8,8 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include "platform/paths.h"
 
 #ifndef SYS_openat2
 #define SYS_openat2 437  // the same number on every architecture
@@ -79,7 +82,7 @@ Status makeFolderBeneath(int base, std::string_view rel, FileDescriptor& out,
                          std::string_view* failedPart)
 {
     // The usual case, an existing real folder, in one call.
-    static bool hasOpenat2 = true;
+    static std::atomic<bool> hasOpenat2{true};
     if (hasOpenat2) {
         struct open_how how = {};
         how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
@@ -174,6 +177,76 @@ Status makeDirs(const std::string& path)
             return Status::fromErrno();
     }
     return isDirectory(path) ? Status{} : Status{ENOTDIR};
+}
+
+bool sameEntry(const std::string& from, const std::string& to)
+{
+    if (from == to)
+        return true;
+    if (lastPart(from) != lastPart(to))
+        return false;
+    struct stat a, b, pa, pb;
+    return ::lstat(from.c_str(), &a) == 0 && ::lstat(to.c_str(), &b) == 0 && sameObject(a, b) &&
+           ::stat(parentOf(from).c_str(), &pa) == 0 && ::stat(parentOf(to).c_str(), &pb) == 0 &&
+           sameObject(pa, pb);
+}
+
+bool insideFolder(const std::string& inner, const std::string& outer)
+{
+    struct stat folder;
+    if (::lstat(outer.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+        return false;
+    // The nearest part of inner that exists, then up through its parents.
+    std::string p = inner;
+    struct stat st;
+    while (::stat(p.c_str(), &st) != 0) {
+        const size_t slash = p.find_last_of('/');
+        if (slash == std::string::npos || slash == 0)
+            return false;
+        p.resize(slash);
+    }
+    for (int depth = 0; depth < 4096; ++depth) {
+        if (sameObject(st, folder))
+            return true;
+        p += "/..";
+        struct stat parent;
+        if (::stat(p.c_str(), &parent) != 0 || sameObject(parent, st))
+            return false;  // reached the root
+        st = parent;
+    }
+    return false;
+}
+
+bool isRealFolder(const std::string& path)
+{
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+Status currentDirectory(std::string& out)
+{
+    const CString cwd(::getcwd(nullptr, 0));
+    if (!cwd)
+        return Status{errno ? errno : ENOENT};
+    out = cwd.get();
+    return {};
+}
+
+Status changeDirectory(const std::string& path)
+{
+    return ::chdir(path.c_str()) == 0 ? Status{} : Status::fromErrno();
+}
+
+FileDescriptor holdCurrentDirectory()
+{
+    return FileDescriptor(::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+}
+
+Status returnTo(const FileDescriptor& folder)
+{
+    if (!folder.valid())
+        return Status{EBADF};
+    return ::fchdir(folder.get()) == 0 ? Status{} : Status::fromErrno();
 }
 
 }  // namespace vemlo::fs

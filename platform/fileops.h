@@ -1,11 +1,13 @@
-// Moves, renames and folder creation that never replace an existing entry.
+// Moves, renames and folder creation that never replace an existing entry,
+// and the questions about entries that the commands ask of the disk.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
 
-#include "platform/fsresult.h"
+#include "platform/handles.h"
+#include "platform/status.h"
 
 namespace vemlo::fs {
 
@@ -49,8 +51,30 @@ inline bool sameObject(const struct stat& a, const struct stat& b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// True when from and to name one and the same entry: the same path, or the
+// same name in the same folder reached by another spelling of the folder.
+// Two hard links under different names are different entries.
+bool sameEntry(const std::string& from, const std::string& to);
+
+// True when outer is a folder (not a link) and inner, or its nearest existing
+// parent, is outer or lies below it on disk.
+bool insideFolder(const std::string& inner, const std::string& outer);
+
+// True when path is a folder and not a link to one.
+bool isRealFolder(const std::string& path);
+
 // Creates path and every missing parent folder. Succeeds when path is a
 // folder already.
 Status makeDirs(const std::string& path);
+
+// The process's current directory, whatever its length.
+Status currentDirectory(std::string& out);
+
+// Makes path the process's current directory.
+Status changeDirectory(const std::string& path);
+
+// A handle on the current directory, to come back to it with returnTo.
+FileDescriptor holdCurrentDirectory();
+Status returnTo(const FileDescriptor& folder);
 
 }  // namespace vemlo::fs

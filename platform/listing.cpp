@@ -3,19 +3,22 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstring>
-#include <thread>
-#include <vector>
 #include <charconv>
 #include <climits>
 #include <cstdio>
+#include <cstring>
+#include <exception>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <thread>
+#include <vector>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+
+#include "platform/handles.h"
 
 namespace vemlo::fs {
 
@@ -69,8 +72,7 @@ constexpr unsigned kStatxMask =
     STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_CTIME | STATX_BTIME;
 
 // Looks at the entries names[first, last) of the folder open as fd and
-// hands each to sink. xattrsWork is cleared where the file system keeps no
-// user attributes.
+// hands each to sink.
 void describe(int fd, const std::vector<const char*>& names, size_t first, size_t last,
               const std::function<void(const EntryInfo&)>& sink, ListingGaps& gaps)
 {
@@ -90,7 +92,7 @@ void describe(int fd, const std::vector<const char*>& names, size_t first, size_
         e.modified = seconds(sx.stx_mtime);
         e.created = createdSeconds(sx);
         uint32_t stored = 0;
-        if (xattrsWork && !S_ISLNK(sx.stx_mode) && storedBitsAt(fd, name, stored) == ENOTSUP)
+        if (xattrsWork && !S_ISLNK(sx.stx_mode) && storedBitsAt(fd, name, stored).err == ENOTSUP)
             xattrsWork = false;  // no user xattrs on this file system
         e.attrib = attribNumber(sx.stx_mode, e.name, stored);
         sink(e);
@@ -106,15 +108,13 @@ Status listFolder(const std::string& folder,
                   const std::function<void(const EntryInfo&)>& sink, ListingGaps& gaps)
 {
     gaps = {};
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
+    FileDescriptor opened(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!opened.valid())
         return Status::fromErrno();
-    DirHandle dir(fdopendir(fd));
-    if (!dir) {
-        Status st = Status::fromErrno();
-        ::close(fd);
-        return st;
-    }
+    DirHandle dir(fdopendir(opened.get()));
+    if (!dir)
+        return Status::fromErrno();
+    const int fd = opened.release();  // the listing closes it now
 
     // The names first, then a look at each entry: that part spread over two
     // threads in a large folder, the second half's results handed on after
@@ -153,9 +153,14 @@ Status listFolder(const std::string& folder,
     std::vector<EntryInfo> second;
     second.reserve(count - half);
     ListingGaps secondGaps;
+    std::exception_ptr failed;  // a failure of the worker, raised here
     std::thread worker([&] {
-        describe(fd, names, half, count, [&](const EntryInfo& e) { second.push_back(e); },
-                 secondGaps);
+        try {
+            describe(fd, names, half, count, [&](const EntryInfo& e) { second.push_back(e); },
+                     secondGaps);
+        } catch (...) {
+            failed = std::current_exception();
+        }
     });
     // sink runs on this thread only.
     try {
@@ -165,6 +170,8 @@ Status listFolder(const std::string& folder,
         throw;
     }
     worker.join();
+    if (failed)
+        std::rethrow_exception(failed);
     for (const EntryInfo& e : second)
         sink(e);
     for (const auto& [err, n] : secondGaps.unreadable) {
@@ -215,11 +222,11 @@ struct XattrArgs {
 
 }  // namespace
 
-int storedBitsAt(int dirfd, const char* name, uint32_t& value, XattrRoute route)
+Status storedBitsAt(int dirfd, const char* name, uint32_t& value, XattrRoute route)
 {
     // Set once the kernel turned the call down: old kernels say ENOSYS, some
     // sandboxes EPERM for calls they do not know.
-    static std::atomic<bool> noSyscall = false;
+    static std::atomic<bool> noSyscall{false};
     char buf[32];
     ssize_t n = -1;
     if (route == XattrRoute::Syscall || (route == XattrRoute::Auto && !noSyscall)) {
@@ -234,16 +241,61 @@ int storedBitsAt(int dirfd, const char* name, uint32_t& value, XattrRoute route)
         char path[32 + NAME_MAX + 1];
         const int len = std::snprintf(path, sizeof path, "/proc/self/fd/%d/%s", dirfd, name);
         if (len < 0 || size_t(len) >= sizeof path)
-            return ENAMETOOLONG;
+            return Status{ENAMETOOLONG};
         n = lgetxattr(path, kAttribXattr, buf, sizeof buf);
     }
     if (n < 0)
-        return errno;
+        return Status::fromErrno();
     unsigned number = 0;
     if (std::from_chars(buf, buf + n, number).ec != std::errc())
-        return EINVAL;
+        return Status{EINVAL};
     value = number;
-    return 0;
+    return {};
+}
+
+Status readSubfolders(std::vector<std::string>& names)
+{
+    names.clear();
+    const DirHandle dir(::opendir("."));
+    if (!dir)
+        return Status::fromErrno();
+    DIR* const d = dir.get();
+    const int fd = ::dirfd(d);
+    bool xattrsWork = true;
+    int err = 0;
+    for (;;) {
+        errno = 0;
+        const dirent* e = ::readdir(d);
+        if (!e) {
+            err = errno;
+            break;
+        }
+        if (e->d_name[0] == '.')
+            continue;
+        unsigned char type = e->d_type;
+        struct stat st;
+        if (type == DT_UNKNOWN && ::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+            type = S_ISLNK(st.st_mode) ? DT_LNK : S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
+        bool folder = type == DT_DIR;
+        if (type == DT_LNK)  // a link to a folder is shown; links keep no stored bits
+            folder = ::fstatat(fd, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+        else if (folder && xattrsWork) {
+            uint32_t stored = 0;
+            const Status read = storedBitsAt(fd, e->d_name, stored);
+            if (read.err == ENOTSUP)
+                xattrsWork = false;  // no user xattrs on this file system
+            else if (read && (stored & (AttrHidden | AttrSystem)))
+                folder = false;  // hidden or system by its stored attribute
+        }
+        if (folder)
+            names.emplace_back(e->d_name);
+    }
+    if (err) {
+        names.clear();
+        return Status{err};
+    }
+    std::sort(names.begin(), names.end(), nameLess);
+    return {};
 }
 
 }  // namespace vemlo::fs

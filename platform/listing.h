@@ -9,25 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/fsresult.h"
+#include "platform/attrib.h"
+#include "platform/status.h"
 
 namespace vemlo::fs {
-
-// Attribute bits as the file table shows them.
-enum Attrib : uint32_t {
-    AttrReadOnly = 1,
-    AttrHidden = 2,
-    AttrSystem = 4,
-    AttrFolder = 16,
-    AttrArchive = 32,
-    AttrNormal = 128,
-    AttrLink = 1024,
-};
-
-// The extended attribute that keeps the hidden, system and archive bits, and
-// the read-only bit of a folder.
-inline constexpr const char* kAttribXattr = "user.vemlo.attrib";
-inline constexpr uint32_t kStoredAttribBits = AttrReadOnly | AttrHidden | AttrSystem | AttrArchive;
 
 struct EntryInfo {
     std::string_view name;
@@ -91,13 +76,18 @@ enum class XattrRoute { Auto, Syscall, ProcPath };
 
 // Reads the stored attribute number (user.vemlo.attrib) of the entry name in
 // the folder open as dirfd, without following a link and whatever the length
-// of the entry's full path. 0 with value set, else the errno (ENODATA when
-// nothing is stored, ENOTSUP where the file system keeps no user attributes).
-int storedBitsAt(int dirfd, const char* name, uint32_t& value,
+// of the entry's full path. Fails with ENODATA when nothing is stored and
+// ENOTSUP where the file system keeps no user attributes.
+Status storedBitsAt(int dirfd, const char* name, uint32_t& value,
                  XattrRoute route = XattrRoute::Auto);
 
 // The attribute number of one entry, from its lstat-like data and stored bits.
 uint32_t attribNumber(uint32_t mode, std::string_view name, uint32_t storedBits);
+
+// The visible subfolders of the current directory, in name order (nameLess).
+// Left out: names starting with ".", and folders whose stored attribute marks
+// them hidden or system. Links to folders are kept.
+Status readSubfolders(std::vector<std::string>& names);
 
 // Reads the stored bits of path (kStoredAttribBits; 0 when there are none).
 // Symbolic links are not followed.

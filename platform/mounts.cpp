@@ -12,7 +12,9 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
-#include "platform/fsresult.h"
+#include "platform/handles.h"
+#include "platform/paths.h"
+#include "platform/status.h"
 
 namespace vemlo::fs {
 
@@ -88,23 +90,11 @@ bool hasHiddenComponent(std::string_view path)
 
 std::string realPath(const std::string& path)
 {
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (!resolved)
-        return {};
-    std::string out(resolved);
-    std::free(resolved);
-    return out;
+    const CString resolved(::realpath(path.c_str(), nullptr));
+    return resolved ? std::string(resolved.get()) : std::string();
 }
 
 }  // namespace
-
-bool isWithin(std::string_view path, std::string_view folder)
-{
-    if (folder == "/")
-        return !path.empty() && path[0] == '/';
-    return !folder.empty() && path.substr(0, folder.size()) == folder &&
-           (path.size() == folder.size() || path[folder.size()] == '/');
-}
 
 std::vector<MountEntry> parseMountInfo(std::string_view text)
 {

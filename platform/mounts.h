@@ -7,6 +7,8 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "platform/paths.h"
+
 namespace vemlo::fs {
 
 // One line of /proc/self/mountinfo, escapes (\040 and the like) decoded.
@@ -48,9 +50,6 @@ std::vector<Volume> labelVolumes(const std::vector<MountEntry>& mounts,
 
 // The user file systems mounted now, on folders, with their labels.
 std::vector<Volume> currentVolumes();
-
-// path is folder itself or lies below it, compared by whole components.
-bool isWithin(std::string_view path, std::string_view folder);
 
 // The longest of mountPoints that contains path, compared by whole path
 // components; "/" when none does.

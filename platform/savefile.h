@@ -5,7 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/fsresult.h"
+#include "platform/handles.h"
+#include "platform/status.h"
 
 namespace vemlo::fs {
 

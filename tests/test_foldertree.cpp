@@ -9,10 +9,11 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include "common/errtext.h"
 #include "import/core/foldertree.h"
 #include "platform/listing.h"
 #include "platform/mounts.h"
-#include "testutil.h"
+#include "testfiles.h"
 
 using namespace vemlo;
 using vemlo::test::canonicalPath;
@@ -205,20 +206,20 @@ private slots:
         FolderTree tree({"/", base + "/a", base + "/other"});
         QCOMPARE(tree.mount(), base + "/a");
 
-        bool changed = true;
-        QVERIFY(tree.open(base + "/a", changed).ok());
-        QVERIFY(!changed);  // the folder's own entry
+        TreeStep step;
+        QVERIFY((step = tree.open(base + "/a")).ok());
+        QVERIFY(!step.changed);  // the folder's own entry
 
-        QVERIFY(tree.open(base + "/a/b", changed).ok());
-        QVERIFY(changed);
+        QVERIFY((step = tree.open(base + "/a/b")).ok());
+        QVERIFY(step.changed);
         QCOMPARE(tree.folder(), base + "/a/b");
         QCOMPARE(currentDir(), base + "/a/b");
         QVERIFY(tree.subfolders().empty());
 
         // A link is entered; the tree takes the folder getcwd reads back,
         // on the mount that folder lies on.
-        QVERIFY(tree.open(base + "/a", changed).ok() && changed);
-        QVERIFY(tree.open(base + "/a/tox", changed).ok() && changed);
+        QVERIFY((step = tree.open(base + "/a")).ok() && step.changed);
+        QVERIFY((step = tree.open(base + "/a/tox")).ok() && step.changed);
         QCOMPARE(tree.folder(), base + "/other/x");
         QCOMPARE(tree.mount(), base + "/other");
         QCOMPARE(tree.entries()[0].path, base + "/other");
@@ -247,21 +248,35 @@ private slots:
         FolderTree tree({"/"});
         const auto before = tree.entries().size();
 
-        bool changed = true;
-        const fs::Status s = tree.open(base + "/" + name.toStdString(), changed);
+        TreeStep step;
+        const fs::Status s = (step = tree.open(base + "/" + name.toStdString())).status;
         QVERIFY(!s.ok());
-        QVERIFY(!changed);
+        QVERIFY(!step.changed);
         QCOMPARE(QString::fromStdString(folderErrorText(s.err)), text);
         QCOMPARE(tree.folder(), base);
         QCOMPARE(currentDir(), base);
         QCOMPARE(tree.entries().size(), before);
     }
 
-    void errorTexts()
+    // A folder the user may not enter: the tree says so and stays.
+    void folderWithoutPermission()
     {
-        QCOMPARE(folderErrorText(EACCES), std::string("File access denied"));
-        QCOMPARE(folderErrorText(EPERM), std::string("File access denied"));
-        QCOMPARE(folderErrorText(EIO), std::string("I/O error 5"));
+        TempDir dir;
+        const std::string base = canonicalPath(dir.path());
+        QVERIFY(::chmod(base.c_str(), 0755) == 0);
+        QVERIFY(::mkdir((base + "/closed").c_str(), 0) == 0);
+        const int failed = test::runUnprivileged([&] {
+            if (::chdir(base.c_str()) != 0)
+                return 1;
+            FolderTree tree({"/"});
+            const TreeStep step = tree.open(base + "/closed");
+            if (step.status.err != EACCES || step.changed)
+                return 2;
+            if (folderErrorText(step.status.err) != "File access denied")
+                return 3;
+            return tree.folder() == base && currentDir() == base ? 0 : 4;
+        });
+        QCOMPARE(failed, 0);
     }
 
     void setDriveRemembersTheFolderOfEachMount()
@@ -273,32 +288,32 @@ private slots:
             QVERIFY(::mkdir(d.c_str(), 0755) == 0);
         QVERIFY(::chdir((m1 + "/sub").c_str()) == 0);
         FolderTree tree({"/", m1, m2});
-        bool changed = true;
+        TreeStep step;
 
-        QVERIFY(tree.setDrive(m1, changed).ok());
-        QVERIFY(!changed);  // the mount it is on
+        QVERIFY((step = tree.setDrive(m1)).ok());
+        QVERIFY(!step.changed);  // the mount it is on
 
-        QVERIFY(tree.setDrive(m2, changed).ok() && changed);
+        QVERIFY((step = tree.setDrive(m2)).ok() && step.changed);
         QCOMPARE(tree.folder(), m2);  // nothing open on it yet: its mount point
         QCOMPARE(tree.mount(), m2);
-        QVERIFY(tree.open(m2 + "/x", changed).ok() && changed);
+        QVERIFY((step = tree.open(m2 + "/x")).ok() && step.changed);
 
-        QVERIFY(tree.setDrive(m1, changed).ok() && changed);
+        QVERIFY((step = tree.setDrive(m1)).ok() && step.changed);
         QCOMPARE(tree.folder(), m1 + "/sub");
-        QVERIFY(tree.setDrive(m2, changed).ok() && changed);
+        QVERIFY((step = tree.setDrive(m2)).ok() && step.changed);
         QCOMPARE(tree.folder(), m2 + "/x");
         QCOMPARE(currentDir(), m2 + "/x");
 
         // The folder remembered on m1 is removed: the change fails and the
         // tree stays; the next choice of m1 opens its mount point.
         QVERIFY(::rmdir((m1 + "/sub").c_str()) == 0);
-        const fs::Status s = tree.setDrive(m1, changed);
+        const fs::Status s = (step = tree.setDrive(m1)).status;
         QCOMPARE(s.err, ENOENT);
-        QVERIFY(!changed);
+        QVERIFY(!step.changed);
         QCOMPARE(tree.folder(), m2 + "/x");
         QCOMPARE(tree.mount(), m2);
         QCOMPARE(currentDir(), m2 + "/x");
-        QVERIFY(tree.setDrive(m1, changed).ok() && changed);
+        QVERIFY((step = tree.setDrive(m1)).ok() && step.changed);
         QCOMPARE(tree.folder(), m1);
         QCOMPARE(tree.mount(), m1);
     }

@@ -16,7 +16,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include "app/messages.h"
+#include "common/messages.h"
 #include "platform/attrib.h"
 #include "platform/listing.h"
 #include "testutil.h"

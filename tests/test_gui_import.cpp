@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/messages.h"
+#include "common/messages.h"
 #include "platform/mounts.h"
 #include "testutil.h"
 
@@ -213,7 +213,10 @@ private slots:
         QVERIFY(!paths.empty());
         for (size_t i = 0; i < paths.size(); ++i)
             QCOMPARE(paths[i], "//" + names[i]);
-        QVERIFY(std::find(paths.begin(), paths.end(), "//proc") != paths.end());
+        // Every entry of the root, whatever this machine keeps there.
+        std::vector<std::string> sorted = names;
+        std::sort(sorted.begin(), sorted.end());
+        QCOMPARE(sorted, listNames("/"));
     }
 
     void typedTextIsImportedAsTyped_data()

@@ -12,8 +12,8 @@
 #include <map>
 #include <sys/stat.h>
 
-#include "app/messages.h"
-#include "spreadsheet/chartwindow.h"
+#include "common/messages.h"
+#include "app/chartwindow.h"
 #include "testutil.h"
 
 using namespace vemlo::test;

@@ -15,10 +15,10 @@
 #include <cstdlib>
 #include <functional>
 
-#include "app/layout.h"
-#include "app/messages.h"
+#include "common/layout.h"
+#include "common/messages.h"
 #include "app/startup.h"
-#include "spreadsheet/chartwindow.h"
+#include "app/chartwindow.h"
 #include "testutil.h"
 
 using namespace vemlo::test;

@@ -7,7 +7,8 @@
 #include <random>
 
 #include "app/core/keywords.h"
-#include "testutil.h"
+#include "platform/paths.h"
+#include "testfiles.h"
 
 using namespace vemlo;
 
@@ -108,7 +109,7 @@ private slots:
         QFETCH(QString, inner);
         QFETCH(QString, outer);
         QFETCH(bool, within);
-        QCOMPARE(lexicallyWithin(inner.toStdString(), outer.toStdString()), within);
+        QCOMPARE(fs::isWithin(inner.toStdString(), outer.toStdString()), within);
     }
 
     // A keyword folder made earlier in the run is looked for again once an
@@ -128,7 +129,7 @@ private slots:
             table.setCell(1, r, rows[r - 1][0]);
             table.setCell(4, r, rows[r - 1][1]);
         }
-        const OrganizeResult result = organizeTable(table, 4, {"2024/05", "2025/01"}, [&] { return w; });
+        const OrganizeResult result = organizeTable(table, 4, {"2024/05", "2025/01"}, w);
         QCOMPARE(result.notMoved.count(), 0);
         QCOMPARE(result.moved, 3);
         QCOMPARE(test::readFile(w + "/2024/05/b.txt"), std::string("b"));

@@ -13,7 +13,10 @@
 
 #include <map>
 
+#include "app/core/importrows.h"
+#include "common/errtext.h"
 #include "import/core/listrows.h"
+#include "platform/handles.h"
 #include "platform/listing.h"
 #include "testutil.h"
 
@@ -267,14 +270,14 @@ private slots:
         QVERIFY((d + "/" + file).size() >= PATH_MAX);
 
         uint32_t value = 0;
-        const int err = fs::storedBitsAt(dir.get(), file.c_str(), value, fs::XattrRoute(route));
+        const int err = fs::storedBitsAt(dir.get(), file.c_str(), value, fs::XattrRoute(route)).err;
         if (err == ENOSYS)
             QSKIP("the kernel has no getxattrat (Linux 6.13 and later)");
         QCOMPARE(err, 0);
         QCOMPARE(value, 32u);
-        QCOMPARE(fs::storedBitsAt(dir.get(), folder.c_str(), value, fs::XattrRoute(route)), 0);
+        QCOMPARE(fs::storedBitsAt(dir.get(), folder.c_str(), value, fs::XattrRoute(route)).err, 0);
         QCOMPARE(value, 6u);
-        QCOMPARE(fs::storedBitsAt(dir.get(), "missing", value, fs::XattrRoute(route)), ENOENT);
+        QCOMPARE(fs::storedBitsAt(dir.get(), "missing", value, fs::XattrRoute(route)).err, ENOENT);
 
         const auto rows = listByName(d, d);  // the listing's own route
         QCOMPARE(rows.at(file).attrib, std::string("32"));
@@ -321,12 +324,12 @@ private slots:
         QTest::newRow("two reasons")
             << std::vector<int>{EACCES, EIO, EACCES} << 0
             << QStringLiteral("文件夹“/d”中有 3 个条目无法读取，未列出：权限不足 2 个，%1 1 个")
-                   .arg(QString::fromStdString(fs::reasonText(EIO)));
+                   .arg(QString::fromStdString(reasonText(EIO)));
         QTest::newRow("both")
             << std::vector<int>{EACCES} << int(EIO)
             << QStringLiteral("文件夹“/d”中有 1 个条目无法读取，未列出：权限不足\n"
                               "读取文件夹“/d”时出错，列表不完整：%1")
-                   .arg(QString::fromStdString(fs::reasonText(EIO)));
+                   .arg(QString::fromStdString(reasonText(EIO)));
     }
 
     void gapsAreToldInOneText()

@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "platform/fileops.h"
-#include "testutil.h"
+#include "testfiles.h"
 
 using namespace vemlo;
 using namespace vemlo::test;

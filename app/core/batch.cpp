@@ -2,44 +2,14 @@
 
 #include <cerrno>
 #include <charconv>
-#include <sys/stat.h>
 
 #include "platform/attrib.h"
 #include "platform/fileops.h"
-#include "platform/listing.h"
+#include "platform/paths.h"
 
 namespace vemlo {
 
 namespace {
-
-std::string_view lastPart(std::string_view path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
-std::string parentOf(std::string_view path)
-{
-    const size_t slash = path.rfind('/');
-    if (slash == std::string_view::npos)
-        return ".";
-    return slash == 0 ? "/" : std::string(path.substr(0, slash));
-}
-
-// True when from and to name one and the same entry: the same path, or the
-// same name in the same folder reached by another spelling of the folder.
-// Two hard links under different names are different entries.
-bool sameEntry(const std::string& from, const std::string& to)
-{
-    if (from == to)
-        return true;
-    if (lastPart(from) != lastPart(to))
-        return false;
-    struct stat a, b, pa, pb;
-    return ::lstat(from.c_str(), &a) == 0 && ::lstat(to.c_str(), &b) == 0 && fs::sameObject(a, b) &&
-           ::stat(parentOf(from).c_str(), &pa) == 0 && ::stat(parentOf(to).c_str(), &pb) == 0 &&
-           fs::sameObject(pa, pb);
-}
 
 void appendNumberedName(std::string& out, std::string_view base, int n, std::string_view extension)
 {
@@ -53,12 +23,16 @@ void appendNumberedName(std::string& out, std::string_view base, int n, std::str
     }
 }
 
-}  // namespace
-
-void BatchOutcome::fail(std::string_view path, std::string reason)
+void fail(BatchOutcome& outcome, std::string_view path, Failure::Kind kind, int err)
 {
-    failures.add(lastPart(path), std::move(reason));
+    Failure f;
+    f.name = fs::lastPart(path);
+    f.kind = kind;
+    f.err = err;
+    outcome.failures.add(std::move(f));
 }
+
+}  // namespace
 
 QString baseNameProblem(std::string_view base)
 {
@@ -92,10 +66,10 @@ BatchOutcome renameNumbered(const FileTable& table, const std::string& folder,
         to.resize(stem);
         appendNumberedName(to, base, row, table.cell(2, row));
         const fs::Status st = fs::moveNoReplace(from, to);
-        if (st || (st.err == EEXIST && sameEntry(from, to)))
+        if (st || (st.err == EEXIST && fs::sameEntry(from, to)))
             ++outcome.done;
         else
-            outcome.fail(from, fs::reasonText(st.err));
+            fail(outcome, from, Failure::Kind::Io, st.err);
     }
     return outcome;
 }
@@ -117,17 +91,9 @@ BatchOutcome changeAttributes(const FileTable& table, uint32_t value)
         if (const fs::Status st = fs::setAttributes(path, value))
             ++outcome.done;
         else
-            outcome.fail(path, fs::attribFailureText(st.err));
+            fail(outcome, path, Failure::Kind::Attributes, st.err);
     }
     return outcome;
-}
-
-QString failureReport(const BatchOutcome& outcome, const QString& what)
-{
-    if (outcome.failures.empty())
-        return {};
-    return QStringLiteral("有 %1 个条目未能%2：").arg(outcome.failures.count()).arg(what) +
-           outcome.failures.lines();
 }
 
 }  // namespace vemlo

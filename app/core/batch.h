@@ -14,13 +14,10 @@
 
 namespace vemlo {
 
-// What a batch change did: how many entries failed, and for the first few
-// of them the name and the reason in Chinese.
+// What a batch change did: how many entries it changed, and those it could not.
 struct BatchOutcome {
     int done = 0;
     FailureList failures;
-
-    void fail(std::string_view path, std::string reason);
 };
 
 // Why base cannot be used as a base name, or empty when it can: a name with
@@ -43,9 +40,5 @@ uint32_t attributeValue(bool readOnly, bool hidden, bool archive, bool system);
 // Sets value on the entry of each data row; symbolic links are left alone
 // and count as failed.
 BatchOutcome changeAttributes(const FileTable& table, uint32_t value);
-
-// The text telling the user which entries were not <what> ("重命名",
-// "更改属性"); empty when none failed.
-QString failureReport(const BatchOutcome& outcome, const QString& what);
 
 }  // namespace vemlo

@@ -4,12 +4,12 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
 
 #include "platform/fileops.h"
+#include "platform/paths.h"
 
 namespace vemlo {
 
@@ -142,30 +142,6 @@ void filterTable(FileTable& table, int col, const std::vector<std::string>& keyw
 
 namespace {
 
-// Splits a path into its components, skipping empty and "." ones.
-class Components {
-public:
-    explicit Components(std::string_view path) : path_(path) {}
-    // The next component, or an empty view at the end.
-    std::string_view next()
-    {
-        while (pos_ < path_.size()) {
-            size_t end = path_.find('/', pos_);
-            if (end == std::string_view::npos)
-                end = path_.size();
-            const std::string_view c = path_.substr(pos_, end - pos_);
-            pos_ = end + 1;
-            if (!c.empty() && c != ".")
-                return c;
-        }
-        return {};
-    }
-
-private:
-    std::string_view path_;
-    size_t pos_ = 0;
-};
-
 // The first component of a relative path ("abc" of "abc/def/kw").
 std::string firstComponent(const std::string& path)
 {
@@ -195,89 +171,60 @@ const char* keywordFolderProblem(std::string_view keyword)
     return nullptr;
 }
 
-bool lexicallyWithin(std::string_view inner, std::string_view outer)
-{
-    const bool innerAbsolute = !inner.empty() && inner.front() == '/';
-    const bool outerAbsolute = !outer.empty() && outer.front() == '/';
-    if (innerAbsolute != outerAbsolute)
-        return false;
-    Components in(inner), out(outer);
-    for (;;) {
-        const std::string_view o = out.next();
-        if (o.empty())
-            return true;
-        if (in.next() != o)
-            return false;
-    }
-}
-
-bool insideFolder(const std::string& inner, const std::string& outer)
-{
-    struct stat folder;
-    if (::lstat(outer.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
-        return false;
-    // The nearest part of inner that exists, then up through its parents.
-    std::string p = inner;
-    struct stat st;
-    while (::stat(p.c_str(), &st) != 0) {
-        const size_t slash = p.find_last_of('/');
-        if (slash == std::string::npos || slash == 0)
-            return false;
-        p.resize(slash);
-    }
-    for (int depth = 0; depth < 4096; ++depth) {
-        if (fs::sameObject(st, folder))
-            return true;
-        p += "/..";
-        struct stat parent;
-        if (::stat(p.c_str(), &parent) != 0 || fs::sameObject(parent, st))
-            return false;  // reached the root
-        st = parent;
-    }
-    return false;
-}
-
 namespace {
 
 // Why an entry stays when its keyword folder could not be reached: err and
 // failed as makeFolderBeneath gave them.
-std::string keywordFolderFailure(std::string_view keyword, std::string_view failed, int err)
+Failure keywordFolderFailure(std::string_view keyword, std::string_view failed, int err)
 {
     auto trimmed = [](std::string_view p) {
         while (!p.empty() && p.back() == '/')
             p.remove_suffix(1);
         return p;
     };
-    const std::string k(trimmed(keyword));
-    if (err == ELOOP && trimmed(failed) == trimmed(keyword))
-        return "整理文件夹“" + k + "”是符号链接，不移入";
-    if (err == ELOOP)
-        return "整理文件夹“" + k + "”位于符号链接“" + std::string(trimmed(failed)) + "”之后，不移入";
-    return "无法创建整理文件夹“" + k + "”：" + fs::reasonText(err);
+    Failure f;
+    f.folder = trimmed(keyword);
+    f.err = err;
+    if (err == ELOOP && trimmed(failed) == trimmed(keyword)) {
+        f.kind = Failure::Kind::KeywordFolderIsLink;
+    } else if (err == ELOOP) {
+        f.kind = Failure::Kind::KeywordFolderBehindLink;
+        f.link = trimmed(failed);
+    } else {
+        f.kind = Failure::Kind::KeywordFolderNotMade;
+    }
+    return f;
 }
 
 }  // namespace
 
 OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::string>& keywords,
-                             const std::function<std::string()>& workingFolder)
+                             const std::string& workingFolder)
 {
     OrganizeResult result;
     const KeywordSet set(keywords);
     FileTable::Batch batch(table);
 
-    // The working folder is opened once as the user gave it; each keyword
-    // folder is reached beneath it without following links and kept open,
-    // so that nothing between the working folder and the moved entry is
-    // looked up again.
+    // The working folder is opened once, at the first row that needs it, as
+    // the user gave it; each keyword folder is reached beneath it without
+    // following links and kept open, so that nothing between the working
+    // folder and the moved entry is looked up again.
+    const std::string& w = workingFolder;
     bool workingOpened = false;
-    std::string working;       // the path box text workingFd belongs to
     fs::FileDescriptor workingFd;
-    std::string workingFailure;  // why workingFd is not valid
+    int workingErr = 0;  // why workingFd is not valid
     std::vector<fs::FileDescriptor> keywordFds(keywords.size());
     std::string folder, source, target;
 
-    auto notMoved = [&](std::string_view name, std::string reason) {
-        result.notMoved.add(name, std::move(reason));
+    auto notMoved = [&](std::string_view name, Failure f) {
+        f.name = name;
+        result.notMoved.add(std::move(f));
+    };
+    auto because = [](Failure::Kind kind, int err = 0) {
+        Failure f;
+        f.kind = kind;
+        f.err = err;
+        return f;
     };
 
     const int rows = table.tableRows();
@@ -285,7 +232,6 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
         const int k = set.lastMatch(table.cell(col, r));
         if (k < 0 || table.cell(0, r).empty())
             continue;  // no keyword, or already marked
-        const std::string w = workingFolder();
         if (w.empty()) {
             result.stop = OrganizeResult::Stop::NoWorkingFolder;
             return result;
@@ -295,16 +241,12 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
         source.assign(table.cell(0, r));
         const std::string_view name = table.cell(1, r);
 
-        if (lexicallyWithin(folder, source)) {
-            notMoved(name, "不能移入自身");
+        if (fs::isWithin(folder, source)) {
+            notMoved(name, because(Failure::Kind::IntoItself));
             continue;
         }
-        if (!workingOpened || w != working) {
+        if (!workingOpened) {
             workingOpened = true;
-            working = w;
-            workingFailure.clear();
-            for (fs::FileDescriptor& f : keywordFds)
-                f = fs::FileDescriptor();
             fs::Status opened = fs::openFolder(w, workingFd);
             if (opened.err == ENOENT) {
                 if (w.front() != '/' && !fs::isDirectory(firstComponent(w))) {
@@ -317,11 +259,11 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
             }
             if (!opened) {
                 workingFd = fs::FileDescriptor();
-                workingFailure = "无法打开工作文件夹：" + fs::reasonText(opened.err);
+                workingErr = opened.err;
             }
         }
         if (!workingFd.valid()) {
-            notMoved(name, workingFailure);
+            notMoved(name, because(Failure::Kind::WorkingFolderNotOpened, workingErr));
             continue;
         }
         fs::FileDescriptor& keywordFd = keywordFds[size_t(k)];
@@ -334,14 +276,13 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
                 continue;
             }
         }
-        struct stat st;
-        const bool movesFolder = ::lstat(source.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        const bool movesFolder = fs::isRealFolder(source);
         target.assign(name);
         if (const fs::Status moved =
                 fs::moveNoReplaceAt(AT_FDCWD, source.c_str(), keywordFd.get(), target.c_str());
             !moved) {
-            notMoved(name, insideFolder(folder, source) ? std::string("不能移入自身")
-                                                        : fs::reasonText(moved.err));
+            notMoved(name, fs::insideFolder(folder, source) ? because(Failure::Kind::IntoItself)
+                                                            : because(Failure::Kind::Io, moved.err));
             continue;
         }
         // A keyword folder inside the moved folder has gone with it: each is
@@ -353,15 +294,6 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
         ++result.moved;
     }
     return result;
-}
-
-QString organizeReport(const OrganizeResult& result)
-{
-    QString text = QStringLiteral("整理完毕");
-    if (result.notMoved.empty())
-        return text;
-    return text + QStringLiteral("\n%1 个项目未移动：").arg(result.notMoved.count()) +
-           result.notMoved.lines();
 }
 
 }  // namespace vemlo

@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,14 +59,6 @@ void filterTable(FileTable& table, int col, const std::vector<std::string>& keyw
 // The empty keyword matches nothing and is never used, so it passes.
 const char* keywordFolderProblem(std::string_view keyword);
 
-// True when path inner names folder outer or lies below it, judged on the
-// texts: repeated "/" and "." components do not count.
-bool lexicallyWithin(std::string_view inner, std::string_view outer);
-
-// True when outer is a folder (not a link) and inner, or its nearest existing
-// parent, is outer or lies below it on disk.
-bool insideFolder(const std::string& inner, const std::string& outer);
-
 struct OrganizeResult {
     enum class Stop {
         None,
@@ -85,14 +76,11 @@ struct OrganizeResult {
 // real folder inside the working folder: an entry whose keyword folder is a
 // symbolic link, or lies behind one, stays. A moved row gets the removal
 // mark; a row whose entry stays keeps its place and is counted with a reason.
-// workingFolder is asked afresh for every row that needs a path. Stops at the
-// row where result.stop says why, with the rows before it handled. Does not
-// compact the table. Keywords must have passed keywordFolderProblem.
+// Stops at the first matching row when the working folder is empty or
+// cannot be made, where result.stop says why, with the rows before it
+// handled. Does not compact the table. Keywords must have passed
+// keywordFolderProblem.
 OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::string>& keywords,
-                             const std::function<std::string()>& workingFolder);
-
-// "整理完毕", followed, when entries stayed, by how many and up to ten of
-// them with their reasons.
-QString organizeReport(const OrganizeResult& result);
+                             const std::string& workingFolder);
 
 }  // namespace vemlo

@@ -6,12 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/fsresult.h"
+#include "platform/status.h"
 
 namespace vemlo {
-
-// What the error display says about a folder that cannot be entered.
-std::string folderErrorText(int err);
 
 // One line of the tree.
 struct FolderEntry {
@@ -22,10 +19,13 @@ struct FolderEntry {
     bool current = false;   // the current folder
 };
 
-// The visible subfolders of the current directory, in the listing's name
-// order (fs::nameLess). Left out: names starting with ".", and folders whose
-// stored attribute marks them hidden or system. Links to folders are kept.
-fs::Status readSubfolders(std::vector<std::string>& names);
+// What a step of the tree did: whether it failed, and whether the current
+// folder changed.
+struct TreeStep {
+    fs::Status status;
+    bool changed = false;
+    bool ok() const { return status.ok(); }
+};
 
 class FolderTree {
 public:
@@ -42,18 +42,18 @@ public:
     std::vector<FolderEntry> entries() const;
 
     // Makes path the current folder: chdir, then the folder is what getcwd
-    // reads back. changed is false when path is the current folder already.
-    // On failure nothing changes and the process's current directory is the
-    // one it was before.
-    fs::Status open(const std::string& path, bool& changed);
+    // reads back. Not changed when path is the current folder already. On
+    // failure nothing changes and the process's current directory is the one
+    // it was before.
+    TreeStep open(const std::string& path);
 
     // Moves to another mount: the folder last open on it during this run, or
     // its mount point. The mount the tree is on changes nothing.
-    fs::Status setDrive(const std::string& mountPoint, bool& changed);
+    TreeStep setDrive(const std::string& mountPoint);
 
 private:
     // chdir, getcwd and the new subfolders; the mount is left to the caller.
-    fs::Status enter(const std::string& path, bool& changed);
+    TreeStep enter(const std::string& path);
     // Puts the tree on mountPoint, or on the mount of its folder when that
     // lies elsewhere, and remembers the folder for that mount.
     void settleOn(const std::string& mountPoint);

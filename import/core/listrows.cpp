@@ -1,7 +1,6 @@
 #include "import/core/listrows.h"
 
 #include <QLocale>
-#include <QStringList>
 
 #include <charconv>
 #include <cstdio>
@@ -58,14 +57,12 @@ std::string_view DateText::operator()(int64_t seconds)
 }
 
 fs::Status listRows(const std::string& folder, const std::string& workingFolder,
-                    RowStore& rows, fs::ListingGaps& gaps)
+                    const std::function<void(const RowTexts&)>& sink, fs::ListingGaps& gaps)
 {
-    rows.clear();
-    rows.emplace_back();
     DateText modifiedText, createdText;
     std::string path = workingFolder + '/';
     const size_t base = path.size();
-    const fs::Status status = fs::listFolder(
+    return fs::listFolder(
         folder,
         [&](const fs::EntryInfo& e) {
             path.resize(base);
@@ -73,39 +70,12 @@ fs::Status listRows(const std::string& folder, const std::string& workingFolder,
             char size[24], attrib[12];
             const auto sizeEnd = std::to_chars(size, size + sizeof size, e.size).ptr;
             const auto attribEnd = std::to_chars(attrib, attrib + sizeof attrib, e.attrib).ptr;
-            rows.emplace_back(RowStore::Cells{
+            sink(RowTexts{
                 path, e.name, extensionOf(e.name), std::string_view(size, size_t(sizeEnd - size)),
                 modifiedText(e.modified), createdText(e.created),
                 std::string_view(attrib, size_t(attribEnd - attrib))});
         },
         gaps);
-    rows.sort(1, [](RowStore::RowView a, RowStore::RowView b) {
-        return fs::nameLess(a.cell(1), b.cell(1));
-    });
-    return status;
-}
-
-QString listingGapsText(const QString& folder, const fs::ListingGaps& gaps)
-{
-    auto reason = [](int err) { return QString::fromStdString(fs::reasonText(err)); };
-    QStringList lines;
-    if (const size_t n = gaps.unreadableCount()) {
-        QString why;
-        if (gaps.unreadable.size() == 1) {
-            why = reason(gaps.unreadable.front().first);
-        } else {
-            QStringList parts;
-            for (const auto& [err, count] : gaps.unreadable)
-                parts << QStringLiteral("%1 %2 个").arg(reason(err), QString::number(count));
-            why = parts.join(QStringLiteral("，"));
-        }
-        lines << QStringLiteral("文件夹“%1”中有 %2 个条目无法读取，未列出：%3")
-                     .arg(folder, QString::number(n), why);
-    }
-    if (gaps.readError)
-        lines << QStringLiteral("读取文件夹“%1”时出错，列表不完整：%2")
-                     .arg(folder, reason(gaps.readError));
-    return lines.join(u'\n');
 }
 
 }  // namespace vemlo

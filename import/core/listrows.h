@@ -1,14 +1,15 @@
-// The folder listing behind ImportDir: one packed table row per entry.
+// The folder listing behind ImportDir: the seven texts of the file table's
+// row for each entry.
 #pragma once
 
-#include <QString>
-
+#include <array>
+#include <cstdint>
+#include <functional>
 #include <string>
-#include <vector>
+#include <string_view>
 
-#include "app/core/filetable.h"
-#include "platform/fsresult.h"
 #include "platform/listing.h"
+#include "platform/status.h"
 
 namespace vemlo {
 
@@ -16,16 +17,15 @@ namespace vemlo {
 // ("/home/a/*" gives "/home/a/", "//*" gives "//").
 std::string folderOfPattern(const std::string& pattern);
 
-// Lists folder into rows[1...] (rows[0] is left as a placeholder for the
-// caption row), in name order (fs::nameLess). Column 0 is workingFolder + "/"
-// + name, joined verbatim. What could not be read is told in gaps.
-fs::Status listRows(const std::string& folder, const std::string& workingFolder,
-                    RowStore& rows, fs::ListingGaps& gaps);
+// The texts of one entry's row: path, name, extension, size, modified,
+// created, attribute number. Valid during the sink's call only.
+using RowTexts = std::array<std::string_view, 7>;
 
-// The message about a listing's gaps, with the folder as the user named it:
-// how many entries could not be read and why, and whether the enumeration
-// stopped early. Empty when nothing is missing.
-QString listingGapsText(const QString& folder, const fs::ListingGaps& gaps);
+// Lists folder, handing sink the row of each entry in the order the file
+// system gives them. Column 0 is workingFolder + "/" + name, joined verbatim.
+// What could not be read is told in gaps.
+fs::Status listRows(const std::string& folder, const std::string& workingFolder,
+                    const std::function<void(const RowTexts&)>& sink, fs::ListingGaps& gaps);
 
 // The extension: the text after the last "." of name; empty without a ".".
 std::string_view extensionOf(std::string_view name);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 #include "spreadsheet/core/celltext.h"
@@ -338,18 +339,21 @@ Chart& Application::activeChart()
 
 namespace {
 
-ApplicationFactory& factorySlot()
-{
-    static ApplicationFactory factory;
-    return factory;
-}
+// The factory in place, behind a lock: a command on another thread may
+// start an engine while a test swaps the factory.
+std::mutex factoryLock;
+ApplicationFactory factoryInPlace;
 
 }  // namespace
 
 std::unique_ptr<Application> createApplication()
 {
+    ApplicationFactory f;
+    {
+        const std::lock_guard<std::mutex> hold(factoryLock);
+        f = factoryInPlace;
+    }
     try {
-        const ApplicationFactory& f = factorySlot();
         return f ? f() : std::make_unique<Application>();
     } catch (const std::exception&) {
         return nullptr;
@@ -358,8 +362,9 @@ std::unique_ptr<Application> createApplication()
 
 ApplicationFactory setApplicationFactory(ApplicationFactory factory)
 {
-    ApplicationFactory before = std::move(factorySlot());
-    factorySlot() = std::move(factory);
+    const std::lock_guard<std::mutex> hold(factoryLock);
+    ApplicationFactory before = std::move(factoryInPlace);
+    factoryInPlace = std::move(factory);
     return before;
 }
 

@@ -1,6 +1,6 @@
 // The workbook engine: an application that holds workbooks, their worksheets
 // and cells, and charts over ranges of cells. Cells keep their number format
-// and their value as text; a workbook is written to disk by saveAs.
+// and their value as text; a workbook is written into a file by write.
 //
 // Numbering follows spreadsheet usage: workbooks, worksheets, rows and
 // columns count from 1. Every failing call throws SheetError.
@@ -17,10 +17,16 @@
 
 namespace vemlo::sheet {
 
-// A failed engine call; what() is UTF-8 text for the user.
+// A failed engine call; what() is UTF-8 text for the user. A failure of a
+// file the library writes carries its errno as well (what() then tells where,
+// or is empty).
 class SheetError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit SheetError(const std::string& text, int err = 0) : std::runtime_error(text), err_(err) {}
+    int err() const { return err_; }
+
+private:
+    int err_;
 };
 
 inline constexpr int kMaxRows = 1048576;
@@ -228,11 +234,6 @@ private:
     std::string title_;
 };
 
-enum class SaveMode {
-    NoReplace,  // an existing file at the name makes the save fail
-    Replace,    // an existing file is replaced once the new one is complete
-};
-
 class Workbook {
 public:
     explicit Workbook(Application& app);
@@ -255,18 +256,16 @@ public:
     uint16_t formatNumber(std::string_view format);
     std::string_view formatText(uint16_t number) const;
 
-    // Writes the workbook to path (an .xlsx file whatever the name). The file
-    // is made without a name (or under a hidden temporary one) in the same
-    // folder, written through to the disk and read back whole, and only then
-    // takes its name: a failed save leaves no partial file and an earlier
-    // file untouched. Cells of the general format are written with the
-    // built-in General format; columns get widths that show their texts.
-    void saveAs(const std::string& path, SaveMode mode = SaveMode::NoReplace);
+    // Writes the workbook into the file at path (an .xlsx file whatever the
+    // name), with the library's scratch files in scratchFolder. Cells of the
+    // general format are written with the built-in General format; columns
+    // get widths that show their texts. Returns the number of cells each
+    // worksheet holds in the file, for a check of what reached it.
+    std::vector<uint64_t> write(const std::string& path, const std::string& scratchFolder) const;
     // Discards the workbook; the reference is invalid afterwards.
     void close();
 
 private:
-    std::vector<uint64_t> writeXlsx(const std::string& path, const std::string& tmpdir) const;
     Application& app_;
     std::vector<std::unique_ptr<Worksheet>> sheets_;
     std::vector<std::unique_ptr<Chart>> charts_;

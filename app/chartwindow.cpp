@@ -1,4 +1,4 @@
-#include "spreadsheet/chartwindow.h"
+#include "app/chartwindow.h"
 
 #include <QChart>
 #include <QChartView>
@@ -17,8 +17,10 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/core/filetable.h"
-#include "app/messages.h"
+#include "app/core/sheetcommands.h"
+#include "common/errtext.h"
+#include "common/messages.h"
+#include "common/text.h"
 
 namespace vemlo {
 
@@ -184,8 +186,13 @@ ChartWindow::~ChartWindow() = default;
 
 void ChartWindow::saveTo(const std::string& path)
 {
-    BusyCursor busy;
-    workbook().saveAs(path, sheet::SaveMode::Replace);
+    SaveOutcome saved;
+    {
+        BusyCursor busy;
+        saved = saveWorkbook(workbook(), path, SaveMode::Replace);
+    }
+    if (!saved.ok())
+        throw VemloError(saveFailureText(path, saved));
 }
 
 void ChartWindow::saveAsClicked()

@@ -1,4 +1,4 @@
-#include "app/Unit1.h"
+#include "app/mainwindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -21,10 +21,13 @@
 #include <QTableView>
 #include <QToolTip>
 
-#include "app/layout.h"
-#include "app/messages.h"
-#include "import/Unit2.h"
+#include "app/core/importrows.h"
+#include "common/errtext.h"
+#include "common/layout.h"
+#include "common/messages.h"
+#include "common/text.h"
 #include "import/core/listrows.h"
+#include "import/importwindow.h"
 
 TForm1* Form1 = nullptr;
 
@@ -355,7 +358,7 @@ void TForm1::ImportDir(const std::string& pattern)
         table_->setTableRows(2);
         vemlo::showWarningBox(QStringLiteral("无法读取文件夹“%1”：%2")
                                   .arg(vemlo::displayText(shown),
-                                       QString::fromStdString(vemlo::fs::reasonText(status.err))));
+                                       QString::fromStdString(vemlo::reasonText(status.err))));
     } else if (!gaps.empty()) {
         vemlo::showWarningBox(vemlo::listingGapsText(vemlo::displayText(shown), gaps));
     }

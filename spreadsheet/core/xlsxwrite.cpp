@@ -1,4 +1,4 @@
-// Workbook::saveAs: the workbook written as an .xlsx file by libxlsxwriter.
+// Workbook::write: the workbook written as an .xlsx file by libxlsxwriter.
 //
 // libxlsxwriter runs in its constant-memory mode: each worksheet row goes to
 // a temporary file as soon as the next one starts, so a save holds no copy of
@@ -9,54 +9,22 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <new>
 #include <optional>
 #include <type_traits>
-#include <stdio.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include "platform/savefile.h"
 #include "spreadsheet/core/celltext.h"
 #include "spreadsheet/core/workbook.h"
-#include "spreadsheet/core/zipcheck.h"
 
 namespace vemlo::sheet {
 
 namespace {
 
-std::string reasonOf(int err)
-{
-    if (err == EISDIR)
-        return "同名文件夹已存在";
-    return fs::reasonText(err);
-}
-
-SheetError saveError(const std::string& path, const std::string& reason)
-{
-    return SheetError("无法保存“" + writableText(path) + "”：" + reason);
-}
-
 struct WorkbookFree {
     void operator()(lxw_workbook* wb) const { lxw_workbook_free(wb); }
 };
 using WorkbookHandle = std::unique_ptr<lxw_workbook, WorkbookFree>;
-
-struct Unmap {
-    size_t size;
-    void operator()(void* p) const { ::munmap(p, size); }
-};
-
-std::string folderOf(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 void check(lxw_error err, const char* what)
 {
@@ -79,8 +47,12 @@ char* cacheText(std::string_view text)
 }
 
 // Fills a series range's cache from our cells, so readers that show the
-// cached values see the chart as it is (the constant-memory mode cannot
-// read the cells back for that).
+// cached values see the chart as it is. The public calls cannot do it: in
+// the constant-memory mode the library sets ignore_cache and writes no cache
+// at all (the rows are on disk already), and its one call that adds a cache,
+// lxw_chart_add_data_cache, takes small numbers only, no texts. So the range
+// gets its points here, in the form the library writes them out; the tests
+// read the cache back with openpyxl and convert the file with LibreOffice.
 template <class T>
 void fillCache(lxw_series_range* range, const std::vector<T>& items)
 {
@@ -107,7 +79,7 @@ void writeChart(lxw_workbook* wb, lxw_worksheet* target, int targetColumns, cons
 {
     lxw_chart* c = workbook_add_chart(wb, LXW_CHART_PIE);
     if (!c)
-        throw std::bad_alloc();
+        throw SheetError("无法建立图表");
     const Range& r = chart.source();
     const std::string sheetName = r.sheet->name();
     const bool byColumns = chart.plotBy() == kPlotByColumns;
@@ -116,7 +88,7 @@ void writeChart(lxw_workbook* wb, lxw_worksheet* target, int targetColumns, cons
     for (size_t i = 0; i < all.size(); ++i) {
         lxw_chart_series* s = chart_add_series(c, nullptr, nullptr);
         if (!s)
-            throw std::bad_alloc();
+            throw SheetError("无法建立图表的数据系列");
         const int line = int(i) + firstValues;
         // 0-based corners of the categories and of this series' values.
         const lxw_row_t top = lxw_row_t(r.top - 1), bottom = lxw_row_t(r.bottom - 1);
@@ -221,24 +193,22 @@ int builtinFormat(std::string_view code)
 
 }  // namespace
 
-// Writes the workbook through libxlsxwriter into the file at path, with its
-// scratch files in tmpdir; returns the number of cells of each worksheet.
-std::vector<uint64_t> Workbook::writeXlsx(const std::string& path, const std::string& tmpdir) const
+std::vector<uint64_t> Workbook::write(const std::string& path, const std::string& scratchFolder) const
 {
-    std::string scratch = tmpdir;
+    std::string scratch = scratchFolder;
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
     options.tmpdir = scratch.data();
     WorkbookHandle wb(workbook_new_opt(path.c_str(), &options));
     if (!wb)
-        throw std::bad_alloc();
+        throw SheetError("无法建立工作簿");
 
     std::vector<lxw_format*> formats(formats_.size(), nullptr);
     std::vector<char> textFormat(formats_.size(), 0);
     for (size_t i = 1; i < formats_.size(); ++i) {
         formats[i] = workbook_add_format(wb.get());
         if (!formats[i])
-            throw std::bad_alloc();
+            throw SheetError("无法建立单元格格式");
         if (const int builtin = builtinFormat(formats_[i]); builtin >= 0) {
             format_set_num_format_index(formats[i], uint8_t(builtin));
         } else {
@@ -256,7 +226,7 @@ std::vector<uint64_t> Workbook::writeXlsx(const std::string& path, const std::st
         sheets.push_back(workbook_add_worksheet(wb.get(), name.c_str()));
         // Each worksheet's rows go to a scratch file from the start.
         if (!sheets.back())
-            throw SheetError("无法在临时文件夹中建立文件：" + reasonOf(errno ? errno : ENOMEM));
+            throw SheetError("无法在临时文件夹中建立文件", errno ? errno : ENOMEM);
     }
     auto indexOf = [this](const Worksheet* s) {
         for (size_t i = 0; i < sheets_.size(); ++i)
@@ -279,54 +249,8 @@ std::vector<uint64_t> Workbook::writeXlsx(const std::string& path, const std::st
     errno = 0;
     const lxw_error err = workbook_close(wb.release());  // frees the workbook on every path
     if (err != LXW_NO_ERROR)
-        throw SheetError(errno ? reasonOf(errno) : std::string(lxw_strerror(err)));
+        throw errno ? SheetError("", errno) : SheetError(lxw_strerror(err));
     return cells;
-}
-
-void Workbook::saveAs(const std::string& path, SaveMode mode)
-{
-    const size_t slash = path.rfind('/');
-    const std::string folder = folderOf(path);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-
-    // Declared in this order, the scratch folder goes first on the way out
-    // and closes what the library left open in it, then the unfinished file.
-    fs::NewFile file;
-    if (const fs::Status s = file.create(folder); !s)
-        throw saveError(path, reasonOf(s.err));
-    fs::ScratchFolder scratch;
-    if (const fs::Status s = scratch.create(); !s)
-        throw saveError(path, "无法在临时文件夹“" + writableText(fs::ScratchFolder::parent()) +
-                                  "”中建立文件夹：" + reasonOf(s.err));
-    std::vector<uint64_t> cells;
-    try {
-        cells = writeXlsx(file.writePath(), scratch.path());
-    } catch (const SheetError& e) {
-        throw saveError(path, e.what());
-    }
-    if (const fs::Status s = file.sync(); !s)
-        throw saveError(path, reasonOf(s.err));
-
-    // The library overlooks failed writes of its scratch files: read back
-    // what it wrote before the file takes its name.
-    struct stat st;
-    if (::fstat(file.fd(), &st) != 0)
-        throw saveError(path, reasonOf(errno));
-    std::string fault = "文件为空";
-    if (st.st_size > 0) {
-        void* p = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_SHARED, file.fd(), 0);
-        if (p == MAP_FAILED)
-            throw saveError(path, reasonOf(errno));
-        std::unique_ptr<void, Unmap> mapped(p, Unmap{size_t(st.st_size)});
-        fault = workbookFileFault(std::string_view(static_cast<const char*>(p), size_t(st.st_size)), cells);
-    }
-    if (!fault.empty())
-        throw saveError(path, "写入的文件不完整：" + fault + "（临时文件夹“" +
-                                  writableText(fs::ScratchFolder::parent()) +
-                                  "”中的文件写入失败，可能是磁盘空间不足）");
-
-    if (const fs::Status s = file.place(name, mode == SaveMode::Replace); !s)
-        throw saveError(path, reasonOf(s.err));
 }
 
 }  // namespace vemlo::sheet

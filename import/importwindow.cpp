@@ -1,12 +1,13 @@
-#include "import/Unit2.h"
+#include "import/importwindow.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/Unit1.h"
-#include "app/layout.h"
-#include "app/messages.h"
+#include "app/mainwindow.h"  // the one call up: Form1->ImportDir at "导入"
+#include "common/layout.h"
+#include "common/messages.h"
+#include "common/text.h"
 #include "platform/mounts.h"
 
 TForm2* Form2 = nullptr;

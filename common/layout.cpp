@@ -1,4 +1,4 @@
-#include "app/layout.h"
+#include "common/layout.h"
 
 #include <QFontDatabase>
 #include <QFontMetrics>

@@ -1,5 +1,6 @@
-// The two spreadsheet commands on the file table: the export into a saved
-// workbook and the space-by-format pie chart.
+// The two spreadsheet commands on the file table, the export into a saved
+// workbook and the space-by-format pie chart, and the save of a workbook
+// that both the export and the chart window use.
 #pragma once
 
 #include <cstdint>
@@ -8,9 +9,14 @@
 #include <string_view>
 #include <vector>
 
+#include "common/errtext.h"
 #include "spreadsheet/core/workbook.h"
 
-namespace vemlo::sheet {
+namespace vemlo {
+
+using sheet::Application;
+using sheet::Workbook;
+using sheet::Worksheet;
 
 // The file table as the commands read it: row 0 the captions.
 class TableSource {
@@ -38,6 +44,18 @@ inline constexpr std::string_view kChartTitle = "各种格式文件所占用空�
 // The summary's name for the rows without a format.
 inline constexpr std::string_view kNoFormatName = "(无扩展名)";
 
+enum class SaveMode {
+    NoReplace,  // an existing file at the name makes the save fail
+    Replace,    // an existing file is replaced once the new one is complete
+};
+
+// Saves book under path. The file is made without a name (or under a hidden
+// temporary one) in the same folder, written through to the disk and read
+// back whole, and only then takes its name: a failed save leaves no partial
+// file and an earlier file untouched. The engine's scratch files go to a
+// private folder in $TMPDIR. Throws nothing; the outcome tells what failed.
+SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode mode);
+
 // Puts the whole table into sheet, read where it lies (the sheet keeps
 // table): every cell has the table cell's text and the text format, the
 // cells of worksheet column 4 the general one.
@@ -45,33 +63,32 @@ void writeTable(Worksheet& sheet, std::shared_ptr<const TableSource> table, Orie
 
 // The export: a new workbook with the table in its first worksheet, saved
 // under file and closed.
-void exportTable(Application& app, const TableSource& table, Orientation orientation,
-                 const std::string& file, SaveMode mode);
-
-// A size text that is not an integer.
-class NotAnInteger : public std::runtime_error {
-public:
-    explicit NotAnInteger(std::string text);
-    const std::string& text() const { return text_; }
-
-private:
-    std::string text_;
-};
+SaveOutcome exportTable(Application& app, const TableSource& table, Orientation orientation,
+                        const std::string& file, SaveMode mode);
 
 struct FormatTotal {
     std::string name;  // the format, or kNoFormatName
     int64_t total = 0;
 };
+struct FormatSums {
+    std::vector<FormatTotal> totals;
+    // Why the sums could not be made: a size that is not an integer, or a
+    // total beyond 64 bits; empty when they could.
+    std::string problem;
+};
 // Bytes per format (column 2, exact bytes) in the order of first occurrence,
-// summing the sizes of column 3. Throws NotAnInteger for a size that does
-// not convert and SheetError for a total beyond 64 bits.
-std::vector<FormatTotal> sumByFormat(const TableSource& table);
+// summing the sizes of column 3; stops at the first size it cannot add.
+FormatSums sumByFormat(const TableSource& table);
 
+struct SpaceChart {
+    bool placed = false;  // the chart took its data
+    std::string problem;  // the sums' problem: no chart was added
+};
 // The chart command: a new workbook with the table row for row (the
 // workbook keeps table, which must not change while it lives), the format
 // summary in columns 9 and 10 and a titled pie chart over the used summary
-// rows, placed in "Sheet1". Returns false when the chart could not take its
-// data (an empty summary); the title is set in any case.
-bool buildSpaceChart(Application& app, std::shared_ptr<const TableSource> table);
+// rows, placed in "Sheet1". placed is false when the chart could not take
+// its data (an empty summary); the title is set in any case.
+SpaceChart buildSpaceChart(Application& app, std::shared_ptr<const TableSource> table);
 
-}  // namespace vemlo::sheet
+}  // namespace vemlo

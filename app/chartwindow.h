@@ -28,7 +28,8 @@ public:
     ~ChartWindow() override;
 
     sheet::Workbook& workbook() const { return app_->activeWorkbook(); }
-    // Saves the workbook under path, replacing a file there.
+    // Saves the workbook under path, replacing a file there; throws
+    // VemloError with the reason when it cannot.
     void saveTo(const std::string& path);
 
     QChartView* chartView;

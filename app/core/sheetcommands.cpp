@@ -1,0 +1,167 @@
+#include "app/core/sheetcommands.h"
+
+#include <charconv>
+#include <unordered_map>
+
+#include "platform/handles.h"
+#include "platform/paths.h"
+#include "platform/savefile.h"
+#include "spreadsheet/core/zipcheck.h"
+
+namespace vemlo {
+
+using namespace sheet;
+
+namespace {
+
+// The worksheet column that carries the general format instead of "@".
+constexpr int kGeneralColumn = 4;
+
+Worksheet& firstSheetOfNewWorkbook(Application& app)
+{
+    app.setVisible(false);
+    app.workbooks().add();
+    return app.workbooks().item(1).worksheets(1);
+}
+
+}  // namespace
+
+namespace {
+
+// The table as a worksheet shows it.
+class TableGrid : public sheet::CellGrid {
+public:
+    explicit TableGrid(std::shared_ptr<const TableSource> table) : table_(std::move(table)) {}
+    int rows() const override { return table_->rows(); }
+    int columns() const override { return table_->columns(); }
+    std::string_view text(int row, int col) const override { return table_->cell(col, row); }
+
+private:
+    std::shared_ptr<const TableSource> table_;
+};
+
+}  // namespace
+
+void writeTable(Worksheet& sheet, std::shared_ptr<const TableSource> table, Orientation orientation)
+{
+    if (orientation == Orientation::None)
+        return;
+    sheet.placeGrid(std::make_shared<TableGrid>(std::move(table)),
+                    orientation == Orientation::Columns, kTextFormat, kGeneralColumn, kGeneralFormat);
+}
+
+SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode mode)
+{
+    using Stage = SaveOutcome::Stage;
+    auto failed = [](Stage stage, fs::Status s, std::string detail = {}) {
+        SaveOutcome out;
+        out.stage = stage;
+        out.err = s.err;
+        out.detail = std::move(detail);
+        if (stage == Stage::ScratchFolder || stage == Stage::Incomplete)
+            out.scratchParent = fs::ScratchFolder::parent();
+        return out;
+    };
+    // Declared in this order, the scratch folder goes first on the way out
+    // and closes what the library left open in it, then the unfinished file.
+    fs::NewFile file;
+    if (const fs::Status s = file.create(fs::parentOf(path)); !s)
+        return failed(Stage::File, s);
+    fs::ScratchFolder scratch;
+    if (const fs::Status s = scratch.create(); !s)
+        return failed(Stage::ScratchFolder, s);
+    std::vector<uint64_t> cells;
+    try {
+        cells = book.write(file.writePath(), scratch.path());
+    } catch (const SheetError& e) {
+        return failed(Stage::Write, fs::Status{e.err()}, e.what());
+    }
+    if (const fs::Status s = file.sync(); !s)
+        return failed(Stage::File, s);
+
+    // The library overlooks failed writes of its scratch files: read back
+    // what it wrote before the file takes its name.
+    {
+        fs::FileMapping written;
+        if (const fs::Status s = written.map(file.fd()); !s)
+            return failed(Stage::File, s);
+        const std::string fault =
+            written.bytes().empty() ? "文件为空" : workbookFileFault(written.bytes(), cells);
+        if (!fault.empty())
+            return failed(Stage::Incomplete, {}, fault);
+    }
+    if (const fs::Status s = file.place(std::string(fs::lastPart(path)), mode == SaveMode::Replace); !s)
+        return failed(Stage::File, s);
+    return {};
+}
+
+SaveOutcome exportTable(Application& app, const TableSource& table, Orientation orientation,
+                        const std::string& file, SaveMode mode)
+{
+    // The workbook is gone before this returns: it may read the table in place.
+    writeTable(firstSheetOfNewWorkbook(app),
+               std::shared_ptr<const TableSource>(std::shared_ptr<void>(), &table), orientation);
+    const SaveOutcome saved = saveWorkbook(app.workbooks().item(1), file, mode);
+    app.workbooks().item(1).close();
+    return saved;
+}
+
+FormatSums sumByFormat(const TableSource& table)
+{
+    FormatSums sums;
+    std::vector<FormatTotal>& totals = sums.totals;
+    std::unordered_map<std::string_view, size_t> index;  // keys point into the table
+    for (int r = 1; r < table.rows(); ++r) {
+        const std::string_view format = table.cell(kFormatColumn, r);
+        auto [it, added] = index.try_emplace(format, totals.size());
+        if (added)
+            totals.push_back({format.empty() ? std::string(kNoFormatName) : std::string(format), 0});
+        const std::string_view size = table.cell(kSizeColumn, r);
+        int64_t n = 0;
+        const auto parsed = std::from_chars(size.data(), size.data() + size.size(), n);
+        if (parsed.ec != std::errc() || parsed.ptr != size.data() + size.size()) {
+            sums.problem = "'" + std::string(size) + "' is not a valid integer value";
+            return sums;
+        }
+        FormatTotal& entry = totals[it->second];
+        if (__builtin_add_overflow(entry.total, n, &entry.total)) {
+            sums.problem = "格式“" + entry.name + "”的大小合计超出范围";
+            return sums;
+        }
+    }
+    return sums;
+}
+
+SpaceChart buildSpaceChart(Application& app, std::shared_ptr<const TableSource> table)
+{
+    SpaceChart result;
+    Worksheet& sheet = firstSheetOfNewWorkbook(app);
+    const FormatSums sums = sumByFormat(*table);
+    writeTable(sheet, std::move(table), Orientation::Rows);
+    if (!sums.problem.empty()) {
+        result.problem = sums.problem;
+        return result;
+    }
+    const std::vector<FormatTotal>& totals = sums.totals;
+    for (size_t i = 0; i < totals.size(); ++i) {
+        const int row = int(i) + 1;
+        sheet.cells(row, kSummaryNameColumn).setValue(totals[i].name);
+        sheet.cells(row, kSummaryTotalColumn).setValue(std::to_string(totals[i].total));
+    }
+    app.addChart();
+    app.activeChart().setChartType(kChartPie);
+    result.placed = true;
+    try {
+        const Range source = sheet.range(sheet.cells(1, kSummaryNameColumn),
+                                         sheet.cells(int(totals.size()), kSummaryTotalColumn));
+        app.activeChart().setSourceData(source, kPlotByColumns);
+        app.activeChart().location(kLocationAsObject, "Sheet1");
+    } catch (const SheetError&) {
+        result.placed = false;
+    }
+    app.activeChart().setHasTitle(true);
+    app.activeChart().setTitleText(kChartTitle);
+    return result;
+}
+
+}  // namespace vemlo

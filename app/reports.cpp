@@ -1,0 +1,59 @@
+#include "app/reports.h"
+
+#include "common/errtext.h"
+#include "common/text.h"
+
+namespace vemlo {
+
+QString failureReason(const Failure& f)
+{
+    using Kind = Failure::Kind;
+    auto reason = [](int err) { return QString::fromStdString(reasonText(err)); };
+    switch (f.kind) {
+    case Kind::Io:
+        return reason(f.err);
+    case Kind::Attributes:
+        return QString::fromStdString(attribFailureText(f.err));
+    case Kind::IntoItself:
+        return QStringLiteral("不能移入自身");
+    case Kind::KeywordFolderIsLink:
+        return QStringLiteral("整理文件夹“%1”是符号链接，不移入").arg(displayText(f.folder));
+    case Kind::KeywordFolderBehindLink:
+        return QStringLiteral("整理文件夹“%1”位于符号链接“%2”之后，不移入")
+            .arg(displayText(f.folder), displayText(f.link));
+    case Kind::KeywordFolderNotMade:
+        return QStringLiteral("无法创建整理文件夹“%1”：").arg(displayText(f.folder)) + reason(f.err);
+    case Kind::WorkingFolderNotOpened:
+        return QStringLiteral("无法打开工作文件夹：") + reason(f.err);
+    }
+    return reason(f.err);
+}
+
+QString failureLines(const FailureList& failures)
+{
+    QString text;
+    for (const Failure& f : failures.listed())
+        text += QStringLiteral("\n%1：%2").arg(displayText(f.name), failureReason(f));
+    if (const int unlisted = failures.count() - int(failures.listed().size()); unlisted > 0)
+        text += QStringLiteral("\n……另有 %1 个未列出").arg(unlisted);
+    return text;
+}
+
+QString failureReport(const BatchOutcome& outcome, const QString& what)
+{
+    if (outcome.failures.empty())
+        return {};
+    return QStringLiteral("有 %1 个条目未能%2：").arg(outcome.failures.count()).arg(what) +
+           failureLines(outcome.failures);
+}
+
+QString organizeReport(const OrganizeResult& result)
+{
+    QString text = QStringLiteral("整理完毕");
+    if (result.notMoved.empty())
+        return text;
+    return text + QStringLiteral("\n%1 个项目未移动：").arg(result.notMoved.count()) +
+           failureLines(result.notMoved);
+}
+
+}  // namespace vemlo

@@ -1,0 +1,26 @@
+// The reports at the end of the commands on many entries: the entries that
+// stayed as they were, with their reasons in words.
+#pragma once
+
+#include <QString>
+
+#include "app/core/batch.h"
+#include "app/core/keywords.h"
+
+namespace vemlo {
+
+// The reason for one entry, in Chinese.
+QString failureReason(const Failure& failure);
+
+// One "name：reason" line per listed entry, then a line for the rest.
+QString failureLines(const FailureList& failures);
+
+// The text telling the user which entries were not <what> ("重命名",
+// "更改属性"); empty when none failed.
+QString failureReport(const BatchOutcome& outcome, const QString& what);
+
+// "整理完毕", followed, when entries stayed, by how many and up to ten of
+// them with their reasons.
+QString organizeReport(const OrganizeResult& result);
+
+}  // namespace vemlo

@@ -1,0 +1,191 @@
+#include "testfiles.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <ftw.h>
+#include <grp.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace vemlo::test {
+
+TempDir::~TempDir() { removeTree(path()); }
+
+void removeTree(const std::string& path)
+{
+    // Make every folder writable first, then remove bottom-up.
+    nftw(
+        path.c_str(),
+        [](const char* p, const struct stat* st, int type, struct FTW*) {
+            if (type == FTW_D)
+                chmod(p, st->st_mode | S_IRWXU);
+            return 0;
+        },
+        16, FTW_PHYS);
+    nftw(
+        path.c_str(),
+        [](const char* p, const struct stat*, int, struct FTW*) { ::remove(p); return 0; },
+        16, FTW_DEPTH | FTW_PHYS);
+}
+
+void writeFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+bool pathExists(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> listNames(const std::string& folder)
+{
+    std::vector<std::string> names;
+    if (DIR* d = opendir(folder.c_str())) {
+        while (dirent* e = readdir(d)) {
+            std::string n = e->d_name;
+            if (n != "." && n != "..")
+                names.push_back(n);
+        }
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string currentDir()
+{
+    char* cwd = ::getcwd(nullptr, 0);
+    const std::string out = cwd ? cwd : "";
+    std::free(cwd);
+    return out;
+}
+
+std::string canonicalPath(const std::string& path)
+{
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    const std::string out = resolved ? resolved : "";
+    std::free(resolved);
+    return out;
+}
+
+namespace {
+
+int runCommand(const std::vector<std::string>& argv)
+{
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        std::vector<char*> args;
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        const int devnull = ::open("/dev/null", O_WRONLY);
+        ::dup2(devnull, 1);
+        ::dup2(devnull, 2);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+ScratchFs::ScratchFs(int kibibytes)
+{
+    if (::geteuid() != 0)
+        return;
+    const std::string image = dir_.path() + "/image";
+    ::mkdir(path().c_str(), 0755);
+    writeFile(image, "");
+    if (::truncate(image.c_str(), off_t(kibibytes) * 1024) != 0)
+        return;
+    if (runCommand({"mkfs.ext2", "-q", "-F", "-m", "0", image}) != 0)
+        return;
+    mounted_ = runCommand({"mount", "-o", "loop", image, path()}) == 0;
+}
+
+ScratchFs::~ScratchFs()
+{
+    if (mounted_)
+        runCommand({"umount", "-l", path()});
+}
+
+long long ScratchFs::freeBytes() const
+{
+    struct statvfs v;
+    if (::statvfs(path().c_str(), &v) != 0)
+        return -1;
+    return (long long)v.f_bavail * (long long)v.f_frsize;
+}
+
+void ScratchFs::fillUntil(long long leftBytes)
+{
+    const std::string filler = path() + "/.filler";
+    const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    if (fd < 0)
+        return;
+    const std::string block(4096, 'f');
+    while (freeBytes() >= leftBytes + (long long)block.size())
+        if (::write(fd, block.data(), block.size()) != ssize_t(block.size()))
+            break;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+bool ScratchFs::setReadOnly(bool readOnly)
+{
+    return runCommand({"mount", "-o", readOnly ? "remount,ro" : "remount,rw", path()}) == 0;
+}
+
+int runUnprivileged(const std::function<int()>& body)
+{
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        constexpr uid_t kNobody = 65534;
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+            ::_exit(126);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<std::string> openFiles()
+{
+    std::vector<std::string> out;
+    for (const std::string& fd : listNames("/proc/self/fd")) {
+        char target[4096];
+        const ssize_t n = ::readlink(("/proc/self/fd/" + fd).c_str(), target, sizeof target);
+        // The listing's own descriptor is gone by now.
+        if (n > 0)
+            out.push_back(fd + " -> " + std::string(target, size_t(n)));
+    }
+    return out;
+}
+
+}  // namespace vemlo::test

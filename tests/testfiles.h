@@ -1,0 +1,76 @@
+// Shared pieces of the test programs that need no window: real files in
+// temporary folders, a scratch file system, an unprivileged child.
+#pragma once
+
+#include <QTemporaryDir>
+#include <QString>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vemlo::test {
+
+// A temporary folder removed with everything in it, also names that are not
+// valid UTF-8 and read-only folders (which QTemporaryDir leaves behind).
+class TempDir {
+public:
+    TempDir() = default;
+    ~TempDir();
+    std::string path() const { return dir_.path().toStdString(); }
+    QString qpath() const { return dir_.path(); }
+
+private:
+    QTemporaryDir dir_;
+};
+
+// Removes path and everything below it, whatever the names and modes.
+void removeTree(const std::string& path);
+
+// Files: write bytes to path (creating it), read them back.
+void writeFile(const std::string& path, const std::string& bytes = "x");
+std::string readFile(const std::string& path);
+bool pathExists(const std::string& path);
+// Names in folder, sorted, "." and ".." left out; bytes exact.
+std::vector<std::string> listNames(const std::string& folder);
+// The process's current directory, and path with links resolved ("" when
+// it cannot be read).
+std::string currentDir();
+std::string canonicalPath(const std::string& path);
+
+// A small ext2 file system of its own, loop-mounted on a temporary folder and
+// unmounted again at the end: for full disks and read-only file systems.
+// Mounting needs root; usable() is false (say why with skipReason()) when the
+// mount could not be made.
+class ScratchFs {
+public:
+    explicit ScratchFs(int kibibytes = 8192);
+    ~ScratchFs();
+    ScratchFs(const ScratchFs&) = delete;
+    ScratchFs& operator=(const ScratchFs&) = delete;
+    bool usable() const { return mounted_; }
+    const char* skipReason() const { return "needs root and loop devices to mount a scratch file system"; }
+    // The mount point.
+    std::string path() const { return dir_.path() + "/mnt"; }
+    // Fills the file system until fewer than leftBytes are free.
+    void fillUntil(long long leftBytes);
+    // Bytes a new file may still take.
+    long long freeBytes() const;
+    // Remounts read-only (true) or writable (false).
+    bool setReadOnly(bool readOnly);
+
+private:
+    TempDir dir_;
+    bool mounted_ = false;
+};
+
+// Runs body in a child process, as uid and gid 65534 when this process is
+// root (so that permissions apply), and returns its exit status; -1 when the
+// child could not be started or did not exit normally. A TempDir is mode 0700:
+// open it up (chmod 0755) for what the child is to reach.
+int runUnprivileged(const std::function<int()>& body);
+
+// The files this process holds open: "descriptor -> target" for each.
+std::vector<std::string> openFiles();
+
+}  // namespace vemlo::test
