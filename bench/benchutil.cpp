@@ -117,7 +117,7 @@ std::vector<std::string> subfolderFloor(const std::string& folder)
         if (d->d_name[0] == '.' || d->d_type != DT_DIR)
             continue;
         uint32_t stored = 0;
-        if (vemlo::fs::storedBitsAt(fd, d->d_name, stored) == 0 &&
+        if (vemlo::fs::storedBitsAt(fd, d->d_name, stored).ok() &&
             (stored & (vemlo::fs::AttrHidden | vemlo::fs::AttrSystem)))
             continue;
         names.emplace_back(d->d_name);
