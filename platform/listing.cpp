@@ -104,6 +104,8 @@ Status listFolder(const std::string& folder,
             xattrsWork = false;  // no user xattrs on this file system
         e.attrib = attribNumber(sx.stx_mode, e.name, stored);
         sink(e);
+        if (gaps.stopped)
+            break;
     }
     return Status{};
 }

@@ -32,6 +32,9 @@ struct ListingGaps {
     std::vector<std::pair<int, size_t>> unreadable;
     // errno of an enumeration that stopped part-way (0 when it ran to its end).
     int readError = 0;
+    // Set by the sink to end the listing after the entry in hand: what was
+    // listed is then only part of the folder.
+    bool stopped = false;
 
     void add(int err);
     size_t unreadableCount() const;
@@ -41,7 +44,8 @@ struct ListingGaps {
 // Calls sink once per entry of folder, in the order the file system returns
 // them, skipping only "." and "..". Symbolic links are described, not followed.
 // Fails (with nothing passed to sink) when the folder cannot be opened; what
-// could not be read after that is told in gaps.
+// could not be read after that is told in gaps. The sink may end the listing
+// by setting gaps.stopped.
 Status listFolder(const std::string& folder,
                   const std::function<void(const EntryInfo&)>& sink, ListingGaps& gaps);
 
