@@ -39,10 +39,10 @@ public:
             stopped_ = true;
     }
     // Asks the watcher at once, whatever the stride: for waiting on work
-    // done elsewhere. False once the user has asked to stop.
-    bool lookNow()
+    // done elsewhere (done -1: no change). False once the user has asked to stop.
+    bool lookNow(int64_t done = -1)
     {
-        if (!stopped_ && !look(-1, {}))
+        if (!stopped_ && !look(done, {}))
             stopped_ = true;
         return !stopped_;
     }

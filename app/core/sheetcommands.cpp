@@ -49,7 +49,7 @@ bool writeTable(Worksheet& sheet, const TableSource& table, Orientation orientat
             cell.setValue(table.cell(c, r));
         }
     }
-    return true;
+    return progress.lookNow(int64_t(rows) * columns);
 }
 
 SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode mode,
