@@ -76,12 +76,15 @@ bool ProgressGate::look(int64_t done, std::string_view name)
         done_ = done;
         name_.assign(name);
     }
-    if (sincePump_.elapsed() < g_timing.lookEveryMs)
+    if (sincePump_.elapsed() < g_timing.lookEveryMs || started_.elapsed() < g_timing.firstLookMs)
         return true;
     if (!shown_ && started_.elapsed() >= g_timing.showAfterMs)
         showDialog();
-    if (shown_)
+    // The texts change ten times a second: enough to read, little to paint.
+    if (shown_ && (!sinceUpdate_.isValid() || sinceUpdate_.elapsed() >= g_timing.updateEveryMs)) {
         updateDialog();
+        sinceUpdate_.restart();
+    }
     // Until the dialog blocks the windows, input waits for the command's end.
     QCoreApplication::processEvents(shown_ ? QEventLoop::AllEvents
                                            : QEventLoop::ExcludeUserInputEvents);

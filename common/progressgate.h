@@ -35,11 +35,15 @@ public:
     static void closeDown();
     static bool closingDown();
 
-    // How long a command runs before the dialog shows, and how often the
-    // events are let through, in milliseconds (300 and 15 unless changed).
+    // How long a command runs before the events are first let through and
+    // before the dialog shows, how often the events
+    // are let through and how often the dialog's texts change, in
+    // milliseconds.
     struct Timing {
+        int firstLookMs = 50;  // work this short runs as if unwatched
         int showAfterMs = 300;
         int lookEveryMs = 15;
+        int updateEveryMs = 100;
     };
     static Timing setTiming(Timing t);  // returns the earlier timing
     // Undoes closeDown, for tests that go on after a close.
@@ -59,6 +63,7 @@ private:
     QElapsedTimer started_;
     QElapsedTimer sinceLook_;  // since the last look: tunes the stride
     QElapsedTimer sincePump_;  // since the events were last let through
+    QElapsedTimer sinceUpdate_;  // since the dialog's texts were last set
     int stride_ = 1;
     QPointer<QProgressDialog> dialog_;
     bool shown_ = false;

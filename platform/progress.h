@@ -28,6 +28,18 @@ public:
             stopped_ = true;
         return !stopped_;
     }
+    // The same, with the name made only when the watcher looks: nameOf()
+    // gives it.
+    template <class NameOf>
+    bool stepLazy(int64_t done, const NameOf& nameOf)
+    {
+        if (--countdown_ > 0)
+            return !stopped_;
+        countdown_ = stride_;
+        if (!stopped_ && !look(done, nameOf()))
+            stopped_ = true;
+        return !stopped_;
+    }
     // For work between entries that cannot stop (a sort): lets the watcher
     // keep the window alive.
     void tick()

@@ -90,7 +90,7 @@ private:
 // The dialog at once and the events let through at every look, so that a
 // few hundred entries are enough to stop a command part-way.
 struct EagerDialog {
-    ProgressGate::Timing before = ProgressGate::setTiming({0, 0});
+    ProgressGate::Timing before = ProgressGate::setTiming({0, 0, 0, 0});
     ~EagerDialog() { ProgressGate::setTiming(before); }
 };
 

@@ -39,7 +39,7 @@ bool writeTable(Worksheet& sheet, const TableSource& table, Orientation orientat
     progress.begin(int64_t(rows) * columns);
     for (int c = 0; c < columns; ++c) {
         for (int r = 0; r < rows; ++r) {
-            if (!progress.step(int64_t(c) * rows + r, table.cell(1, r)))
+            if (!progress.stepLazy(int64_t(c) * rows + r, [&] { return table.cell(1, r); }))
                 return false;
             const bool byRows = orientation == Orientation::Rows;
             Cell cell = sheet.cells(byRows ? r + 1 : c + 1, byRows ? c + 1 : r + 1);
