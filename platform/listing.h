@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/attrib.h"
+#include "platform/progress.h"
 #include "platform/status.h"
 
 namespace vemlo::fs {
@@ -91,7 +92,8 @@ uint32_t attribNumber(uint32_t mode, std::string_view name, uint32_t storedBits)
 // The visible subfolders of the current directory, in name order (nameLess).
 // Left out: names starting with ".", and folders whose stored attribute marks
 // them hidden or system. Links to folders are kept.
-Status readSubfolders(std::vector<std::string>& names);
+// A stop asked through progress fails it with ECANCELED and no names.
+Status readSubfolders(std::vector<std::string>& names, Progress* progress = nullptr);
 
 // Reads the stored bits of path (kStoredAttribBits; 0 when there are none).
 // Symbolic links are not followed.

@@ -13,10 +13,14 @@
 #include <QTest>
 
 #include <algorithm>
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstdio>
 #include <set>
 
 #include "common/progressgate.h"
+#include "import/core/foldertree.h"
 #include "testutil.h"
 
 using namespace vemlo;
@@ -144,6 +148,19 @@ void fillTable(int n)
     }
     Form1->table()->replaceDataRows(std::move(rows));
 }
+
+// Stops a pass at its look number `at`, every step being looked at.
+class StopAtLook : public Progress {
+public:
+    explicit StopAtLook(int at) : at_(at) { setStride(1); }
+    int looks = 0;
+
+protected:
+    bool look(int64_t, std::string_view) override { return ++looks < at_; }
+
+private:
+    int at_;
+};
 
 }  // namespace
 
@@ -328,6 +345,32 @@ private slots:
         QCOMPARE(int(boxes.size()), 1);
         QVERIFY(boxes[0].text.startsWith(QStringLiteral("已取消")));
         QCOMPARE(column(1), before);
+    }
+
+    // Opening a folder of many subfolders stops when asked: the tree and
+    // the process's current directory stay where they were.
+    void stoppedFolderOpenLeavesTheTree()
+    {
+        TempDir dir;
+        const std::string big = dir.path() + "/big";
+        writeFile(dir.path() + "/x");
+        QCOMPARE(::mkdir(big.c_str(), 0755), 0);
+        for (int i = 0; i < 300; ++i)
+            QCOMPARE(::mkdir((big + "/d" + std::to_string(i)).c_str(), 0755), 0);
+        const std::string before = currentDir();
+        FolderTree tree({"/"});
+        QVERIFY(tree.open(dir.path()).ok());
+        const std::string opened = tree.folder();
+        StopAtLook stop(50);
+        const TreeStep step = tree.open(big, &stop);
+        QCOMPARE(step.status.err, ECANCELED);
+        QVERIFY(!step.changed);
+        QCOMPARE(tree.folder(), opened);
+        QCOMPARE(currentDir(), opened);
+        QCOMPARE(tree.subfolders(), std::vector<std::string>{"big"});
+        QVERIFY(tree.open(big).ok());  // unwatched, it opens whole
+        QCOMPARE(int(tree.subfolders().size()), 300);
+        QVERIFY(::chdir(before.c_str()) == 0);
     }
 
     // Closing the main window mid-organize stops the command after the entry
