@@ -19,7 +19,7 @@
 #include "common/messages.h"
 #include "platform/attrib.h"
 #include "platform/listing.h"
-#include "testutil.h"
+#include "testutil/windows.h"
 
 using namespace vemlo;
 using namespace vemlo::test;

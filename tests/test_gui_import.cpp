@@ -16,7 +16,7 @@
 
 #include "common/messages.h"
 #include "platform/mounts.h"
-#include "testutil.h"
+#include "testutil/windows.h"
 
 using namespace vemlo;
 using namespace vemlo::test;

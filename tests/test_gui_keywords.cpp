@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "testutil.h"
+#include "testutil/windows.h"
 
 using namespace vemlo;
 using namespace vemlo::test;

@@ -14,7 +14,7 @@
 
 #include "common/messages.h"
 #include "app/chartwindow.h"
-#include "testutil.h"
+#include "testutil/windows.h"
 
 using namespace vemlo::test;
 using Grid = std::vector<QStringList>;  // rows of cells

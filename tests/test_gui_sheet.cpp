@@ -18,8 +18,8 @@
 #include "common/messages.h"
 #include "app/chartwindow.h"
 #include "spreadsheet/core/workbook.h"
-#include "testutil.h"
-#include "workbookread.h"
+#include "testutil/windows.h"
+#include "testutil/workbookread.h"
 
 using namespace vemlo::test;
 using Rows = std::vector<std::array<std::string, 7>>;

@@ -8,7 +8,7 @@
 
 #include "app/core/keywords.h"
 #include "platform/paths.h"
-#include "testfiles.h"
+#include "testutil/files.h"
 
 using namespace vemlo;
 

@@ -18,7 +18,7 @@
 #include "import/core/listrows.h"
 #include "platform/handles.h"
 #include "platform/listing.h"
-#include "testutil.h"
+#include "testutil/windows.h"
 
 using namespace vemlo;
 using namespace vemlo::test;

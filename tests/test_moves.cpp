@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "platform/fileops.h"
-#include "testfiles.h"
+#include "testutil/files.h"
 
 using namespace vemlo;
 using namespace vemlo::test;

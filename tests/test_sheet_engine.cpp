@@ -14,8 +14,8 @@
 #include "platform/savefile.h"
 #include "spreadsheet/core/zipcheck.h"
 #include "spreadsheet/core/workbook.h"
-#include "testfiles.h"
-#include "workbookread.h"
+#include "testutil/files.h"
+#include "testutil/workbookread.h"
 
 using namespace vemlo;
 using namespace vemlo::sheet;
