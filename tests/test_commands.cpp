@@ -447,6 +447,33 @@ private slots:
         QCOMPARE(!baseNameProblem(std::string_view(base.constData(), size_t(base.size()))).isEmpty(), refused);
     }
 
+    // Entries a filter took out of the table keep their names and attributes.
+    void filteredOutEntriesUntouched_data()
+    {
+        QTest::addColumn<bool>("rename");
+        QTest::newRow("numbered rename") << true;
+        QTest::newRow("attribute change") << false;
+    }
+
+    void filteredOutEntriesUntouched()
+    {
+        QFETCH(bool, rename);
+        TempDir tmp;
+        makeEntries(tmp.path(), {"a.txt", "b.txt", "c.txt"});
+        FileTable table;
+        listInto(table, tmp.path());
+        filterTable(table, 1, {"b"});
+        if (rename)
+            QCOMPARE(renameNumbered(table, tmp.path(), "x").done, 1);
+        else
+            QCOMPARE(changeAttributes(table, attributeValue(true, true, false, false)).done, 1);
+        const std::string changed = rename ? "x 1.txt" : "b.txt";
+        QCOMPARE(listNames(tmp.path()), sorted({"a.txt", changed, "c.txt"}));
+        QCOMPARE(attribListed(tmp.path(), "a.txt"), 128);
+        QCOMPARE(attribListed(tmp.path(), "c.txt"), 128);
+        QCOMPARE(attribListed(tmp.path(), changed), rename ? 128 : 3);
+    }
+
     // ---- attributes
 
     // Ticks -> what the listing shows, the write bits, the stored text.
