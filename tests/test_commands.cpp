@@ -197,6 +197,27 @@ private slots:
         QCOMPARE(tree(tmp.path()), (Names{"2024/", "2024/05/", "2024/05/a.jpg", "b.jpg"}));
     }
 
+    // A keyword folder made earlier in the run is looked for again once an
+    // entry above it has moved away: the later rows still find their folder.
+    void keywordFolderMadeAgainAfterItsParentMoved()
+    {
+        TempDir dir;
+        const std::string w = dir.path();
+        makeEntries(w, {"2024/", "a.txt", "b.txt"});
+        FileTable table;
+        table.setTableRows(4);
+        const char* rows[][3] = {{"a.txt", "2024/05", ""}, {"2024", "2025/01", ""}, {"b.txt", "2024/05", ""}};
+        for (int r = 1; r <= 3; ++r) {
+            table.setCell(0, r, w + "/" + rows[r - 1][0]);
+            table.setCell(1, r, rows[r - 1][0]);
+            table.setCell(4, r, rows[r - 1][1]);
+        }
+        const OrganizeResult result = organizeTable(table, 4, {"2024/05", "2025/01"}, w);
+        QCOMPARE(result.notMoved.count(), 0);
+        QCOMPARE(result.moved, 3);
+        QCOMPARE(readFile(w + "/2024/05/b.txt"), std::string("b.txt"));
+        QCOMPARE(readFile(w + "/2025/01/2024/05/a.txt"), std::string("a.txt"));
+    }
     // Taken names stay with their old content; the count holds them all, the
     // list the first ten.
     void collisionsStay_data()
