@@ -81,12 +81,22 @@ void makeEntries(const std::string& root, const std::vector<std::string>& paths)
     }
 }
 
-std::string contentOf(const std::string& path)
+std::string describe(const std::string& path)
 {
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0)
-        return "<missing>";
-    return S_ISDIR(st.st_mode) ? "<folder>" : readFile(path);
+        return "";
+    if (S_ISLNK(st.st_mode)) {
+        char buf[4096];
+        const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf);
+        return "link:" + std::string(buf, size_t(std::max<ssize_t>(n, 0)));
+    }
+    if (!S_ISDIR(st.st_mode))
+        return "file:" + readFile(path);
+    std::string out = "folder:";
+    for (const std::string& n : listNames(path))
+        out += n + "=" + describe(path + "/" + n) + ";";
+    return out;
 }
 
 namespace {

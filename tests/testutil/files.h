@@ -74,8 +74,9 @@ int runUnprivileged(const std::function<int()>& body);
 // any other a file holding its own last name, so that contents can be
 // followed through moves and renames.
 void makeEntries(const std::string& root, const std::vector<std::string>& paths);
-// What an entry holds: a file's bytes, "<folder>" or "<missing>".
-std::string contentOf(const std::string& path);
+// What is at path: "file:<bytes>", "folder:<name>=<what>;...", "link:<target>"
+// or "" for nothing; links are not followed.
+std::string describe(const std::string& path);
 // Every path below root, relative, folders ending in "/", sorted.
 std::vector<std::string> tree(const std::string& root);
 std::vector<std::string> sorted(std::vector<std::string> v);
