@@ -14,6 +14,7 @@
 #include "spreadsheet/core/zipcheck.h"
 #include "spreadsheet/core/workbook.h"
 #include "testutil/files.h"
+#include "testutil/sheettable.h"
 #include "testutil/workbookread.h"
 
 using namespace vemlo;
@@ -21,24 +22,6 @@ using namespace vemlo::sheet;
 using namespace vemlo::test;
 
 namespace {
-
-struct Table : TableSource {
-    std::vector<std::array<std::string, 7>> data;
-    int rows() const override { return int(data.size()); }
-    int columns() const override { return 7; }
-    std::string_view cell(int col, int row) const override { return data[size_t(row)][size_t(col)]; }
-};
-using DataRows = std::vector<std::array<std::string, 7>>;
-
-// Captions plus one row per (format, size).
-Table tableOf(const std::vector<std::pair<std::string, std::string>>& rows)
-{
-    Table t;
-    t.data.push_back({"位置", "文件名", "格式", "大小/B", "修改时间", "创建时间", "属性"});
-    for (const auto& [format, size] : rows)
-        t.data.push_back({"/d/f." + format, "f." + format, format, size, "2024/01/02", "2024/01/02", "32"});
-    return t;
-}
 
 // Saves book as the export and the chart window do; a failure throws what
 // the user is told.
@@ -495,8 +478,7 @@ with zipfile.ZipFile(src) as zin, zipfile.ZipFile(dst, "w", zipfile.ZIP_DEFLATED
     {
         QFETCH(bool, byColumns);
         QFETCH(DataRows, rows);
-        Table table = tableOf({});
-        table.data.insert(table.data.end(), rows.begin(), rows.end());
+        const Table table = tableWith(rows);
         TempDir dir;
         const std::string file = dir.path() + "/导出列表.xls";
         Application app;
@@ -565,7 +547,7 @@ with zipfile.ZipFile(src) as zin, zipfile.ZipFile(dst, "w", zipfile.ZIP_DEFLATED
         QVERIFY(!earlier.empty());
 
         // 160 entries with long names that compress badly.
-        Table table = tableOf({});
+        Table table = tableWith({});
         uint32_t seed = 12345;
         for (int i = 0; i < 160; ++i) {
             std::string name = "第" + std::to_string(i) + "号_";
