@@ -25,13 +25,12 @@ namespace {
 
 // The listing of dir as the table's data rows; with order, only the rows
 // named there (column 1), in that order, the way a filter or a sort leaves
-// the table. Column 0 joins working (dir by default) verbatim.
-void listInto(FileTable& table, const std::string& dir, const Names& order = {},
-              const std::string& working = {})
+// the table.
+void listInto(FileTable& table, const std::string& dir, const Names& order = {})
 {
     RowStore listed;
     fs::ListingGaps gaps;
-    QVERIFY(listRows(dir, working.empty() ? dir : working, listed, gaps).ok());
+    QVERIFY(listRows(dir, dir, listed, gaps).ok());
     if (order.empty()) {
         table.replaceDataRows(std::move(listed));
         return;
@@ -61,19 +60,18 @@ Names columnOf(const FileTable& table, int col)
     return out;
 }
 
-// name:kind:err for each listed failure, to compare as one list.
+// "name:kind:err", so that failures compare as one list.
+QString failure(const std::string& name, Kind kind, int err = 0)
+{
+    return QString::fromStdString(name) + ":" + QString::number(int(kind)) + ":" + QString::number(err);
+}
+
 QStringList failuresOf(const FailureList& list)
 {
     QStringList out;
     for (const Failure& f : list.listed())
-        out << QString::fromStdString(f.name) + ":" + QString::number(int(f.kind)) + ":" +
-                   QString::number(f.err);
+        out << failure(f.name, f.kind, f.err);
     return out;
-}
-
-QString failure(const std::string& name, Kind kind, int err = 0)
-{
-    return QString::fromStdString(name) + ":" + QString::number(int(kind)) + ":" + QString::number(err);
 }
 
 // The attribute number the listing of dir shows for name, or -1.

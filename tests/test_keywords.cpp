@@ -75,7 +75,7 @@ private slots:
         QTest::addColumn<bool>("refused");
         for (const char* ok : {"jpg", "a/b", "a//b/", "..a", "a..", "...", ".hidden", ""})
             QTest::newRow(ok) << QByteArray(ok) << false;
-        for (const char* bad : {"..", ".", "./a", "a/..", "a/./b", "/", "//", "/etc"})
+        for (const char* bad : {"..", ".", "./a", "a/..", "a/.", "a/./b", "/", "//", "/etc"})
             QTest::newRow(bad) << QByteArray(bad) << true;
         QTest::newRow("NUL byte") << QByteArray("a\0b", 3) << true;
     }
