@@ -21,7 +21,7 @@
 
 #include "common/progressgate.h"
 #include "import/core/foldertree.h"
-#include "testutil.h"
+#include "testutil/windows.h"
 
 using namespace vemlo;
 using namespace vemlo::test;
