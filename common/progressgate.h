@@ -42,7 +42,7 @@ public:
     struct Timing {
         int firstLookMs = 50;  // work this short runs as if unwatched
         int showAfterMs = 300;
-        int lookEveryMs = 15;
+        int lookEveryMs = 25;
         int updateEveryMs = 100;
     };
     static Timing setTiming(Timing t);  // returns the earlier timing
