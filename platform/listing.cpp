@@ -104,6 +104,8 @@ Status listFolder(const std::string& folder,
             xattrsWork = false;  // no user xattrs on this file system
         e.attrib = attribNumber(sx.stx_mode, e.name, stored);
         sink(e);
+        if (gaps.stopped)
+            break;
     }
     return Status{};
 }
@@ -180,8 +182,10 @@ Status storedBitsAt(int dirfd, const char* name, uint32_t& value, XattrRoute rou
     return {};
 }
 
-Status readSubfolders(std::vector<std::string>& names)
+Status readSubfolders(std::vector<std::string>& names, Progress* watcher)
 {
+    Progress& progress = watched(watcher);
+    int64_t seen = 0;
     names.clear();
     const DirHandle dir(::opendir("."));
     if (!dir)
@@ -199,6 +203,10 @@ Status readSubfolders(std::vector<std::string>& names)
         }
         if (e->d_name[0] == '.')
             continue;
+        if (!progress.step(seen++, e->d_name)) {
+            names.clear();
+            return Status{ECANCELED};
+        }
         unsigned char type = e->d_type;
         struct stat st;
         if (type == DT_UNKNOWN && ::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)

@@ -1,6 +1,8 @@
 #include "app/core/sheetcommands.h"
 
 #include <charconv>
+#include <chrono>
+#include <future>
 #include <unordered_map>
 
 #include "platform/handles.h"
@@ -26,13 +28,19 @@ Worksheet& firstSheetOfNewWorkbook(Application& app)
 
 }  // namespace
 
-void writeTable(Worksheet& sheet, const TableSource& table, Orientation orientation)
+bool writeTable(Worksheet& sheet, const TableSource& table, Orientation orientation,
+                Progress* watcher)
 {
     if (orientation == Orientation::None)
-        return;
+        return true;
+    Progress& progress = watched(watcher);
     const int rows = table.rows();
-    for (int c = 0; c < table.columns(); ++c) {
+    const int columns = table.columns();
+    progress.begin(int64_t(rows) * columns);
+    for (int c = 0; c < columns; ++c) {
         for (int r = 0; r < rows; ++r) {
+            if (!progress.stepLazy(int64_t(c) * rows + r, [&] { return table.cell(1, r); }))
+                return false;
             const bool byRows = orientation == Orientation::Rows;
             Cell cell = sheet.cells(byRows ? r + 1 : c + 1, byRows ? c + 1 : r + 1);
             cell.setNumberFormatLocal(kTextFormat);
@@ -41,9 +49,11 @@ void writeTable(Worksheet& sheet, const TableSource& table, Orientation orientat
             cell.setValue(table.cell(c, r));
         }
     }
+    return progress.lookNow(int64_t(rows) * columns);
 }
 
-SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode mode)
+SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode mode,
+                         Progress* progress)
 {
     using Stage = SaveOutcome::Stage;
     auto failed = [](Stage stage, fs::Status s, std::string detail = {}) {
@@ -63,18 +73,21 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
     fs::ScratchFolder scratch;
     if (const fs::Status s = scratch.create(); !s)
         return failed(Stage::ScratchFolder, s);
-    std::vector<uint64_t> cells;
-    try {
-        cells = book.write(file.writePath(), scratch.path());
-    } catch (const SheetError& e) {
-        return failed(Stage::Write, fs::Status{e.err()}, e.what());
-    }
-    if (const fs::Status s = file.sync(); !s)
-        return failed(Stage::File, s);
+    // Writing, syncing and reading back use only the file's descriptor and
+    // absolute paths, never the current directory: they may run on a thread
+    // of their own.
+    auto writeAndCheck = [&]() -> SaveOutcome {
+        std::vector<uint64_t> cells;
+        try {
+            cells = book.write(file.writePath(), scratch.path());
+        } catch (const SheetError& e) {
+            return failed(Stage::Write, fs::Status{e.err()}, e.what());
+        }
+        if (const fs::Status s = file.sync(); !s)
+            return failed(Stage::File, s);
 
-    // The library overlooks failed writes of its scratch files: read back
-    // what it wrote before the file takes its name.
-    {
+        // The library overlooks failed writes of its scratch files: read back
+        // what it wrote before the file takes its name.
         fs::FileMapping written;
         if (const fs::Status s = written.map(file.fd()); !s)
             return failed(Stage::File, s);
@@ -82,6 +95,22 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
             written.bytes().empty() ? "文件为空" : workbookFileFault(written.bytes(), cells);
         if (!fault.empty())
             return failed(Stage::Incomplete, {}, fault);
+        return {};
+    };
+    if (!progress) {
+        if (SaveOutcome out = writeAndCheck(); !out.ok())
+            return out;
+    } else {
+        std::future<SaveOutcome> done = std::async(std::launch::async, writeAndCheck);
+        while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+            progress->lookNow();
+        if (SaveOutcome out = done.get(); !out.ok())
+            return out;
+        if (progress->stopped()) {
+            SaveOutcome out;
+            out.cancelled = true;
+            return out;
+        }
     }
     if (const fs::Status s = file.place(std::string(fs::lastPart(path)), mode == SaveMode::Replace); !s)
         return failed(Stage::File, s);
@@ -89,10 +118,15 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
 }
 
 SaveOutcome exportTable(Application& app, const TableSource& table, Orientation orientation,
-                        const std::string& file, SaveMode mode)
+                        const std::string& file, SaveMode mode, Progress* progress)
 {
-    writeTable(firstSheetOfNewWorkbook(app), table, orientation);
-    const SaveOutcome saved = saveWorkbook(app.workbooks().item(1), file, mode);
+    if (!writeTable(firstSheetOfNewWorkbook(app), table, orientation, progress)) {
+        app.workbooks().item(1).close();
+        SaveOutcome out;
+        out.cancelled = true;
+        return out;
+    }
+    const SaveOutcome saved = saveWorkbook(app.workbooks().item(1), file, mode, progress);
     app.workbooks().item(1).close();
     return saved;
 }
@@ -123,11 +157,14 @@ FormatSums sumByFormat(const TableSource& table)
     return sums;
 }
 
-SpaceChart buildSpaceChart(Application& app, const TableSource& table)
+SpaceChart buildSpaceChart(Application& app, const TableSource& table, Progress* progress)
 {
     SpaceChart result;
     Worksheet& sheet = firstSheetOfNewWorkbook(app);
-    writeTable(sheet, table, Orientation::Rows);
+    if (!writeTable(sheet, table, Orientation::Rows, progress)) {
+        result.cancelled = true;
+        return result;
+    }
     const FormatSums sums = sumByFormat(table);
     if (!sums.problem.empty()) {
         result.problem = sums.problem;

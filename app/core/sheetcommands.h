@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/errtext.h"
+#include "platform/progress.h"
 #include "spreadsheet/core/workbook.h"
 
 namespace vemlo {
@@ -53,16 +54,22 @@ enum class SaveMode {
 // back whole, and only then takes its name: a failed save leaves no partial
 // file and an earlier file untouched. The engine's scratch files go to a
 // private folder in $TMPDIR. Throws nothing; the outcome tells what failed.
-SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode mode);
+// With a progress watcher the file is written on a thread of its own while
+// the watcher is asked now and then; a stop asked meanwhile places nothing
+// (outcome.cancelled).
+SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode mode,
+                         Progress* progress = nullptr);
 
 // Copies the whole table into sheet: every cell gets the text format, the
-// cells of worksheet column 4 the general one, then the cell's text.
-void writeTable(Worksheet& sheet, const TableSource& table, Orientation orientation);
+// cells of worksheet column 4 the general one, then the cell's text. False
+// when stopped through progress part-way.
+bool writeTable(Worksheet& sheet, const TableSource& table, Orientation orientation,
+                Progress* progress = nullptr);
 
 // The export: a new workbook with the table in its first worksheet, saved
-// under file and closed.
+// under file and closed. Stopped through progress, it saves nothing.
 SaveOutcome exportTable(Application& app, const TableSource& table, Orientation orientation,
-                        const std::string& file, SaveMode mode);
+                        const std::string& file, SaveMode mode, Progress* progress = nullptr);
 
 struct FormatTotal {
     std::string name;  // the format, or kNoFormatName
@@ -81,11 +88,13 @@ FormatSums sumByFormat(const TableSource& table);
 struct SpaceChart {
     bool placed = false;  // the chart took its data
     std::string problem;  // the sums' problem: no chart was added
+    bool cancelled = false;  // stopped through progress: no chart was added
 };
 // The chart command: a new workbook with the table copied row for row, the
 // format summary in columns 9 and 10 and a titled pie chart over the used
 // summary rows, placed in "Sheet1". placed is false when the chart could not
 // take its data (an empty summary); the title is set in any case.
-SpaceChart buildSpaceChart(Application& app, const TableSource& table);
+SpaceChart buildSpaceChart(Application& app, const TableSource& table,
+                           Progress* progress = nullptr);
 
 }  // namespace vemlo
