@@ -6,6 +6,7 @@
 #include "app/mainwindow.h"
 #include "app/reports.h"
 #include "common/messages.h"
+#include "common/progressgate.h"
 
 namespace {
 
@@ -15,7 +16,11 @@ void relistAndReport(TForm1& form, const vemlo::BatchOutcome& outcome, const QSt
 {
     form.table()->setTableRows(2);
     form.ImportDir(form.workingFolder() + "/*");
-    const QString report = vemlo::failureReport(outcome, what);
+    QString report = vemlo::failureReport(outcome, what);
+    if (outcome.cancelled) {
+        const QString counts = vemlo::cancelledReport(what, outcome.done, outcome.left);
+        report = report.isEmpty() ? counts : counts + u'\n' + report;
+    }
     if (!report.isEmpty())
         vemlo::showWarningBox(report);
 }
@@ -43,7 +48,8 @@ void TForm1::btnrnClick(QObject*)
     vemlo::BatchOutcome outcome;
     {
         vemlo::BusyCursor busy;
-        outcome = vemlo::renameNumbered(*table_, folder, base);
+        vemlo::ProgressGate progress(QStringLiteral("正在重命名…"));
+        outcome = vemlo::renameNumbered(*table_, folder, base, &progress);
     }
     relistAndReport(*this, outcome, QStringLiteral("重命名"));
 }
@@ -57,7 +63,8 @@ void TForm1::btnrenameClick(QObject*)
     vemlo::BatchOutcome outcome;
     {
         vemlo::BusyCursor busy;
-        outcome = vemlo::changeAttributes(*table_, value);
+        vemlo::ProgressGate progress(QStringLiteral("正在更改属性…"));
+        outcome = vemlo::changeAttributes(*table_, value, &progress);
     }
     relistAndReport(*this, outcome, QStringLiteral("更改属性"));
 }

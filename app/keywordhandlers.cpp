@@ -7,6 +7,7 @@
 #include "app/mainwindow.h"
 #include "app/reports.h"
 #include "common/messages.h"
+#include "common/progressgate.h"
 #include "common/text.h"
 
 namespace {
@@ -51,8 +52,14 @@ void TForm1::btndecClick(QObject*)
     const int col = selectedColumn(*table_, cbbfilterate);
     if (col < 0)
         return;
-    vemlo::BusyCursor busy;
-    vemlo::filterTable(*table_, col, keywordsOf(lst));
+    bool done = false;
+    {
+        vemlo::BusyCursor busy;
+        vemlo::ProgressGate progress(QStringLiteral("正在筛选…"));
+        done = vemlo::filterTable(*table_, col, keywordsOf(lst), &progress);
+    }
+    if (!done)
+        vemlo::ShowMessage(QStringLiteral("已取消：筛选没有进行，表格保持原样"));
 }
 
 void TForm1::btnsortClick(QObject*)
@@ -72,7 +79,8 @@ void TForm1::btnsortClick(QObject*)
     vemlo::OrganizeResult result;
     {
         vemlo::BusyCursor busy;
-        result = vemlo::organizeTable(*table_, col, keywords, folder);
+        vemlo::ProgressGate progress(QStringLiteral("正在整理…"));
+        result = vemlo::organizeTable(*table_, col, keywords, folder, &progress);
     }
     switch (result.stop) {
     case vemlo::OrganizeResult::Stop::NoWorkingFolder:
@@ -85,7 +93,7 @@ void TForm1::btnsortClick(QObject*)
         break;
     }
     AdjustToTop();
-    if (result.notMoved.empty())
+    if (result.notMoved.empty() && !result.cancelled)
         vemlo::ShowMessage(vemlo::organizeReport(result));
     else
         vemlo::showWarningBox(vemlo::organizeReport(result));

@@ -25,6 +25,7 @@
 #include "common/errtext.h"
 #include "common/layout.h"
 #include "common/messages.h"
+#include "common/progressgate.h"
 #include "common/text.h"
 #include "import/core/listrows.h"
 #include "import/importwindow.h"
@@ -343,7 +344,8 @@ void TForm1::ImportDir(const std::string& pattern)
     vemlo::fs::Status status;
     {
         vemlo::BusyCursor busy;
-        status = vemlo::listRows(folder, workingFolder(), rows, gaps);
+        vemlo::ProgressGate progress(QStringLiteral("正在读取文件夹…"));
+        status = vemlo::listRows(folder, workingFolder(), rows, gaps, &progress);
         if (status)
             table_->replaceDataRows(std::move(rows));
     }
@@ -359,6 +361,13 @@ void TForm1::ImportDir(const std::string& pattern)
         vemlo::showWarningBox(QStringLiteral("无法读取文件夹“%1”：%2")
                                   .arg(vemlo::displayText(shown),
                                        QString::fromStdString(vemlo::reasonText(status.err))));
+    } else if (gaps.stopped) {
+        QString text = QStringLiteral("已取消：文件夹“%1”只列出了 %2 个条目，列表不完整")
+                           .arg(vemlo::displayText(shown))
+                           .arg(table_->tableRows() - 1);
+        if (!gaps.empty())
+            text += u'\n' + vemlo::listingGapsText(vemlo::displayText(shown), gaps);
+        vemlo::showWarningBox(text);
     } else if (!gaps.empty()) {
         vemlo::showWarningBox(vemlo::listingGapsText(vemlo::displayText(shown), gaps));
     }
@@ -379,7 +388,11 @@ std::string TForm1::workingFolder() const { return Form2->workingFolder(); }
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
-    // Closing the main window ends the run, also while the import window is shown.
+    // Closing the main window ends the run, also while the import window is
+    // shown, and stops a command that is running: it ends after the entry in
+    // hand and the run ends with it.
+    if (vemlo::ProgressGate::running())
+        vemlo::ProgressGate::closeDown();
     QMainWindow::closeEvent(event);
     if (event->isAccepted())
         QCoreApplication::quit();

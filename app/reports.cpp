@@ -47,9 +47,15 @@ QString failureReport(const BatchOutcome& outcome, const QString& what)
            failureLines(outcome.failures);
 }
 
+QString cancelledReport(const QString& what, int done, int left)
+{
+    return QStringLiteral("已取消：已%1 %2 个，%3 个未处理").arg(what).arg(done).arg(left);
+}
+
 QString organizeReport(const OrganizeResult& result)
 {
-    QString text = QStringLiteral("整理完毕");
+    QString text = result.cancelled ? cancelledReport(QStringLiteral("整理"), result.moved, result.left)
+                                    : QStringLiteral("整理完毕");
     if (result.notMoved.empty())
         return text;
     return text + QStringLiteral("\n%1 个项目未移动：").arg(result.notMoved.count()) +

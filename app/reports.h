@@ -23,4 +23,7 @@ QString failureReport(const BatchOutcome& outcome, const QString& what);
 // them with their reasons.
 QString organizeReport(const OrganizeResult& result);
 
+// "已取消：已<what> N 个，M 个未处理": a command stopped by the user.
+QString cancelledReport(const QString& what, int done, int left);
+
 }  // namespace vemlo

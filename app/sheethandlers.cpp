@@ -6,6 +6,7 @@
 #include "app/mainwindow.h"
 #include "common/errtext.h"
 #include "common/messages.h"
+#include "common/progressgate.h"
 #include "common/text.h"
 #include "platform/fileops.h"
 
@@ -72,7 +73,12 @@ void TForm1::btnanagridClick(QObject*)
     SaveOutcome saved;
     {
         vemlo::BusyCursor busy;
-        saved = exportTable(*app, FileTableSource(*table_), orientation, file, mode);
+        vemlo::ProgressGate progress(QStringLiteral("正在导出表格…"));
+        saved = exportTable(*app, FileTableSource(*table_), orientation, file, mode, &progress);
+    }
+    if (saved.cancelled) {
+        vemlo::ShowMessage(QStringLiteral("已取消：没有导出任何文件"));
+        return;
     }
     if (!saved.ok())
         throw VemloError(saveFailureText(file, saved));
@@ -88,7 +94,12 @@ void TForm1::btnanagraphClick(QObject*)
     SpaceChart chart;
     {
         vemlo::BusyCursor busy;
-        chart = buildSpaceChart(*app, std::make_shared<SnapshotSource>(*table_));
+        vemlo::ProgressGate progress(QStringLiteral("正在生成图像…"));
+        chart = buildSpaceChart(*app, std::make_shared<SnapshotSource>(*table_), &progress);
+    }
+    if (chart.cancelled) {
+        vemlo::ShowMessage(QStringLiteral("已取消：没有生成图像"));
+        return;
     }
     if (!chart.problem.empty())
         throw VemloError(displayText(chart.problem));

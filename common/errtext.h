@@ -41,7 +41,8 @@ struct SaveOutcome {
     int err = 0;                // errno of the failed call, where there is one
     std::string detail;         // the engine's text, or what the check found
     std::string scratchParent;  // where the scratch folder goes
-    bool ok() const { return stage == Stage::Done; }
+    bool cancelled = false;     // the user stopped it: no file was placed
+    bool ok() const { return stage == Stage::Done && !cancelled; }
 };
 
 // "无法保存“path”：" and the reason of a failed save.

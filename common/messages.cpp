@@ -5,6 +5,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "common/progressgate.h"
+
 namespace vemlo {
 
 QString titleFromFileName(const QString& fileName)
@@ -37,6 +39,9 @@ namespace {
 
 void execBox(QMessageBox& box)
 {
+    // The main window is closing mid-command: no one is left to answer.
+    if (ProgressGate::closingDown())
+        return;
     box.setWindowModality(Qt::ApplicationModal);
     // A box opened during long work shows the normal pointer.
     const bool busy = QApplication::overrideCursor() != nullptr;

@@ -4,8 +4,11 @@
 #include <QStyle>
 #include <QStyledItemDelegate>
 
+#include <cerrno>
+
 #include "common/errtext.h"
 #include "common/messages.h"
+#include "common/progressgate.h"
 #include "common/text.h"
 
 namespace vemlo {
@@ -129,25 +132,28 @@ void FolderTreeView::openRow(int row)
     if (row < 0 || row >= count())
         return;
     const std::string path = pathAt(row);
-    change([&] { return tree_.open(path); });
+    change([&](Progress* progress) { return tree_.open(path, progress); });
 }
 
 void FolderTreeView::setDrive(const std::string& mountPoint)
 {
-    change([&] { return tree_.setDrive(mountPoint); });
+    change([&](Progress* progress) { return tree_.setDrive(mountPoint, progress); });
 }
 
-void FolderTreeView::change(const std::function<TreeStep()>& step)
+void FolderTreeView::change(const std::function<TreeStep(Progress*)>& step)
 {
     TreeStep done;
     {
         BusyCursor busy;
         const std::string mountBefore = tree_.mount();
-        done = step();
+        ProgressGate progress(QStringLiteral("正在打开文件夹…"));
+        done = step(&progress);
         // A new mount alone (the same folder under another root) redraws too.
         if (done.changed || tree_.mount() != mountBefore)
             rebuild();
     }
+    if (done.status.err == ECANCELED)
+        return;  // stopped by the user: the tree stays where it was
     if (!done.ok())
         throw VemloError(QString::fromStdString(folderErrorText(done.status.err)));
     if (done.changed)

@@ -88,7 +88,7 @@ protected:
 
 private:
     // Runs one change of the tree; redraws, reports a failure, notifies.
-    void change(const std::function<TreeStep()>& step);
+    void change(const std::function<TreeStep(Progress*)>& step);
     void rebuild();
 
     FolderTree tree_;

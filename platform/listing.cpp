@@ -71,13 +71,15 @@ namespace {
 constexpr unsigned kStatxMask =
     STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_CTIME | STATX_BTIME;
 
-// Looks at the entries names[first, last) of the folder open as fd and
-// hands each to sink.
-void describe(int fd, const std::vector<const char*>& names, size_t first, size_t last,
-              const std::function<void(const EntryInfo&)>& sink, ListingGaps& gaps)
+// Looks at the entries names[0, count) of the folder open as fd and hands
+// each to sink. Ends early once halt is set, and sets it when the sink asks
+// to stop (gaps.stopped).
+void describe(int fd, const char* const* names, size_t count,
+              const std::function<void(const EntryInfo&)>& sink, ListingGaps& gaps,
+              std::atomic<bool>& halt)
 {
     bool xattrsWork = true;
-    for (size_t i = first; i < last; ++i) {
+    for (size_t i = 0; i < count && !halt.load(std::memory_order_relaxed); ++i) {
         const char* name = names[i];
         struct statx sx;
         if (statx(fd, name, AT_SYMLINK_NOFOLLOW, kStatxMask, &sx) != 0) {
@@ -96,11 +98,63 @@ void describe(int fd, const std::vector<const char*>& names, size_t first, size_
             xattrsWork = false;  // no user xattrs on this file system
         e.attrib = attribNumber(sx.stx_mode, e.name, stored);
         sink(e);
+        if (gaps.stopped)
+            halt = true;
     }
 }
 
-// Folders with fewer entries are looked at by one thread.
-constexpr size_t kEntriesForTwoThreads = 4096;
+// Entries read from the folder before they are looked at; a batch this
+// large is split between two threads.
+constexpr size_t kBatch = 8192;
+constexpr size_t kEntriesForTwoThreads = 2048;
+
+// Looks at a batch of entries, the second half on a thread of its own; the
+// sink runs on this thread only, and gets the entries in the batch's order.
+void describeBatch(int fd, const std::vector<const char*>& names,
+                   const std::function<void(const EntryInfo&)>& sink, ListingGaps& gaps)
+{
+    std::atomic<bool> halt = false;
+    const size_t count = names.size();
+    static const bool twoCores = std::thread::hardware_concurrency() >= 2;
+    if (count < kEntriesForTwoThreads || !twoCores) {
+        describe(fd, names.data(), count, sink, gaps, halt);
+        return;
+    }
+    const size_t half = count / 2;
+    std::vector<EntryInfo> second;
+    second.reserve(count - half);
+    ListingGaps secondGaps;
+    std::exception_ptr failed;  // a failure of the worker, raised here
+    std::thread worker([&] {
+        try {
+            describe(fd, names.data() + half, count - half,
+                     [&](const EntryInfo& e) { second.push_back(e); }, secondGaps, halt);
+        } catch (...) {
+            failed = std::current_exception();
+        }
+    });
+    try {
+        describe(fd, names.data(), half, sink, gaps, halt);
+    } catch (...) {
+        halt = true;
+        worker.join();
+        throw;
+    }
+    worker.join();
+    if (failed)
+        std::rethrow_exception(failed);
+    if (gaps.stopped)
+        return;
+    for (const EntryInfo& e : second) {
+        sink(e);
+        if (gaps.stopped)
+            return;
+    }
+    for (const auto& [err, n] : secondGaps.unreadable) {
+        for (size_t k = 0; k < n; ++k)
+            gaps.add(err);
+    }
+}
 
 }  // namespace
 
@@ -116,67 +170,34 @@ Status listFolder(const std::string& folder,
         return Status::fromErrno();
     const int fd = opened.release();  // the listing closes it now
 
-    // The names first, then a look at each entry: that part spread over two
-    // threads in a large folder, the second half's results handed on after
-    // the first half's, so the entries reach sink in the folder's order.
-    std::vector<std::unique_ptr<char[]>> blocks;
-    size_t blockSize = 0, blockUsed = 0;
+    // Names are read a batch at a time, then each entry of the batch is
+    // looked at (by two threads in a large folder): the sink is called
+    // often enough for a watcher, and a stop ends the listing soon.
+    std::vector<char> bytes;
+    std::vector<size_t> starts;
     std::vector<const char*> names;
-    for (;;) {
-        errno = 0;
-        const struct dirent* d = readdir(dir.get());
-        if (!d) {
-            gaps.readError = errno;  // 0 at the end of the folder
-            break;
+    bool more = true;
+    while (more && !gaps.stopped) {
+        bytes.clear();
+        starts.clear();
+        while (starts.size() < kBatch) {
+            errno = 0;
+            const struct dirent* d = readdir(dir.get());
+            if (!d) {
+                gaps.readError = errno;  // 0 at the end of the folder
+                more = false;
+                break;
+            }
+            const char* name = d->d_name;
+            if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+                continue;
+            starts.push_back(bytes.size());
+            bytes.insert(bytes.end(), name, name + std::strlen(name) + 1);
         }
-        const char* name = d->d_name;
-        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
-            continue;
-        const size_t bytes = std::strlen(name) + 1;
-        if (bytes > blockSize - blockUsed) {
-            blockSize = std::max<size_t>(bytes, 256 * 1024);
-            blocks.emplace_back(new char[blockSize]);
-            blockUsed = 0;
-        }
-        char* copy = blocks.back().get() + blockUsed;
-        blockUsed += bytes;
-        std::memcpy(copy, name, bytes);
-        names.push_back(copy);
-    }
-
-    const size_t count = names.size();
-    if (count < kEntriesForTwoThreads || std::thread::hardware_concurrency() < 2) {
-        describe(fd, names, 0, count, sink, gaps);
-        return Status{};
-    }
-    const size_t half = count / 2;
-    std::vector<EntryInfo> second;
-    second.reserve(count - half);
-    ListingGaps secondGaps;
-    std::exception_ptr failed;  // a failure of the worker, raised here
-    std::thread worker([&] {
-        try {
-            describe(fd, names, half, count, [&](const EntryInfo& e) { second.push_back(e); },
-                     secondGaps);
-        } catch (...) {
-            failed = std::current_exception();
-        }
-    });
-    // sink runs on this thread only.
-    try {
-        describe(fd, names, 0, half, sink, gaps);
-    } catch (...) {
-        worker.join();
-        throw;
-    }
-    worker.join();
-    if (failed)
-        std::rethrow_exception(failed);
-    for (const EntryInfo& e : second)
-        sink(e);
-    for (const auto& [err, n] : secondGaps.unreadable) {
-        for (size_t i = 0; i < n; ++i)
-            gaps.add(err);
+        names.clear();
+        for (size_t start : starts)
+            names.push_back(bytes.data() + start);
+        describeBatch(fd, names, sink, gaps);
     }
     return Status{};
 }
@@ -253,8 +274,10 @@ Status storedBitsAt(int dirfd, const char* name, uint32_t& value, XattrRoute rou
     return {};
 }
 
-Status readSubfolders(std::vector<std::string>& names)
+Status readSubfolders(std::vector<std::string>& names, Progress* watcher)
 {
+    Progress& progress = watched(watcher);
+    int64_t seen = 0;
     names.clear();
     const DirHandle dir(::opendir("."));
     if (!dir)
@@ -272,6 +295,10 @@ Status readSubfolders(std::vector<std::string>& names)
         }
         if (e->d_name[0] == '.')
             continue;
+        if (!progress.step(seen++, e->d_name)) {
+            names.clear();
+            return Status{ECANCELED};
+        }
         unsigned char type = e->d_type;
         struct stat st;
         if (type == DT_UNKNOWN && ::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)

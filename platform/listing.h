@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/attrib.h"
+#include "platform/progress.h"
 #include "platform/status.h"
 
 namespace vemlo::fs {
@@ -32,6 +33,9 @@ struct ListingGaps {
     std::vector<std::pair<int, size_t>> unreadable;
     // errno of an enumeration that stopped part-way (0 when it ran to its end).
     int readError = 0;
+    // Set by the sink to end the listing after the entry in hand: what was
+    // listed is then only part of the folder.
+    bool stopped = false;
 
     void add(int err);
     size_t unreadableCount() const;
@@ -41,7 +45,8 @@ struct ListingGaps {
 // Calls sink once per entry of folder, in the order the file system returns
 // them, skipping only "." and "..". Symbolic links are described, not followed.
 // Fails (with nothing passed to sink) when the folder cannot be opened; what
-// could not be read after that is told in gaps.
+// could not be read after that is told in gaps. The sink may end the listing
+// by setting gaps.stopped.
 Status listFolder(const std::string& folder,
                   const std::function<void(const EntryInfo&)>& sink, ListingGaps& gaps);
 
@@ -87,7 +92,8 @@ uint32_t attribNumber(uint32_t mode, std::string_view name, uint32_t storedBits)
 // The visible subfolders of the current directory, in name order (nameLess).
 // Left out: names starting with ".", and folders whose stored attribute marks
 // them hidden or system. Links to folders are kept.
-Status readSubfolders(std::vector<std::string>& names);
+// A stop asked through progress fails it with ECANCELED and no names.
+Status readSubfolders(std::vector<std::string>& names, Progress* progress = nullptr);
 
 // Reads the stored bits of path (kStoredAttribBits; 0 when there are none).
 // Symbolic links are not followed.

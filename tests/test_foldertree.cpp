@@ -13,7 +13,7 @@
 #include "import/core/foldertree.h"
 #include "platform/listing.h"
 #include "platform/mounts.h"
-#include "testfiles.h"
+#include "testutil/files.h"
 
 using namespace vemlo;
 using vemlo::test::canonicalPath;

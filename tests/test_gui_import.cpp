@@ -16,7 +16,7 @@
 
 #include "common/messages.h"
 #include "platform/mounts.h"
-#include "testutil.h"
+#include "testutil/windows.h"
 
 using namespace vemlo;
 using namespace vemlo::test;
@@ -330,6 +330,55 @@ private slots:
         QCOMPARE(Form2->DC->currentIndex(), driveIndex);
     }
 
+    // A folder whose entries cannot be looked at (mode 666) is listed
+    // without them, and one box says how many and why; run unprivileged,
+    // since root passes every check.
+    void unsearchableFolderIsToldInOneBox()
+    {
+        TempDir tmp;
+        const std::string box = tmp.path() + "/box";
+        QVERIFY(::chmod(tmp.path().c_str(), 0755) == 0);
+        makeEntries(tmp.path(), {"box/", "box/a.txt", "box/b.txt", "box/c"});
+        QVERIFY(::chmod(box.c_str(), 0666) == 0);
+        const int failed = runUnprivileged([&] {
+            BoxCatcher catcher;
+            importFolder(box);
+            const QString expected = QStringLiteral("文件夹“%1”中有 3 个条目无法读取，未列出：权限不足")
+                                         .arg(QString::fromStdString(box));
+            return catcher.texts() == QStringList{expected} && tableRows() == 1 ? 0 : 1;
+        });
+        QCOMPARE(failed, 0);
+    }
+
+    void unreadableFolderShowsOneEmptyRowAndSaysWhy_data()
+    {
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << QStringLiteral("/missing") << QStringLiteral("文件不存在");
+        QTest::newRow("a file") << QStringLiteral("/file.txt") << QStringLiteral("不是文件夹");
+    }
+
+    void unreadableFolderShowsOneEmptyRowAndSaysWhy()
+    {
+        QFETCH(QString, suffix);
+        QFETCH(QString, reason);
+        TempDir tmp;
+        const std::string d = tmp.path();
+        writeFile(d + "/file.txt");
+        importFolder(d);  // leaves texts in row 1 that must not come back
+        QCOMPARE(tableRows(), 2);
+
+        BoxCatcher catcher;
+        importFolder(d + suffix.toStdString());
+        QCOMPARE(tableRows(), 2);
+        for (int c = 0; c < 7; ++c)
+            QCOMPARE(cell(c, 1), std::string());
+        QCOMPARE(catcher.boxes().size(), size_t(1));
+        const SeenBox& box = catcher.boxes().front();
+        QVERIFY2(box.text.contains(u'“' + tmp.qpath() + suffix + u'”'), qPrintable(box.text));
+        QVERIFY2(box.text.contains(reason), qPrintable(box.text));
+        QCOMPARE(box.icon, QMessageBox::Warning);
+    }
     void folderWithoutPermission()
     {
         // Root passes every permission check, so the case runs in a child

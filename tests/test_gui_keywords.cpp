@@ -1,5 +1,6 @@
-// The keyword lists, the filter and the organize command, driven through the
-// real buttons on real files.
+// The keyword lists and the buttons of the filter and organize commands on
+// the real window: the column chosen by caption, the refusals and their
+// boxes, the path box read at the press.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -8,11 +9,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include "testutil.h"
+#include "testutil/windows.h"
 
 using namespace vemlo;
 using namespace vemlo::test;
@@ -58,41 +55,6 @@ void ctrlClick(QListWidget* list, int row)
 {
     const QRect r = list->visualItemRect(list->item(row));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier, r.center());
-}
-
-Names sorted(Names v)
-{
-    std::sort(v.begin(), v.end());
-    return v;
-}
-
-// Every path below root, relative, folders ending in "/", sorted.
-Names tree(const std::string& root, const std::string& prefix = "")
-{
-    Names out;
-    for (const std::string& n : listNames(root + "/" + prefix)) {
-        const std::string rel = prefix + n;
-        struct stat st;
-        if (lstat((root + "/" + rel).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            out.push_back(rel + "/");
-            for (std::string& sub : tree(root, rel + "/"))
-                out.push_back(std::move(sub));
-        } else {
-            out.push_back(rel);
-        }
-    }
-    return sorted(out);
-}
-
-// Files (names ending in "/" are folders) made in root.
-void make(const std::string& root, const Names& paths)
-{
-    for (const std::string& p : paths) {
-        if (p.back() == '/')
-            mkdir((root + "/" + p).c_str(), 0755);
-        else
-            writeFile(root + "/" + p, "content of " + p.substr(p.rfind('/') + 1));
-    }
 }
 
 std::vector<SeenBox> organize(const QString& selector, const QStringList& keywords)
@@ -145,213 +107,56 @@ private slots:
         QCOMPARE(g.list->count(), 0);
     }
 
-    void filter_data()
+    // The selector names the column by its caption, typed or chosen; a text
+    // that names no column leaves the table alone. A second press changes
+    // nothing.
+    void filterByCaption_data()
     {
         QTest::addColumn<QString>("selector");
         QTest::addColumn<QStringList>("keywords");
         QTest::addColumn<Names>("left");
-        const Names all{"C.JPG", "a.jpg", "b.jpeg", "jpgs", "notes.txt", "报告2024.docx", "报表.txt"};
-        QTest::newRow("no keywords") << "文件名" << QStringList{} << Names{};
-        QTest::newRow("only the empty keyword") << "文件名" << QStringList{""} << Names{};
-        QTest::newRow("case-sensitive on the format")
-            << "格式" << QStringList{"jp"} << Names{"a.jpg", "b.jpeg"};
-        QTest::newRow("Chinese keyword") << "文件名" << QStringList{"报告"} << Names{"报告2024.docx"};
-        QTest::newRow("any of several, one twice")
-            << "文件名" << QStringList{"notes", "报", "notes"}
-            << Names{"notes.txt", "报告2024.docx", "报表.txt"};
+        QTest::newRow("格式") << "格式" << QStringList{"jp"} << Names{"a.jpg", "b.jpeg"};
         QTest::newRow("typed caption") << "属性" << QStringList{"16"} << Names{"jpgs"};
-        QTest::newRow("no such caption") << "大小" << QStringList{"a"} << all;
+        QTest::newRow("no such caption") << "大小" << QStringList{"a"}
+                                         << Names{"C.JPG", "a.jpg", "b.jpeg", "jpgs"};
     }
 
-    void filter()
+    void filterByCaption()
     {
         QFETCH(QString, selector);
         QFETCH(QStringList, keywords);
         QFETCH(Names, left);
         TempDir tmp;
-        make(tmp.path(), {"C.JPG", "a.jpg", "b.jpeg", "jpgs/", "notes.txt", "报告2024.docx", "报表.txt"});
+        makeEntries(tmp.path(), {"C.JPG", "a.jpg", "b.jpeg", "jpgs/"});
         importFolder(tmp.path());
         Form1->cbbfilterate->setEditText(selector);
         setKeywords(filterGroup(), keywords);
         Form1->chk5->setChecked(false);  // read by nothing
-        for (int press = 0; press < 2; ++press) {  // a second press changes nothing
+        for (int press = 0; press < 2; ++press) {
             QVERIFY(clickAndCatch(Form1->btndec).empty());
             QCOMPARE(sorted(column(1)), left);
         }
-        for (int r = 1; r < tableRows(); ++r)  // whole rows kept
-            QCOMPARE(cell(0, r), tmp.path() + "/" + cell(1, r));
         Form1->chk5->setChecked(true);
     }
 
-    void organizeMoves_data()
+    // Organize moves, drops the moved rows and says 整理完毕 with what stayed.
+    void organizeReportsWhatStayed()
     {
-        QTest::addColumn<Names>("files");
-        QTest::addColumn<QString>("selector");
-        QTest::addColumn<QStringList>("keywords");
-        QTest::addColumn<Names>("after");
-        QTest::addColumn<Names>("left");
-        QTest::newRow("the later keyword wins")
-            << Names{"cab.txt", "other.txt"} << "文件名" << QStringList{"a", "ab"}
-            << Names{"ab/", "ab/cab.txt", "other.txt"} << Names{"other.txt"};
-        QTest::newRow("by format, existing folder reused")
-            << Names{"jpg/", "jpg/old.jpg", "x.jpg", "y.png", "z.txt"} << "格式"
-            << QStringList{"jpg", "png"}
-            << Names{"jpg/", "jpg/old.jpg", "jpg/x.jpg", "png/", "png/y.png", "z.txt"}
-            << Names{"jpg", "z.txt"};
-        QTest::newRow("a listed folder is moved whole")
-            << Names{"holiday-photos/", "holiday-photos/1.jpg"} << "文件名" << QStringList{"photos"}
-            << Names{"photos/", "photos/holiday-photos/", "photos/holiday-photos/1.jpg"} << Names{};
-        QTest::newRow("a name that is not UTF-8")
-            << Names{"\xff\xfe.jpg"} << "格式" << QStringList{"jpg"}
-            << Names{"jpg/", "jpg/\xff\xfe.jpg"} << Names{};
-        QTest::newRow("an empty list moves nothing")
-            << Names{"a.jpg"} << "格式" << QStringList{} << Names{"a.jpg"} << Names{"a.jpg"};
-    }
-
-    void organizeMoves()
-    {
-        QFETCH(Names, files);
-        QFETCH(QString, selector);
-        QFETCH(QStringList, keywords);
-        QFETCH(Names, after);
-        QFETCH(Names, left);
-        TempDir tmp;
-        make(tmp.path(), files);
-        importFolder(tmp.path());
-        const auto boxes = organize(selector, keywords);
-        QCOMPARE(boxes.size(), size_t(1));
-        QCOMPARE(boxes[0].text, QStringLiteral("整理完毕"));
-        QCOMPARE(tree(tmp.path()), after);
-        QCOMPARE(sorted(column(1)), left);
-        for (const std::string& f : after)
-            if (f.back() != '/' && f.find('/') != std::string::npos)  // moved files keep their bytes
-                QCOMPARE(readFile(tmp.path() + "/" + f), "content of " + f.substr(f.rfind('/') + 1));
-    }
-
-    void nestedKeywordFolders()
-    {
-        TempDir tmp;
-        make(tmp.path(), {"a.jpg", "b.jpg"});
-        const struct timespec may[2] = {{1714953600, 0}, {1714953600, 0}};  // 2024-05-06
-        utimensat(AT_FDCWD, (tmp.path() + "/a.jpg").c_str(), may, 0);
-        importFolder(tmp.path());
-        const std::string date = cell(4, cell(1, 1) == "a.jpg" ? 1 : 2);
-        if (date.size() < 7 || date[4] != '/')
-            QSKIP("the date separator is not /");
-        organize(QStringLiteral("修改时间"), {QString::fromStdString(date.substr(0, 7))});
-        QCOMPARE(tree(tmp.path()), (Names{"2024/", "2024/05/", "2024/05/a.jpg", "b.jpg"}));
-    }
-
-    void collisionsStayAndAreReported_data()
-    {
-        QTest::addColumn<int>("colliding");
-        QTest::newRow("one") << 1;
-        QTest::newRow("more than ten") << 12;
-    }
-
-    void collisionsStayAndAreReported()
-    {
-        QFETCH(int, colliding);
         TempDir tmp;
         const std::string d = tmp.path();
-        make(d, {"jpg/", "free.jpg"});
-        for (int i = 0; i < colliding; ++i) {
-            const std::string n = "c" + std::to_string(i) + ".jpg";
-            writeFile(d + "/" + n, "new");
-            writeFile(d + "/jpg/" + n, "old");
-        }
+        makeEntries(d, {"jpg/", "jpg/c.jpg", "c.jpg", "free.jpg", "z.txt"});
         importFolder(d);
         const auto boxes = organize(QStringLiteral("格式"), {"jpg"});
         QCOMPARE(boxes.size(), size_t(1));
-        const QStringList lines = boxes[0].text.split('\n');
-        QCOMPARE(lines[0], QStringLiteral("整理完毕"));
-        QCOMPARE(lines[1], QStringLiteral("%1 个项目未移动：").arg(colliding));
-        QCOMPARE(lines.size(), 2 + std::min(colliding, 10) + (colliding > 10 ? 1 : 0));
-        QVERIFY(lines[2].endsWith(QStringLiteral(".jpg：目标已存在")));
-        for (int i = 0; i < colliding; ++i) {
-            const std::string n = "c" + std::to_string(i) + ".jpg";
-            QCOMPARE(readFile(d + "/" + n), std::string("new"));
-            QCOMPARE(readFile(d + "/jpg/" + n), std::string("old"));
-        }
-        QVERIFY(pathExists(d + "/jpg/free.jpg"));
-        QCOMPARE(tableRows(), 1 + colliding + 1);  // the colliding rows and the folder jpg
-    }
-
-    void neverIntoItself()
-    {
-        TempDir tmp;
-        const std::string d = tmp.path();
-        make(d, {"real/", "real/sub/", "jpg/", "a.jpg"});
-        symlink((d + "/real/sub").c_str(), (d + "/alias").c_str());
-        importFolder(d);
-        auto boxes = organize(QStringLiteral("文件名"), {"jpg"});
-        QCOMPARE(boxes.size(), size_t(1));
-        QCOMPARE(boxes[0].text, QStringLiteral("整理完毕\n1 个项目未移动：\njpg：不能移入自身"));
-        QCOMPARE(tree(d + "/jpg"), Names{"a.jpg"});
-        QCOMPARE(sorted(column(1)), (Names{"alias", "jpg", "real"}));
-
-        // The same folder reached through a link: the system refuses the move.
-        importFolder(d + "/real");
-        Form2->setWorkingFolder(d + "/alias");  // real/sub itself
-        boxes = organize(QStringLiteral("文件名"), {"sub"});
-        QCOMPARE(boxes.size(), size_t(1));
-        QCOMPARE(boxes[0].text, QStringLiteral("整理完毕\n1 个项目未移动：\nsub：不能移入自身"));
-        QVERIFY(pathExists(d + "/real/sub"));
-        QCOMPARE(column(1), Names{"sub"});
-    }
-
-    // A keyword folder that is a symbolic link, or lies behind one, takes
-    // nothing: the entries stay, their rows stay, the box says why.
-    void neverThroughALink_data()
-    {
-        QTest::addColumn<Names>("inside");     // made in the working folder
-        QTest::addColumn<QString>("link");     // name of the link to the outside folder
-        QTest::addColumn<QString>("keyword");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("the keyword folder is a link")
-            << Names{} << "kw" << "kw" << "整理文件夹“kw”是符号链接，不移入";
-        QTest::newRow("behind a link")
-            << Names{} << "kw" << "kw/sub" << "整理文件夹“kw/sub”位于符号链接“kw”之后，不移入";
-        QTest::newRow("a link below a real folder")
-            << Names{"a/"} << "a/kw" << "a/kw/" << "整理文件夹“a/kw”是符号链接，不移入";
-        QTest::newRow("a dangling link")
-            << Names{} << "kw" << "kw/new" << "整理文件夹“kw/new”位于符号链接“kw”之后，不移入";
-    }
-
-    void neverThroughALink()
-    {
-        QFETCH(Names, inside);
-        QFETCH(QString, link);
-        QFETCH(QString, keyword);
-        QFETCH(QString, reason);
-        TempDir work, outside;
-        make(outside.path(), {"sub/"});
-        make(work.path(), inside);
-        make(work.path(), {"kw1.txt", "kw2.txt"});
-        const bool dangling = QTest::currentDataTag() == QByteArray("a dangling link");
-        const std::string to = outside.path() + (dangling ? "/missing" : "");
-        QCOMPARE(symlink(to.c_str(), (work.path() + "/" + link.toStdString()).c_str()), 0);
-        importFolder(work.path());
-        const Names before = tree(work.path());
-        for (int r = 1; r < tableRows(); ++r)  // every row matches the keyword
-            Form1->table()->setCell(2, r, keyword.toStdString());
-
-        const auto boxes = organize(QStringLiteral("格式"), {keyword});
-        QCOMPARE(boxes.size(), size_t(1));
-        const QStringList lines = boxes[0].text.split('\n');
-        QVERIFY2(lines.contains("kw1.txt：" + reason) && lines.contains("kw2.txt：" + reason),
-                 qPrintable(boxes[0].text));
-        QCOMPARE(tree(work.path()), before);
-        QCOMPARE(tree(outside.path()), Names{"sub/"});
-        const Names rows = column(1);
-        for (const char* stays : {"kw1.txt", "kw2.txt"})
-            QVERIFY(std::find(rows.begin(), rows.end(), stays) != rows.end());
+        QCOMPARE(boxes[0].text, QStringLiteral("整理完毕\n1 个项目未移动：\nc.jpg：目标已存在"));
+        QCOMPARE(tree(d), (Names{"c.jpg", "jpg/", "jpg/c.jpg", "jpg/free.jpg", "z.txt"}));
+        QCOMPARE(column(1), (Names{"c.jpg", "jpg", "z.txt"}));
     }
 
     void unsafeKeywordsAreRefused_data()
     {
         QTest::addColumn<QString>("keyword");
-        for (const char* k : {"..", "a/../b", ".", "./a", "/", "/tmp/abs", "a/."})
+        for (const char* k : {"..", "a/../b", "/tmp/abs"})
             QTest::newRow(k) << QString::fromUtf8(k);
     }
 
@@ -359,7 +164,7 @@ private slots:
     {
         QFETCH(QString, keyword);
         TempDir tmp;
-        make(tmp.path(), {"a.jpg", "b.png"});
+        makeEntries(tmp.path(), {"a.jpg", "b.png"});
         importFolder(tmp.path());
         const auto boxes = organize(QStringLiteral("文件名"), {"a", keyword, "b"});
         QCOMPARE(boxes.size(), size_t(1));
@@ -373,7 +178,7 @@ private slots:
     {
         TempDir tmp;
         const std::string d = tmp.path();
-        make(d, {"work/", "work/a.jpg"});
+        makeEntries(d, {"work/", "work/a.jpg"});
         const QString cwd = QDir::currentPath();
         QDir::setCurrent(tmp.qpath());
 
@@ -403,7 +208,7 @@ private slots:
         QCOMPARE(tableRows(), 1);
 
         // A selector that names no column: nothing at all.
-        make(d, {"work/b.jpg"});
+        makeEntries(d, {"work/b.jpg"});
         importFolder(d + "/work");
         Form1->cbbspara->setEditText(QStringLiteral("类型"));
         QVERIFY(clickAndCatch(Form1->btnsort).empty());

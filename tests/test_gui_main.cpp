@@ -19,7 +19,7 @@
 
 #include "common/layout.h"
 #include "common/messages.h"
-#include "testutil.h"
+#include "testutil/windows.h"
 
 using namespace vemlo;
 using namespace vemlo::test;

@@ -19,7 +19,7 @@
 #include "common/messages.h"
 #include "app/startup.h"
 #include "app/chartwindow.h"
-#include "testutil.h"
+#include "testutil/windows.h"
 
 using namespace vemlo::test;
 

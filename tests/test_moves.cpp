@@ -9,31 +9,12 @@
 #include <unistd.h>
 
 #include "platform/fileops.h"
-#include "testfiles.h"
+#include "testutil/files.h"
 
 using namespace vemlo;
 using namespace vemlo::test;
 
 namespace {
-
-// What is at path: "file:<bytes>", "folder:<names>", "link:<target>" or "".
-std::string describe(const std::string& path)
-{
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0)
-        return "";
-    if (S_ISLNK(st.st_mode)) {
-        char buf[256];
-        const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf);
-        return "link:" + std::string(buf, size_t(std::max<ssize_t>(n, 0)));
-    }
-    if (!S_ISDIR(st.st_mode))
-        return "file:" + readFile(path);
-    std::string out = "folder:";
-    for (const std::string& n : listNames(path))
-        out += n + "=" + describe(path + "/" + n) + ";";
-    return out;
-}
 
 // Makes an entry of kind ("file", "empty folder", "full folder", "link") at path.
 void make(const std::string& kind, const std::string& path, const std::string& tag)

@@ -1,6 +1,5 @@
 // The workbook engine: object model, cells, files it saves (read back by
 // openpyxl and by our own reader) and the per-format summary.
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <array>
@@ -16,35 +15,15 @@
 #include "platform/savefile.h"
 #include "spreadsheet/core/zipcheck.h"
 #include "spreadsheet/core/workbook.h"
-#include "testfiles.h"
-#include "workbookread.h"
+#include "testutil/files.h"
+#include "testutil/sheettable.h"
+#include "testutil/workbookread.h"
 
 using namespace vemlo;
 using namespace vemlo::sheet;
-using vemlo::test::listNames;
-using vemlo::test::readFile;
-using vemlo::test::writeFile;
+using namespace vemlo::test;
 
 namespace {
-
-struct Table : TableSource {
-    std::vector<std::array<std::string, 7>> data;
-    int rows() const override { return int(data.size()); }
-    int columns() const override { return 7; }
-    std::string_view cell(int col, int row) const override { return data[size_t(row)][size_t(col)]; }
-};
-
-// Captions plus one row per (format, size).
-Table tableOf(const std::vector<std::pair<std::string, std::string>>& rows)
-{
-    Table t;
-    t.data.push_back({"位置", "文件名", "格式", "大小/B", "修改时间", "创建时间", "属性"});
-    for (const auto& [format, size] : rows)
-        t.data.push_back({"/d/f." + format, "f." + format, format, size, "2024/01/02", "2024/01/02", "32"});
-    return t;
-}
-
-std::string tempFolder(QTemporaryDir& dir) { return dir.path().toStdString(); }
 
 // Saves book as the export and the chart window do; a failure throws what
 // the user is told.
@@ -189,8 +168,8 @@ private slots:
         QFETCH(QString, readText);
         QFETCH(bool, number);
         QFETCH(QString, readFormat);
-        QTemporaryDir dir;
-        const std::string file = tempFolder(dir) + "/cells.xls";
+        TempDir dir;
+        const std::string file = dir.path() + "/cells.xls";
         Application app;
         Workbook& book = app.workbooks().add();
         Cell cell = book.worksheets(1).cells(2, 3);
@@ -198,7 +177,7 @@ private slots:
         cell.setValue(std::string_view(text.constData(), size_t(text.size())));
         book.worksheets(1).cells(1, 1).setValue("first");
         saveAs(book, file);
-        const vemlo::test::ReadBook read = vemlo::test::readWorkbook(file);
+        const ReadBook read = readWorkbook(file);
         QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
         QCOMPARE(read.sheetNames, QStringList{"Sheet1"});
         QCOMPARE(read.text(1, 1), QStringLiteral("first"));
@@ -222,8 +201,8 @@ private slots:
         QFETCH(bool, unnamed);
         const bool allowedBefore = vemlo::fs::setUnnamedFilesAllowed(unnamed);
         const mode_t maskBefore = ::umask(027);
-        QTemporaryDir dir;
-        const std::string folder = tempFolder(dir);
+        TempDir dir;
+        const std::string folder = dir.path();
         const std::string file = folder + "/导出列表.xls";
         writeFile(file, "earlier");
         {
@@ -234,7 +213,7 @@ private slots:
             QCOMPARE(listNames(folder).size(), unnamed ? size_t(1) : size_t(2));
         }
         QCOMPARE(listNames(folder), std::vector<std::string>{"导出列表.xls"});
-        const std::vector<std::string> files = vemlo::test::openFiles();
+        const std::vector<std::string> files = openFiles();
         Application app;
         Workbook& book = app.workbooks().add();
         book.worksheets(1).cells(1, 1).setValue("new");
@@ -245,7 +224,7 @@ private slots:
 
         saveAs(book, file, SaveMode::Replace);
         QCOMPARE(listNames(folder), std::vector<std::string>{"导出列表.xls"});
-        QCOMPARE(vemlo::test::readWithOwnCode(file).text(1, 1), QStringLiteral("new"));
+        QCOMPARE(readWithOwnCode(file).text(1, 1), QStringLiteral("new"));
         const std::string other = folder + "/其他.xlsx";
         saveAs(book, other, SaveMode::NoReplace);
         for (const std::string& saved : {file, other}) {
@@ -261,7 +240,7 @@ private slots:
         QVERIFY(!errorOf([&] { saveAs(book, sub, SaveMode::Replace); }).isEmpty());
         QCOMPARE(listNames(sub), std::vector<std::string>{"inside"});
         QCOMPARE(listNames(folder), (std::vector<std::string>{"sub.xls", "其他.xlsx", "导出列表.xls"}));
-        QCOMPARE(vemlo::test::openFiles(), files);
+        QCOMPARE(openFiles(), files);
         ::umask(maskBefore);
         vemlo::fs::setUnnamedFilesAllowed(allowedBefore);
     }
@@ -280,15 +259,15 @@ private slots:
     {
         QFETCH(QString, where);
         QFETCH(QString, reason);
-        QTemporaryDir dir;
-        std::string folder = tempFolder(dir);
+        TempDir dir;
+        std::string folder = dir.path();
         Application app;
         Workbook& book = app.workbooks().add();
         book.worksheets(1).cells(1, 1).setValue("x");
         if (where == "missing")
             folder += "/no/such";
         else if (where == "unwritable")
-            folder = vemlo::test::unwritableFolder(dir.path());
+            folder = unwritableFolder(dir.qpath());
         else if (where == "file")
             writeFile(folder += "/plain");
         else
@@ -296,15 +275,15 @@ private slots:
         const std::string file = folder + "/导出列表.xls";
         if (where == "long cell")
             writeFile(file, "earlier");
-        const std::vector<std::string> files = vemlo::test::openFiles();
+        const std::vector<std::string> files = openFiles();
         const QString error = errorOf([&] { saveAs(book, file, SaveMode::Replace); });
         QVERIFY2(error.contains(reason), qPrintable(error));
-        QCOMPARE(vemlo::test::openFiles(), files);
+        QCOMPARE(openFiles(), files);
         if (where == "long cell") {
             QCOMPARE(readFile(file), std::string("earlier"));
             QCOMPARE(listNames(folder), std::vector<std::string>{"导出列表.xls"});
         } else {
-            QVERIFY(!vemlo::test::pathExists(file));
+            QVERIFY(!pathExists(file));
         }
         QVERIFY(error.startsWith(QString::fromStdString("无法保存“" + file + "”：")));
     }
@@ -313,8 +292,8 @@ private slots:
     // a column may have); columns of short texts keep the default width.
     void columnsShowTheirTexts()
     {
-        QTemporaryDir dir;
-        const std::string file = tempFolder(dir) + "/widths.xlsx";
+        TempDir dir;
+        const std::string file = dir.path() + "/widths.xlsx";
         Application app;
         Workbook& book = app.workbooks().add();
         Worksheet& sheet = book.worksheets(1);
@@ -327,7 +306,7 @@ private slots:
             sheet.cells(2, col).setNumberFormatLocal("@");
         }
         saveAs(book, file);
-        const vemlo::test::ReadBook read = vemlo::test::readWithOwnCode(file);
+        const ReadBook read = readWithOwnCode(file);
         QVERIFY(!read.widths.count(1));
         // Wide characters take two digits: the path's 8 and 26 others.
         QVERIFY(read.widths.count(2) && read.widths.at(2) >= 42);
@@ -355,8 +334,8 @@ private slots:
     {
         QFETCH(QString, damage);
         QFETCH(QString, fault);
-        QTemporaryDir dir;
-        const std::string good = tempFolder(dir) + "/good.xlsx";
+        TempDir dir;
+        const std::string good = dir.path() + "/good.xlsx";
         Application app;
         Worksheet& sheet = app.workbooks().add().worksheets(1);
         for (int r = 1; r <= 300; ++r)
@@ -367,7 +346,7 @@ private slots:
         std::string data = readFile(good);
         if (damage == "rows lost" || damage == "cut") {
             // The member rewritten as a write that failed half-way leaves it.
-            const std::string bad = tempFolder(dir) + "/bad.xlsx";
+            const std::string bad = dir.path() + "/bad.xlsx";
             const char* script = R"(
 import sys, zipfile
 src, dst, how = sys.argv[1:4]
@@ -417,11 +396,11 @@ with zipfile.ZipFile(src) as zin, zipfile.ZipFile(dst, "w", zipfile.ZIP_DEFLATED
     void killedSaveLeavesNothing()
     {
         QFETCH(int, delayMs);
-        QTemporaryDir dir;
-        const std::string folder = tempFolder(dir);
+        TempDir dir;
+        const std::string folder = dir.path();
         const std::string file = folder + "/导出列表.xls";
-        QTemporaryDir scratchDir;
-        const std::string scratch = tempFolder(scratchDir);
+        TempDir scratchDir;
+        const std::string scratch = scratchDir.path();
         constexpr int kRows = 20000;
         int started[2];
         QCOMPARE(::pipe(started), 0);
@@ -463,9 +442,159 @@ with zipfile.ZipFile(src) as zin, zipfile.ZipFile(dst, "w", zipfile.ZIP_DEFLATED
         if (names.empty())
             return;
         QCOMPARE(names, std::vector<std::string>{"导出列表.xls"});
-        const vemlo::test::ReadBook read = vemlo::test::readWithOwnCode(file);
+        const ReadBook read = readWithOwnCode(file);
         QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
         QCOMPARE(read.cells.size(), size_t(kRows * 7));
+    }
+
+    // The table copied into the export's first worksheet: row by row or
+    // column by column, every cell text-formatted but worksheet column 4,
+    // whose plain integers become numbers.
+    void exportCells_data()
+    {
+        QTest::addColumn<bool>("byColumns");
+        QTest::addColumn<DataRows>("rows");
+        using R = DataRows;
+        const std::array<std::string, 7> empty{};
+        QTest::newRow("start-up table") << false << R{empty};
+        QTest::newRow("caption row alone") << false << R{};
+        QTest::newRow("listed entries")
+            << false << R{{"/w/f.txt", "f.txt", "txt", "5", "2024/05/06", "2024/01/02", "32"},
+                          {"/w/sub", "sub", "", "0", "2024/05/06", "2024/01/02", "16"},
+                          {"/w/f.jpg", "f.jpg", "jpg", "12345678901", "2024/05/06", "2024/01/02", "32"}};
+        QTest::newRow("chinese and broken names")
+            << false << R{{"/w/报告.doc", "报告.doc", "doc", "9", "2024/05/06", "2024/01/02", "32"},
+                          {"/w/\xff\xfe名", "\xff\xfe名", "", "1", "2024/05/06", "2024/01/02", "33"}};
+        for (int n : {2, 3, 5}) {
+            R rows;
+            for (int i = 0; i < n; ++i) {
+                const std::string e = "e" + std::to_string(i);
+                rows.push_back({"/w/n." + e, i ? "n." + e : "42", e, std::to_string(100 + i), "2024/05/06",
+                                "2024/01/02", "32"});
+            }
+            QTest::addRow("by columns, %d data rows", n) << true << rows;
+        }
+    }
+
+    void exportCells()
+    {
+        QFETCH(bool, byColumns);
+        QFETCH(DataRows, rows);
+        const Table table = tableWith(rows);
+        TempDir dir;
+        const std::string file = dir.path() + "/导出列表.xls";
+        Application app;
+        const SaveOutcome saved = exportTable(app, table, byColumns ? Orientation::Columns : Orientation::Rows,
+                                              file, SaveMode::NoReplace);
+        QVERIFY(saved.ok());
+        const ReadBook book = readWorkbook(file);
+        QVERIFY2(book.error.isEmpty(), qPrintable(book.error));
+        QCOMPARE(int(book.cells.size()), table.rows() * 7);
+        for (int r = 0; r < table.rows(); ++r) {
+            for (int c = 0; c < 7; ++c) {
+                const int wr = byColumns ? c + 1 : r + 1;
+                const int wc = byColumns ? r + 1 : c + 1;
+                const ReadCell* got = book.at(wr, wc);
+                QVERIFY(got);
+                const std::string text = table.data[size_t(r)][size_t(c)];
+                QCOMPARE(got->text, QString::fromStdString(text));
+                QCOMPARE(got->format, wc == 4 ? QStringLiteral("General") : QStringLiteral("@"));
+                // Sizes in column 4 are numbers; column by column that column is
+                // the third data row, whose size and attribute are integers, and
+                // "42" elsewhere stays text.
+                QCOMPARE(got->number, wc == 4 && r > 0 && (byColumns ? c == 3 || c == 6 : !text.empty()));
+            }
+        }
+    }
+
+    // With neither orientation chosen an empty workbook is saved.
+    void exportWithoutOrientation()
+    {
+        TempDir dir;
+        const std::string file = dir.path() + "/导出列表.xls";
+        Application app;
+        QVERIFY(exportTable(app, tableOf({{"txt", "5"}}), Orientation::None, file, SaveMode::NoReplace).ok());
+        const ReadBook book = readWorkbook(file);
+        QVERIFY2(book.error.isEmpty(), qPrintable(book.error));
+        QCOMPARE(book.sheetNames, QStringList{"Sheet1"});
+        QVERIFY(book.cells.empty());
+    }
+
+    // A full disk where the workbook goes, or where the scratch files go, at
+    // many levels of free space, so that the save fails in different phases:
+    // either the complete file, or the reason and the earlier workbook byte
+    // for byte. Never a leftover entry or descriptor.
+    void fullDiskKeepsTheEarlierWorkbook_data()
+    {
+        QTest::addColumn<bool>("scratchFull");
+        QTest::newRow("working folder's disk full") << false;
+        QTest::newRow("scratch folder's disk full") << true;
+    }
+
+    void fullDiskKeepsTheEarlierWorkbook()
+    {
+        QFETCH(bool, scratchFull);
+        ScratchFs disk;
+        if (!disk.usable())
+            QSKIP(disk.skipReason());
+        TempDir other;
+        const std::string folder = scratchFull ? other.path() : disk.path() + "/w";
+        ::mkdir(folder.c_str(), 0755);
+        const std::string file = folder + "/导出列表.xls";
+        {
+            Application app;
+            QVERIFY(exportTable(app, tableOf({{"txt", "5"}}), Orientation::Rows, file, SaveMode::NoReplace).ok());
+        }
+        std::string earlier = readFile(file);
+        QVERIFY(!earlier.empty());
+
+        // 160 entries with long names that compress badly.
+        Table table = tableWith({});
+        uint32_t seed = 12345;
+        for (int i = 0; i < 160; ++i) {
+            std::string name = "第" + std::to_string(i) + "号_";
+            for (int k = 0; k < 60; ++k)
+                name += "0123456789abcdef"[(seed = seed * 1103515245 + 12345) >> 28];
+            table.data.push_back({"/w/" + name, name, "dat", std::to_string(seed % 100000), "2024/05/06",
+                                  "2024/01/02", "32"});
+        }
+        const QByteArray tmpBefore = qgetenv("TMPDIR");
+        if (scratchFull)
+            qputenv("TMPDIR", QByteArray::fromStdString(disk.path()));
+        const std::vector<std::string> files = openFiles();
+        QStringList outcomes;
+        int saved = 0, failed = 0;
+        // The workbook takes about 20 KiB, its scratch files about 170 KiB.
+        for (long long kib = scratchFull ? 8 : 0; kib <= 400; kib += scratchFull ? 16 : kib < 40 ? 2 : 60) {
+            ::unlink((disk.path() + "/.filler").c_str());
+            disk.fillUntil(kib * 1024);
+            Application app;
+            const SaveOutcome outcome = exportTable(app, table, Orientation::Rows, file, SaveMode::Replace);
+            if (outcome.ok()) {
+                ++saved;
+                const ReadBook book = readWithOwnCode(file);
+                QVERIFY2(book.error.isEmpty(), qPrintable(book.error));
+                QCOMPARE(int(book.cells.size()), table.rows() * 7);
+                QCOMPARE(book.text(161, 2), QString::fromStdString(table.data[160][1]));
+                earlier = readFile(file);
+                outcomes << QStringLiteral("%1 KiB: saved").arg(kib);
+            } else {
+                ++failed;
+                const QString text = saveFailureText(file, outcome);
+                QVERIFY2(text.contains(QStringLiteral("磁盘空间不足")), qPrintable(text));
+                QVERIFY(readFile(file) == earlier);
+                outcomes << QStringLiteral("%1 KiB: %2").arg(kib).arg(text.section(u'：', 1));
+            }
+            QCOMPARE(listNames(folder), std::vector<std::string>{"导出列表.xls"});
+            const std::vector<std::string> onDisk = scratchFull
+                                                        ? std::vector<std::string>{".filler", "lost+found"}
+                                                        : std::vector<std::string>{".filler", "lost+found", "w"};
+            QCOMPARE(listNames(disk.path()), onDisk);
+            QCOMPARE(openFiles(), files);
+        }
+        qputenv("TMPDIR", tmpBefore);
+        qInfo().noquote() << outcomes.join(u'\n');
+        QVERIFY(saved > 0 && failed > 0);
     }
 
     void formatSummary_data()
@@ -563,7 +692,7 @@ with zipfile.ZipFile(src) as zin, zipfile.ZipFile(dst, "w", zipfile.ZIP_DEFLATED
     void gridCellsReadInPlace()
     {
         QFETCH(bool, transposed);
-        QTemporaryDir dir;
+        TempDir dir;
         auto table = std::make_shared<Table>(tableOf({{"jpg", "100"}, {"txt", "7"}, {"doc", "12"}}));
         Application app;
         Worksheet& s = app.workbooks().add().worksheets(1);
@@ -591,7 +720,7 @@ with zipfile.ZipFile(src) as zin, zipfile.ZipFile(dst, "w", zipfile.ZIP_DEFLATED
         QCOMPARE(cols, transposed ? (std::vector<uint16_t>{1, 2, 3, 4, 9})
                                   : (std::vector<uint16_t>{1, 2, 3, 4, 5, 6, 7, 9}));
 
-        const std::string file = tempFolder(dir) + "/grid.xlsx";
+        const std::string file = dir.path() + "/grid.xlsx";
         saveAs(app.workbooks().item(1), file);
         const vemlo::test::ReadBook read = vemlo::test::readWorkbook(file);
         QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
@@ -621,18 +750,18 @@ with zipfile.ZipFile(src) as zin, zipfile.ZipFile(dst, "w", zipfile.ZIP_DEFLATED
 
     void chartSavedAsNativePie()
     {
-        QTemporaryDir dir;
-        const std::string file = tempFolder(dir) + "/chart.xlsx";
+        TempDir dir;
+        const std::string file = dir.path() + "/chart.xlsx";
         Application app;
         QVERIFY(buildSpaceChart(app, std::make_shared<Table>(tableOf({{"jpg", "100"}, {"jpg", "50"}, {"txt", "7"}, {"", "3"}}))).placed);
         Chart& chart = app.activeChart();
         QCOMPARE(chart.titleText(), std::string(kChartTitle));
         QCOMPARE(chart.placedIn(), &app.workbooks().item(1).worksheets(1));
         saveAs(app.workbooks().item(1), file);
-        const vemlo::test::ReadBook read = vemlo::test::readWorkbook(file);
+        const ReadBook read = readWorkbook(file);
         QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
         QCOMPARE(read.charts.size(), size_t(1));
-        const vemlo::test::ReadChart& c = read.charts[0];
+        const ReadChart& c = read.charts[0];
         QCOMPARE(c.type, QStringLiteral("PieChart"));
         QCOMPARE(c.title, QStringLiteral("各种格式文件所占用空间比例"));
         QCOMPARE(c.categories, QStringList{"Sheet1!$I$1:$I$3"});

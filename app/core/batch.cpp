@@ -32,6 +32,26 @@ void fail(BatchOutcome& outcome, std::string_view path, Failure::Kind kind, int 
     outcome.failures.add(std::move(f));
 }
 
+// The entries of rows [from, end): rows with a path.
+int entriesFrom(const FileTable& table, int from)
+{
+    int n = 0;
+    for (int row = from; row < table.tableRows(); ++row)
+        n += !table.cell(0, row).empty();
+    return n;
+}
+
+// Stops the pass at row when progress says so; true when stopped.
+bool stopsAt(BatchOutcome& outcome, const FileTable& table, int row, Progress& progress,
+             std::string_view path)
+{
+    if (progress.step(row - 1, fs::lastPart(path)))
+        return false;
+    outcome.cancelled = true;
+    outcome.left = entriesFrom(table, row);
+    return true;
+}
+
 }  // namespace
 
 QString baseNameProblem(std::string_view base)
@@ -53,8 +73,10 @@ std::string numberedName(std::string_view base, int n, std::string_view extensio
 }
 
 BatchOutcome renameNumbered(const FileTable& table, const std::string& folder,
-                            std::string_view base)
+                            std::string_view base, Progress* watcher)
 {
+    Progress& progress = watched(watcher);
+    progress.begin(table.tableRows() - 1);
     BatchOutcome outcome;
     std::string to = folder + '/';
     const size_t stem = to.size();
@@ -63,6 +85,8 @@ BatchOutcome renameNumbered(const FileTable& table, const std::string& folder,
         from = table.cell(0, row);
         if (from.empty())
             continue;
+        if (stopsAt(outcome, table, row, progress, from))
+            break;
         to.resize(stem);
         appendNumberedName(to, base, row, table.cell(2, row));
         const fs::Status st = fs::moveNoReplace(from, to);
@@ -80,14 +104,18 @@ uint32_t attributeValue(bool readOnly, bool hidden, bool archive, bool system)
            (archive ? fs::AttrArchive : 0u) | (system ? fs::AttrSystem : 0u);
 }
 
-BatchOutcome changeAttributes(const FileTable& table, uint32_t value)
+BatchOutcome changeAttributes(const FileTable& table, uint32_t value, Progress* watcher)
 {
+    Progress& progress = watched(watcher);
+    progress.begin(table.tableRows() - 1);
     BatchOutcome outcome;
     std::string path;
     for (int row = 1; row < table.tableRows(); ++row) {
         path = table.cell(0, row);
         if (path.empty())
             continue;
+        if (stopsAt(outcome, table, row, progress, path))
+            break;
         if (const fs::Status st = fs::setAttributes(path, value))
             ++outcome.done;
         else

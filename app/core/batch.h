@@ -11,6 +11,7 @@
 
 #include "app/core/failures.h"
 #include "app/core/filetable.h"
+#include "platform/progress.h"
 
 namespace vemlo {
 
@@ -18,6 +19,9 @@ namespace vemlo {
 struct BatchOutcome {
     int done = 0;
     FailureList failures;
+    // Entries not tried because the pass was stopped (0 when it ran through).
+    int left = 0;
+    bool cancelled = false;
 };
 
 // Why base cannot be used as a base name, or empty when it can: a name with
@@ -30,15 +34,18 @@ std::string numberedName(std::string_view base, int n, std::string_view extensio
 // Renames the entry of each data row (column 0) to folder + "/" +
 // numberedName(base, row, column 2), in row order. Never replaces an entry;
 // an entry that already has its new name counts as done. Rows without a path
-// are no entries and are passed over.
+// are no entries and are passed over. A stop asked through progress leaves
+// the remaining entries as they are.
 BatchOutcome renameNumbered(const FileTable& table, const std::string& folder,
-                            std::string_view base);
+                            std::string_view base, Progress* progress = nullptr);
 
 // The attribute value of the four ticks.
 uint32_t attributeValue(bool readOnly, bool hidden, bool archive, bool system);
 
 // Sets value on the entry of each data row; symbolic links are left alone
-// and count as failed.
-BatchOutcome changeAttributes(const FileTable& table, uint32_t value);
+// and count as failed. A stop asked through progress leaves the remaining
+// entries as they are.
+BatchOutcome changeAttributes(const FileTable& table, uint32_t value,
+                              Progress* progress = nullptr);
 
 }  // namespace vemlo

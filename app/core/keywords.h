@@ -12,6 +12,7 @@
 
 #include "app/core/failures.h"
 #include "app/core/filetable.h"
+#include "platform/progress.h"
 
 namespace vemlo {
 
@@ -51,8 +52,10 @@ private:
 };
 
 // Marks every data row whose cell in column col matches none of keywords,
-// then drops the marked rows. No keywords: every data row goes.
-void filterTable(FileTable& table, int col, const std::vector<std::string>& keywords);
+// then drops the marked rows. No keywords: every data row goes. A stop asked
+// through progress leaves the table as it was; returns false then.
+bool filterTable(FileTable& table, int col, const std::vector<std::string>& keywords,
+                 Progress* progress = nullptr);
 
 // Why keyword cannot name a folder strictly inside the working folder (an
 // absolute path, a "." or ".." component, a NUL byte), or nullptr when it can.
@@ -68,6 +71,9 @@ struct OrganizeResult {
     Stop stop = Stop::None;
     int moved = 0;
     FailureList notMoved;  // by the names in column 1
+    // Matching entries not tried because the pass was stopped.
+    int left = 0;
+    bool cancelled = false;
 };
 
 // Moves the entry of every data row whose cell in column col matches a
@@ -79,8 +85,9 @@ struct OrganizeResult {
 // Stops at the first matching row when the working folder is empty or
 // cannot be made, where result.stop says why, with the rows before it
 // handled. Does not compact the table. Keywords must have passed
-// keywordFolderProblem.
+// keywordFolderProblem. A stop asked through progress ends the pass before
+// the next matching row; the rows from there on stay unmarked.
 OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::string>& keywords,
-                             const std::string& workingFolder);
+                             const std::string& workingFolder, Progress* progress = nullptr);
 
 }  // namespace vemlo

@@ -1,6 +1,8 @@
 #include "app/core/sheetcommands.h"
 
 #include <charconv>
+#include <chrono>
+#include <future>
 #include <unordered_map>
 
 #include "platform/handles.h"
@@ -42,15 +44,22 @@ private:
 
 }  // namespace
 
-void writeTable(Worksheet& sheet, std::shared_ptr<const TableSource> table, Orientation orientation)
+bool writeTable(Worksheet& sheet, std::shared_ptr<const TableSource> table, Orientation orientation,
+                Progress* watcher)
 {
     if (orientation == Orientation::None)
-        return;
+        return true;
+    Progress& progress = watched(watcher);
+    const int64_t cells = int64_t(table->rows()) * table->columns();
+    progress.begin(cells);
     sheet.placeGrid(std::make_shared<TableGrid>(std::move(table)),
                     orientation == Orientation::Columns, kTextFormat, kGeneralColumn, kGeneralFormat);
+    // Placing takes no time: every cell counts as done at once.
+    return progress.lookNow(cells);
 }
 
-SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode mode)
+SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode mode,
+                         Progress* progress)
 {
     using Stage = SaveOutcome::Stage;
     auto failed = [](Stage stage, fs::Status s, std::string detail = {}) {
@@ -70,18 +79,21 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
     fs::ScratchFolder scratch;
     if (const fs::Status s = scratch.create(); !s)
         return failed(Stage::ScratchFolder, s);
-    std::vector<uint64_t> cells;
-    try {
-        cells = book.write(file.writePath(), scratch.path());
-    } catch (const SheetError& e) {
-        return failed(Stage::Write, fs::Status{e.err()}, e.what());
-    }
-    if (const fs::Status s = file.sync(); !s)
-        return failed(Stage::File, s);
+    // Writing, syncing and reading back use only the file's descriptor and
+    // absolute paths, never the current directory: they may run on a thread
+    // of their own.
+    auto writeAndCheck = [&]() -> SaveOutcome {
+        std::vector<uint64_t> cells;
+        try {
+            cells = book.write(file.writePath(), scratch.path());
+        } catch (const SheetError& e) {
+            return failed(Stage::Write, fs::Status{e.err()}, e.what());
+        }
+        if (const fs::Status s = file.sync(); !s)
+            return failed(Stage::File, s);
 
-    // The library overlooks failed writes of its scratch files: read back
-    // what it wrote before the file takes its name.
-    {
+        // The library overlooks failed writes of its scratch files: read back
+        // what it wrote before the file takes its name.
         fs::FileMapping written;
         if (const fs::Status s = written.map(file.fd()); !s)
             return failed(Stage::File, s);
@@ -89,6 +101,22 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
             written.bytes().empty() ? "文件为空" : workbookFileFault(written.bytes(), cells);
         if (!fault.empty())
             return failed(Stage::Incomplete, {}, fault);
+        return {};
+    };
+    if (!progress) {
+        if (SaveOutcome out = writeAndCheck(); !out.ok())
+            return out;
+    } else {
+        std::future<SaveOutcome> done = std::async(std::launch::async, writeAndCheck);
+        while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+            progress->lookNow();
+        if (SaveOutcome out = done.get(); !out.ok())
+            return out;
+        if (progress->stopped()) {
+            SaveOutcome out;
+            out.cancelled = true;
+            return out;
+        }
     }
     if (const fs::Status s = file.place(std::string(fs::lastPart(path)), mode == SaveMode::Replace); !s)
         return failed(Stage::File, s);
@@ -96,12 +124,18 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
 }
 
 SaveOutcome exportTable(Application& app, const TableSource& table, Orientation orientation,
-                        const std::string& file, SaveMode mode)
+                        const std::string& file, SaveMode mode, Progress* progress)
 {
     // The workbook is gone before this returns: it may read the table in place.
-    writeTable(firstSheetOfNewWorkbook(app),
-               std::shared_ptr<const TableSource>(std::shared_ptr<void>(), &table), orientation);
-    const SaveOutcome saved = saveWorkbook(app.workbooks().item(1), file, mode);
+    if (!writeTable(firstSheetOfNewWorkbook(app),
+                    std::shared_ptr<const TableSource>(std::shared_ptr<void>(), &table), orientation,
+                    progress)) {
+        app.workbooks().item(1).close();
+        SaveOutcome out;
+        out.cancelled = true;
+        return out;
+    }
+    const SaveOutcome saved = saveWorkbook(app.workbooks().item(1), file, mode, progress);
     app.workbooks().item(1).close();
     return saved;
 }
@@ -132,12 +166,17 @@ FormatSums sumByFormat(const TableSource& table)
     return sums;
 }
 
-SpaceChart buildSpaceChart(Application& app, std::shared_ptr<const TableSource> table)
+SpaceChart buildSpaceChart(Application& app, std::shared_ptr<const TableSource> table,
+                           Progress* progress)
 {
     SpaceChart result;
     Worksheet& sheet = firstSheetOfNewWorkbook(app);
-    const FormatSums sums = sumByFormat(*table);
-    writeTable(sheet, std::move(table), Orientation::Rows);
+    const TableSource& rows = *table;
+    if (!writeTable(sheet, std::move(table), Orientation::Rows, progress)) {
+        result.cancelled = true;
+        return result;
+    }
+    const FormatSums sums = sumByFormat(rows);
     if (!sums.problem.empty()) {
         result.problem = sums.problem;
         return result;

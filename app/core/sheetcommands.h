@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/errtext.h"
+#include "platform/progress.h"
 #include "spreadsheet/core/workbook.h"
 
 namespace vemlo {
@@ -54,17 +55,23 @@ enum class SaveMode {
 // back whole, and only then takes its name: a failed save leaves no partial
 // file and an earlier file untouched. The engine's scratch files go to a
 // private folder in $TMPDIR. Throws nothing; the outcome tells what failed.
-SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode mode);
+// With a progress watcher the file is written on a thread of its own while
+// the watcher is asked now and then; a stop asked meanwhile places nothing
+// (outcome.cancelled).
+SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode mode,
+                         Progress* progress = nullptr);
 
 // Puts the whole table into sheet, read where it lies (the sheet keeps
 // table): every cell has the table cell's text and the text format, the
-// cells of worksheet column 4 the general one.
-void writeTable(Worksheet& sheet, std::shared_ptr<const TableSource> table, Orientation orientation);
+// cells of worksheet column 4 the general one. False when a stop was asked
+// through progress.
+bool writeTable(Worksheet& sheet, std::shared_ptr<const TableSource> table, Orientation orientation,
+                Progress* progress = nullptr);
 
 // The export: a new workbook with the table in its first worksheet, saved
-// under file and closed.
+// under file and closed. Stopped through progress, it saves nothing.
 SaveOutcome exportTable(Application& app, const TableSource& table, Orientation orientation,
-                        const std::string& file, SaveMode mode);
+                        const std::string& file, SaveMode mode, Progress* progress = nullptr);
 
 struct FormatTotal {
     std::string name;  // the format, or kNoFormatName
@@ -83,12 +90,14 @@ FormatSums sumByFormat(const TableSource& table);
 struct SpaceChart {
     bool placed = false;  // the chart took its data
     std::string problem;  // the sums' problem: no chart was added
+    bool cancelled = false;  // stopped through progress: no chart was added
 };
 // The chart command: a new workbook with the table row for row (the
 // workbook keeps table, which must not change while it lives), the format
 // summary in columns 9 and 10 and a titled pie chart over the used summary
 // rows, placed in "Sheet1". placed is false when the chart could not take
 // its data (an empty summary); the title is set in any case.
-SpaceChart buildSpaceChart(Application& app, std::shared_ptr<const TableSource> table);
+SpaceChart buildSpaceChart(Application& app, std::shared_ptr<const TableSource> table,
+                           Progress* progress = nullptr);
 
 }  // namespace vemlo

@@ -1,5 +1,7 @@
 #include "import/core/foldertree.h"
 
+#include <cerrno>
+
 #include "platform/fileops.h"
 #include "platform/listing.h"
 #include "platform/mounts.h"
@@ -46,7 +48,7 @@ std::vector<FolderEntry> FolderTree::entries() const
     return out;
 }
 
-TreeStep FolderTree::enter(const std::string& path)
+TreeStep FolderTree::enter(const std::string& path, Progress* progress)
 {
     if (path == folder_)
         return {};
@@ -62,7 +64,7 @@ TreeStep FolderTree::enter(const std::string& path)
     if (const fs::Status s = fs::currentDirectory(cwd); !s)
         return restore(s);
     std::vector<std::string> subfolders;
-    if (const fs::Status s = fs::readSubfolders(subfolders); !s)
+    if (const fs::Status s = fs::readSubfolders(subfolders, progress); !s)
         return restore(s);
     if (cwd == folder_)  // a link back to the folder the tree is on
         return {};
@@ -79,25 +81,25 @@ void FolderTree::settleOn(const std::string& mountPoint)
     lastFolder_[mount_] = folder_;
 }
 
-TreeStep FolderTree::open(const std::string& path)
+TreeStep FolderTree::open(const std::string& path, Progress* progress)
 {
-    const TreeStep step = enter(path);
+    const TreeStep step = enter(path, progress);
     if (step.changed)
         settleOn(mount_);
     return step;
 }
 
-TreeStep FolderTree::setDrive(const std::string& mountPoint)
+TreeStep FolderTree::setDrive(const std::string& mountPoint, Progress* progress)
 {
     if (mountPoint.empty() || mountPoint == mount_)
         return {};
     const auto last = lastFolder_.find(mountPoint);
     const bool remembered = last != lastFolder_.end();
-    const TreeStep step = enter(remembered ? last->second : mountPoint);
+    const TreeStep step = enter(remembered ? last->second : mountPoint, progress);
     if (!step.ok()) {
         // A remembered folder that is gone must not bar the way to its mount:
         // the next choice of the mount opens the mount point.
-        if (remembered)
+        if (remembered && step.status.err != ECANCELED)
             lastFolder_.erase(mountPoint);
         return step;
     }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/progress.h"
 #include "platform/status.h"
 
 namespace vemlo {
@@ -44,16 +45,17 @@ public:
     // Makes path the current folder: chdir, then the folder is what getcwd
     // reads back. Not changed when path is the current folder already. On
     // failure nothing changes and the process's current directory is the one
-    // it was before.
-    TreeStep open(const std::string& path);
+    // it was before. A stop asked through progress while the subfolders are
+    // read fails it with ECANCELED.
+    TreeStep open(const std::string& path, Progress* progress = nullptr);
 
     // Moves to another mount: the folder last open on it during this run, or
     // its mount point. The mount the tree is on changes nothing.
-    TreeStep setDrive(const std::string& mountPoint);
+    TreeStep setDrive(const std::string& mountPoint, Progress* progress = nullptr);
 
 private:
     // chdir, getcwd and the new subfolders; the mount is left to the caller.
-    TreeStep enter(const std::string& path);
+    TreeStep enter(const std::string& path, Progress* progress);
     // Puts the tree on mountPoint, or on the mount of its folder when that
     // lies elsewhere, and remembers the folder for that mount.
     void settleOn(const std::string& mountPoint);

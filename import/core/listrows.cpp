@@ -57,8 +57,11 @@ std::string_view DateText::operator()(int64_t seconds)
 }
 
 fs::Status listRows(const std::string& folder, const std::string& workingFolder,
-                    const std::function<void(const RowTexts&)>& sink, fs::ListingGaps& gaps)
+                    const std::function<void(const RowTexts&)>& sink, fs::ListingGaps& gaps,
+                    Progress* watcher)
 {
+    Progress& progress = watched(watcher);
+    int64_t listed = 0;
     DateText modifiedText, createdText;
     std::string path = workingFolder + '/';
     const size_t base = path.size();
@@ -74,6 +77,8 @@ fs::Status listRows(const std::string& folder, const std::string& workingFolder,
                 path, e.name, extensionOf(e.name), std::string_view(size, size_t(sizeEnd - size)),
                 modifiedText(e.modified), createdText(e.created),
                 std::string_view(attrib, size_t(attribEnd - attrib))});
+            if (!progress.step(++listed, e.name))
+                gaps.stopped = true;
         },
         gaps);
 }

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/listing.h"
+#include "platform/progress.h"
 #include "platform/status.h"
 
 namespace vemlo {
@@ -23,9 +24,11 @@ using RowTexts = std::array<std::string_view, 7>;
 
 // Lists folder, handing sink the row of each entry in the order the file
 // system gives them. Column 0 is workingFolder + "/" + name, joined verbatim.
-// What could not be read is told in gaps.
+// What could not be read is told in gaps; a stop asked through progress ends
+// the listing after the entry in hand, with gaps.stopped set.
 fs::Status listRows(const std::string& folder, const std::string& workingFolder,
-                    const std::function<void(const RowTexts&)>& sink, fs::ListingGaps& gaps);
+                    const std::function<void(const RowTexts&)>& sink, fs::ListingGaps& gaps,
+                    Progress* progress = nullptr);
 
 // The extension: the text after the last "." of name; empty without a ".".
 std::string_view extensionOf(std::string_view name);

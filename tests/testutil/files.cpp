@@ -1,4 +1,4 @@
-#include "testfiles.h"
+#include "files.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace vemlo::test {
@@ -68,6 +69,78 @@ std::vector<std::string> listNames(const std::string& folder)
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+void makeEntries(const std::string& root, const std::vector<std::string>& paths)
+{
+    for (const std::string& p : paths) {
+        if (!p.empty() && p.back() == '/')
+            ::mkdir((root + "/" + p).c_str(), 0755);
+        else
+            writeFile(root + "/" + p, p.substr(p.rfind('/') + 1));
+    }
+}
+
+std::string describe(const std::string& path)
+{
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0)
+        return "";
+    if (S_ISLNK(st.st_mode)) {
+        char buf[4096];
+        const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf);
+        return "link:" + std::string(buf, size_t(std::max<ssize_t>(n, 0)));
+    }
+    if (!S_ISDIR(st.st_mode))
+        return "file:" + readFile(path);
+    std::string out = "folder:";
+    for (const std::string& n : listNames(path))
+        out += n + "=" + describe(path + "/" + n) + ";";
+    return out;
+}
+
+namespace {
+
+void treeInto(const std::string& root, const std::string& prefix, std::vector<std::string>& out)
+{
+    for (const std::string& n : listNames(root + "/" + prefix)) {
+        const std::string rel = prefix + n;
+        struct stat st;
+        if (::lstat((root + "/" + rel).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            out.push_back(rel + "/");
+            treeInto(root, rel + "/", out);
+        } else {
+            out.push_back(rel);
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> tree(const std::string& root)
+{
+    std::vector<std::string> out;
+    treeInto(root, "", out);
+    return sorted(std::move(out));
+}
+
+std::vector<std::string> sorted(std::vector<std::string> v)
+{
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+unsigned modeOf(const std::string& path)
+{
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 ? unsigned(st.st_mode & 07777) : 0u;
+}
+
+std::string xattrOf(const std::string& path, const char* name)
+{
+    char buf[256];
+    const ssize_t n = ::lgetxattr(path.c_str(), name, buf, sizeof buf);
+    return n < 0 ? std::string("<none>") : std::string(buf, size_t(n));
 }
 
 std::string currentDir()

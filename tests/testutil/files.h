@@ -70,6 +70,21 @@ private:
 // open it up (chmod 0755) for what the child is to reach.
 int runUnprivileged(const std::function<int()>& body);
 
+// Entries made in root, in list order: a path ending in "/" makes a folder,
+// any other a file holding its own last name, so that contents can be
+// followed through moves and renames.
+void makeEntries(const std::string& root, const std::vector<std::string>& paths);
+// What is at path: "file:<bytes>", "folder:<name>=<what>;...", "link:<target>"
+// or "" for nothing; links are not followed.
+std::string describe(const std::string& path);
+// Every path below root, relative, folders ending in "/", sorted.
+std::vector<std::string> tree(const std::string& root);
+std::vector<std::string> sorted(std::vector<std::string> v);
+// The permission bits of path (not following a link), and the text of its
+// extended attribute name ("<none>" when it has none).
+unsigned modeOf(const std::string& path);
+std::string xattrOf(const std::string& path, const char* name);
+
 // The files this process holds open: "descriptor -> target" for each.
 std::vector<std::string> openFiles();
 

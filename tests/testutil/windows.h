@@ -14,7 +14,7 @@
 #include "app/mainwindow.h"
 #include "common/text.h"
 #include "import/importwindow.h"
-#include "testfiles.h"
+#include "files.h"
 
 namespace vemlo::test {
 

@@ -1,4 +1,4 @@
-#include "testutil.h"
+#include "windows.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,0 +1,409 @@
+// Long commands on the real window: the progress dialog shows for long work
+// only, 取消 stops a command part-way with the folder, the table and the
+// report agreeing, and closing the window mid-command ends the run.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <algorithm>
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cstdio>
+#include <set>
+
+#include "common/progressgate.h"
+#include "import/core/foldertree.h"
+#include "testutil/windows.h"
+
+using namespace vemlo;
+using namespace vemlo::test;
+
+namespace {
+
+// The progress dialog on screen, or nullptr.
+QProgressDialog* shownDialog()
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<QProgressDialog*>(w); d && d->isVisible())
+            return d;
+    return nullptr;
+}
+
+// The count of finished entries the dialog shows ("12,345 / 100,000").
+long long shownCount(const QProgressDialog* d)
+{
+    const QStringList lines = d->labelText().split(u'\n');
+    if (lines.size() < 2)
+        return -1;
+    return lines[1].section(QStringLiteral(" / "), 0, 0).remove(u',').toLongLong();
+}
+
+// Acts once on the progress dialog as soon as it has shown at least `after`
+// finished entries `times` times: presses 取消 unless told otherwise.
+class DialogWatch {
+public:
+    explicit DialogWatch(long long after, std::function<void(QProgressDialog*)> act = {},
+                         int times = 1)
+        : after_(after), times_(times), act_(std::move(act))
+    {
+        timer_.setInterval(0);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { poll(); });
+        timer_.start();
+    }
+    bool seen() const { return seen_; }
+    bool acted() const { return acted_; }
+    QString label() const { return label_; }
+
+private:
+    void poll()
+    {
+        QProgressDialog* d = shownDialog();
+        if (!d)
+            return;
+        seen_ = true;
+        label_ = d->labelText();
+        if (acted_ || shownCount(d) < after_ || ++sightings_ < times_)
+            return;
+        acted_ = true;
+        if (act_) {
+            act_(d);
+            return;
+        }
+        for (QPushButton* b : d->findChildren<QPushButton*>())
+            if (b->text() == QStringLiteral("取消"))
+                b->click();
+    }
+    long long after_;
+    int times_;
+    int sightings_ = 0;
+    std::function<void(QProgressDialog*)> act_;
+    QTimer timer_;
+    bool seen_ = false;
+    bool acted_ = false;
+    QString label_;
+};
+
+// The dialog at once and the events let through at every look, so that a
+// few hundred entries are enough to stop a command part-way.
+struct EagerDialog {
+    ProgressGate::Timing before = ProgressGate::setTiming({0, 0, 0, 0});
+    ~EagerDialog() { ProgressGate::setTiming(before); }
+};
+
+std::vector<std::string> fileNames(int n)
+{
+    std::vector<std::string> names;
+    char buf[32];
+    for (int i = 1; i <= n; ++i) {
+        std::snprintf(buf, sizeof buf, "f%05d.txt", i);
+        names.emplace_back(buf);
+    }
+    return names;
+}
+
+void makeFiles(const std::string& dir, const std::vector<std::string>& names)
+{
+    for (const auto& n : names)
+        writeFile(dir + "/" + n, n);
+}
+
+// "已取消：已<what> N 个，M 个未处理" read out of a report.
+bool cancelCounts(const QString& text, const QString& what, int& done, int& left)
+{
+    const QRegularExpression re(QStringLiteral("已取消：已%1 (\\d+) 个，(\\d+) 个未处理").arg(what));
+    const QRegularExpressionMatch m = re.match(text);
+    if (!m.hasMatch())
+        return false;
+    done = m.captured(1).toInt();
+    left = m.captured(2).toInt();
+    return true;
+}
+
+// The names column of the table, sorted.
+std::vector<std::string> tableNames()
+{
+    std::vector<std::string> names = column(1);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A table of n data rows that name no files: enough for the workbook commands.
+void fillTable(int n)
+{
+    RowStore rows(1);
+    char name[32], size[16];
+    for (int i = 0; i < n; ++i) {
+        std::snprintf(name, sizeof name, "f%07d.txt", i);
+        std::snprintf(size, sizeof size, "%d", i);
+        rows.emplace_back(std::array<std::string_view, 7>{
+            std::string_view("/nowhere/x"), name, "txt", size, "2026/01/01", "2026/01/01", "32"});
+    }
+    Form1->table()->replaceDataRows(std::move(rows));
+}
+
+// Stops a pass at its look number `at`, every step being looked at.
+class StopAtLook : public Progress {
+public:
+    explicit StopAtLook(int at) : at_(at) { setStride(1); }
+    int looks = 0;
+
+protected:
+    bool look(int64_t, std::string_view) override { return ++looks < at_; }
+
+private:
+    int at_;
+};
+
+}  // namespace
+
+class ProgressTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QVERIFY(showMainWindow()); }
+
+    // Exporting 100,000 rows takes a good second, three rows next to nothing:
+    // only the first shows the dialog, with its texts.
+    void dialogShowsForLongCommandsOnly()
+    {
+        TempDir dir;
+        Form2->setWorkingFolder(dir.path());
+        Form1->rbh->setChecked(true);
+        for (const int rows : {3, 100000}) {
+            removeTree(dir.path() + "/导出列表.xls");
+            fillTable(rows);
+            DialogWatch watch(-2, [](QProgressDialog*) {});  // only looks
+            const auto boxes = clickAndCatch(Form1->btnanagrid);
+            QCOMPARE(int(boxes.size()), 1);
+            QVERIFY(boxes[0].text.startsWith(QStringLiteral("导出Excel表格完毕")));
+            QCOMPARE(watch.seen(), rows > 3);
+            if (watch.seen())
+                QVERIFY2(watch.label().startsWith(QStringLiteral("正在导出表格…\n")) &&
+                             watch.label().contains(QStringLiteral(" / 700,007")),
+                         qPrintable(watch.label()));
+            QVERIFY(!shownDialog());
+        }
+    }
+
+    // 取消 part-way through organize, rename and attribute change: the
+    // report's counts add up, the folder holds exactly what they say, and
+    // the table lists what the folder holds.
+    void cancelStopsBatchCommandsConsistently_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("整理") << QStringLiteral("整理");
+        QTest::newRow("重命名") << QStringLiteral("重命名");
+        QTest::newRow("更改属性") << QStringLiteral("更改属性");
+    }
+    void cancelStopsBatchCommandsConsistently()
+    {
+        QFETCH(QString, command);
+        constexpr int kEntries = 400;
+        TempDir dir;
+        const std::string w = dir.path();
+        const std::vector<std::string> names = fileNames(kEntries);
+        makeFiles(w, names);
+        importFolder(w);
+        QCOMPARE(tableRows(), kEntries + 1);
+
+        QWidget* button = nullptr;
+        if (command == QStringLiteral("整理")) {
+            Form1->cbbspara->setEditText(QStringLiteral("文件名"));
+            Form1->lstsort->clear();
+            Form1->lstsort->addItem(QStringLiteral("kw"));
+            Form1->lstsort->addItem(QStringLiteral("f"));
+            button = Form1->btnsort;
+        } else if (command == QStringLiteral("重命名")) {
+            Form1->edtrnbase->setText(QStringLiteral("n"));
+            button = Form1->btnrn;
+        } else {
+            Form1->chk1->setChecked(true);
+            Form1->chk2->setChecked(false);
+            Form1->chk3->setChecked(false);
+            Form1->chk4->setChecked(false);
+            button = Form1->btnrename;
+        }
+        std::vector<SeenBox> boxes;
+        {
+            EagerDialog eager;
+            DialogWatch watch(20);
+            boxes = clickAndCatch(button);
+            QVERIFY(watch.acted());
+        }
+        QCOMPARE(int(boxes.size()), 1);
+        int done = -1, left = -1;
+        QVERIFY2(cancelCounts(boxes[0].text, command, done, left), qPrintable(boxes[0].text));
+        QVERIFY2(done >= 20 && done < kEntries, qPrintable(boxes[0].text));
+        QCOMPARE(done + left, kEntries);
+
+        const std::vector<std::string> inFolder = listNames(w);
+        if (command == QStringLiteral("整理")) {
+            QCOMPARE(int(listNames(w + "/f").size()), done);
+            QCOMPARE(int(inFolder.size()), left + 1);  // and the folder "f"
+            // The moved rows are gone, the rest stay in their order.
+            const std::vector<std::string> rest(names.end() - left, names.end());
+            QCOMPARE(column(1), rest);
+        } else if (command == QStringLiteral("重命名")) {
+            QCOMPARE(int(inFolder.size()), kEntries);
+            QCOMPARE(int(std::count_if(inFolder.begin(), inFolder.end(),
+                                       [](const std::string& n) { return n.rfind("n ", 0) == 0; })),
+                     done);
+            QCOMPARE(tableNames(), inFolder);
+        } else {
+            QCOMPARE(tableNames(), inFolder);
+            const std::vector<std::string> attribs = column(6);
+            QCOMPARE(int(std::count(attribs.begin(), attribs.end(), "1")), done);
+        }
+    }
+
+    // A stopped listing shows what it read and says it is incomplete.
+    void cancelledListingSaysItIsIncomplete()
+    {
+        constexpr int kEntries = 400;
+        TempDir dir;
+        makeFiles(dir.path(), fileNames(kEntries));
+        std::vector<SeenBox> boxes;
+        {
+            EagerDialog eager;
+            DialogWatch watch(20);
+            BoxCatcher catcher;
+            importFolder(dir.path());
+            boxes = catcher.boxes();
+            QVERIFY(watch.acted());
+        }
+        QCOMPARE(int(boxes.size()), 1);
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral("只列出了 (\\d+) 个条目，列表不完整")).match(boxes[0].text);
+        QVERIFY2(m.hasMatch(), qPrintable(boxes[0].text));
+        const int listed = m.captured(1).toInt();
+        QVERIFY(listed >= 20 && listed < kEntries);
+        QCOMPARE(tableRows(), listed + 1);
+        const std::vector<std::string> all = listNames(dir.path());
+        for (const std::string& n : tableNames())
+            QVERIFY(std::binary_search(all.begin(), all.end(), n));
+        // Listed again without a stop, the folder is whole.
+        importFolder(dir.path());
+        QCOMPARE(tableNames(), all);
+    }
+
+    // A stopped export, be it in the rows or while the file is written (the
+    // count at its end, seen more than once), leaves no file and an earlier
+    // workbook as it was.
+    void cancelledExportLeavesNoFile_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<long long>("after");
+        QTest::addColumn<int>("times");
+        QTest::newRow("in the rows") << 300 << 20LL << 1;
+        QTest::newRow("in the writing") << 20000 << 140007LL << 3;
+    }
+    void cancelledExportLeavesNoFile()
+    {
+        QFETCH(int, rows);
+        QFETCH(long long, after);
+        QFETCH(int, times);
+        TempDir dir;
+        Form2->setWorkingFolder(dir.path());
+        const std::string file = dir.path() + "/导出列表.xls";
+        writeFile(file, "older");
+        fillTable(rows);
+        std::vector<SeenBox> boxes;
+        {
+            EagerDialog eager;
+            DialogWatch watch(after, {}, times);
+            boxes = clickAndCatch(Form1->btnanagrid, {QStringLiteral("是")});
+            QVERIFY(watch.acted());
+        }
+        QCOMPARE(int(boxes.size()), 2);  // replace?, then the report
+        QCOMPARE(boxes[1].text, QStringLiteral("已取消：没有导出任何文件"));
+        QCOMPARE(listNames(dir.path()), std::vector<std::string>{"导出列表.xls"});
+        QCOMPARE(readFile(file), std::string("older"));
+    }
+
+    // A stopped filter leaves the table as it was.
+    void cancelledFilterKeepsTheTable()
+    {
+        fillTable(3000);
+        const std::vector<std::string> before = column(1);
+        Form1->cbbfilterate->setEditText(QStringLiteral("文件名"));
+        Form1->lst->clear();
+        Form1->lst->addItem(QStringLiteral("f00000"));
+        std::vector<SeenBox> boxes;
+        {
+            EagerDialog eager;
+            DialogWatch watch(20);
+            boxes = clickAndCatch(Form1->btndec);
+            QVERIFY(watch.acted());
+        }
+        QCOMPARE(int(boxes.size()), 1);
+        QVERIFY(boxes[0].text.startsWith(QStringLiteral("已取消")));
+        QCOMPARE(column(1), before);
+    }
+
+    // Opening a folder of many subfolders stops when asked: the tree and
+    // the process's current directory stay where they were.
+    void stoppedFolderOpenLeavesTheTree()
+    {
+        TempDir dir;
+        const std::string big = dir.path() + "/big";
+        writeFile(dir.path() + "/x");
+        QCOMPARE(::mkdir(big.c_str(), 0755), 0);
+        for (int i = 0; i < 300; ++i)
+            QCOMPARE(::mkdir((big + "/d" + std::to_string(i)).c_str(), 0755), 0);
+        const std::string before = currentDir();
+        FolderTree tree({"/"});
+        QVERIFY(tree.open(dir.path()).ok());
+        const std::string opened = tree.folder();
+        StopAtLook stop(50);
+        const TreeStep step = tree.open(big, &stop);
+        QCOMPARE(step.status.err, ECANCELED);
+        QVERIFY(!step.changed);
+        QCOMPARE(tree.folder(), opened);
+        QCOMPARE(currentDir(), opened);
+        QCOMPARE(tree.subfolders(), std::vector<std::string>{"big"});
+        QVERIFY(tree.open(big).ok());  // unwatched, it opens whole
+        QCOMPARE(int(tree.subfolders().size()), 300);
+        QVERIFY(::chdir(before.c_str()) == 0);
+    }
+
+    // Closing the main window mid-organize stops the command after the entry
+    // in hand, shows no box and ends the event loop with status 0; what was
+    // moved is moved and nothing is lost.
+    void closingMidCommandEndsTheRun()
+    {
+        constexpr int kEntries = 400;
+        TempDir dir;
+        const std::string w = dir.path();
+        makeFiles(w, fileNames(kEntries));
+        importFolder(w);
+        Form1->cbbspara->setEditText(QStringLiteral("文件名"));
+        Form1->lstsort->clear();
+        Form1->lstsort->addItem(QStringLiteral("f"));
+        int status = -1;
+        BoxCatcher catcher;
+        {
+            EagerDialog eager;
+            DialogWatch watch(20, [](QProgressDialog*) { Form1->close(); });
+            QTimer::singleShot(0, Form1->btnsort, [] { Form1->btnsort->click(); });
+            status = QApplication::exec();
+            QVERIFY(watch.acted());
+        }
+        QCOMPARE(status, 0);
+        QVERIFY2(catcher.boxes().empty(), qPrintable(catcher.texts().join(u'|')));
+        QVERIFY(!Form1->isVisible());
+        const int moved = int(listNames(w + "/f").size());
+        QVERIFY(moved >= 20 && moved < kEntries);
+        QCOMPARE(int(listNames(w).size()), kEntries - moved + 1);
+        ProgressGate::resetClosingDown();
+    }
+};
+
+QTEST_MAIN(ProgressTest)
+#include "test_gui_progress.moc"
