@@ -9,10 +9,13 @@
 #include <QPieSeries>
 #include <QPieSlice>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QAbstractTableModel>
+#include <QStyle>
+#include <QTableView>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <vector>
 
 #include "app/core/sheetcommands.h"
 #include "common/errtext.h"
@@ -23,18 +26,61 @@ namespace vemlo {
 
 namespace {
 
+// Slices the pie shows at most, "其他" included.
+constexpr size_t kMaxSlices = 20;
+
 QString percentText(double part, double whole)
 {
     return QString::number(whole > 0 ? 100.0 * part / whole : 0.0, 'f', 1) + u'%';
 }
 
-QTableWidgetItem* readOnlyItem(const QString& text, Qt::Alignment align)
-{
-    auto* item = new QTableWidgetItem(text);
-    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-    item->setTextAlignment(align | Qt::AlignVCenter);
-    return item;
-}
+// The summary beside the pie: format, bytes and share, one row per format.
+// Texts are made when the view asks for them, so a summary of many formats
+// costs only the rows on screen.
+class SummaryModel : public QAbstractTableModel {
+public:
+    SummaryModel(sheet::ChartSeries data, double whole, QObject* parent)
+        : QAbstractTableModel(parent), data_(std::move(data)), whole_(whole)
+    {
+    }
+    int rowCount(const QModelIndex& parent = {}) const override
+    {
+        return parent.isValid() ? 0 : int(data_.values.size());
+    }
+    int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : 3; }
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (!index.isValid())
+            return {};
+        const size_t row = size_t(index.row());
+        if (role == Qt::TextAlignmentRole)
+            return QVariant::fromValue((index.column() == 0 ? Qt::AlignLeft : Qt::AlignRight) |
+                                       Qt::AlignVCenter);
+        if (role != Qt::DisplayRole)
+            return {};
+        const double value = data_.values[row];
+        switch (index.column()) {
+        case 0: return displayText(data_.categories[row]);
+        case 1: return QString::number(value, 'f', 0);
+        default: return percentText(std::max(value, 0.0), whole_);
+        }
+    }
+    QVariant headerData(int section, Qt::Orientation o, int role) const override
+    {
+        static const char* const captions[] = {"格式", "大小/B", "比例"};
+        if (o == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < 3)
+            return QString::fromUtf8(captions[section]);
+        return QAbstractTableModel::headerData(section, o, role);
+    }
+    Qt::ItemFlags flags(const QModelIndex& index) const override
+    {
+        return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+    }
+
+private:
+    const sheet::ChartSeries data_;
+    const double whole_;
+};
 
 }  // namespace
 
@@ -56,27 +102,62 @@ ChartWindow::ChartWindow(std::unique_ptr<sheet::Application> app, std::string fo
         whole += std::max(v, 0.0);
 
     pie = new QPieSeries(this);
-    summary = new QTableWidget(int(data.values.size()), 3, this);
-    summary->setObjectName(QStringLiteral("summary"));
-    summary->setHorizontalHeaderLabels(
-        {QStringLiteral("格式"), QStringLiteral("大小/B"), QStringLiteral("比例")});
-    summary->verticalHeader()->hide();
-    summary->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // The pie shows the largest formats, at most kMaxSlices - 1 of them in
+    // their table order, and the rest together as one "其他" slice: a pie of
+    // thousands of slivers is neither readable nor quick to draw. The table
+    // beside it lists every format.
+    const size_t count = data.values.size();
+    std::vector<char> ownSlice(count, 1);
+    if (count > kMaxSlices) {
+        std::vector<size_t> order(count);
+        for (size_t i = 0; i < count; ++i)
+            order[i] = i;
+        std::nth_element(order.begin(), order.begin() + (kMaxSlices - 1), order.end(),
+                         [&](size_t a, size_t b) {
+                             return data.values[a] != data.values[b] ? data.values[a] > data.values[b]
+                                                                     : a < b;
+                         });
+        std::fill(ownSlice.begin(), ownSlice.end(), 0);
+        for (size_t k = 0; k < kMaxSlices - 1; ++k)
+            ownSlice[order[k]] = 1;
+    }
+    QList<QPieSlice*> slices;
+    double rest = 0;
+    size_t longestName = 0;  // the row of the name of most bytes
+    for (size_t i = 0; i < count; ++i) {
+        const double value = std::max(data.values[i], 0.0);
+        if (ownSlice[i])
+            slices.append(new QPieSlice(
+                displayText(data.categories[i]) + u' ' + percentText(value, whole), value));
+        else
+            rest += value;
+        if (data.categories[i].size() > data.categories[longestName].size())
+            longestName = i;
+    }
+    if (count > kMaxSlices)
+        slices.append(new QPieSlice(QStringLiteral("其他 ") + percentText(rest, whole), rest));
     // Labels of thin slices would bury each other: those are read from the
     // legend, or with many slices from the table alone.
-    const bool crowded = data.values.size() > 12;
-    for (size_t i = 0; i < data.values.size(); ++i) {
-        const double value = data.values[i];
-        const QString name = displayText(data.categories[i]);
-        const QString percent = percentText(std::max(value, 0.0), whole);
-        QPieSlice* slice = pie->append(name + u' ' + percent, std::max(value, 0.0));
-        slice->setLabelVisible(whole > 0 && value / whole >= 0.03);
-        const int row = int(i);
-        summary->setItem(row, 0, readOnlyItem(name, Qt::AlignLeft));
-        summary->setItem(row, 1, readOnlyItem(QString::number(value, 'f', 0), Qt::AlignRight));
-        summary->setItem(row, 2, readOnlyItem(percent, Qt::AlignRight));
-    }
+    for (QPieSlice* slice : slices)
+        slice->setLabelVisible(whole > 0 && slice->value() / whole >= 0.03);
+    const bool crowded = slices.size() > 12;
+    pie->append(slices);  // one call: the shares are worked out once
+
+    summary = new QTableView(this);
+    summary->setObjectName(QStringLiteral("summary"));
+    summary->setModel(new SummaryModel(data, whole, summary));
+    summary->verticalHeader()->hide();
+    summary->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Widths from the first rows and the longest name, not from every row.
+    summary->verticalHeader()->setResizeContentsPrecision(100);
     summary->resizeColumnsToContents();
+    if (count > 0) {
+        const QString longest = displayText(data.categories[longestName]);
+        const int needed = summary->fontMetrics().horizontalAdvance(longest) +
+                           2 * summary->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, summary) + 8;
+        if (needed > summary->columnWidth(0))
+            summary->setColumnWidth(0, needed);
+    }
 
     auto* chart = new QChart;
     chart->setTitle(title);

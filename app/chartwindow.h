@@ -14,7 +14,7 @@
 class QChartView;
 class QPieSeries;
 class QPushButton;
-class QTableWidget;
+class QTableView;
 
 namespace vemlo {
 
@@ -34,7 +34,7 @@ public:
 
     QChartView* chartView;
     QPieSeries* pie;
-    QTableWidget* summary;
+    QTableView* summary;  // every format, its bytes and share
     QPushButton* btnSaveAs;
 
 private:

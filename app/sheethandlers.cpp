@@ -24,6 +24,19 @@ private:
     const vemlo::FileTable& t_;
 };
 
+// The file table as it was when the chart was made, for a workbook that
+// outlives the command: it shares the table's bytes instead of copying them.
+class SnapshotSource : public vemlo::TableSource {
+public:
+    explicit SnapshotSource(const vemlo::FileTable& t) : rows_(t.snapshot()) {}
+    int rows() const override { return int(rows_.size()); }
+    int columns() const override { return vemlo::FileTable::kColumns; }
+    std::string_view cell(int col, int row) const override { return rows_.cell(size_t(row), col); }
+
+private:
+    const vemlo::RowStore rows_;
+};
+
 // The engine, or nullptr once the user is told it cannot be had.
 std::unique_ptr<vemlo::sheet::Application> startEngine()
 {
@@ -81,12 +94,7 @@ void TForm1::btnanagraphClick(QObject*)
     SpaceChart chart;
     {
         vemlo::BusyCursor busy;
-        vemlo::ProgressGate progress(QStringLiteral("正在生成图像…"));
-        chart = buildSpaceChart(*app, FileTableSource(*table_), &progress);
-    }
-    if (chart.cancelled) {
-        vemlo::ShowMessage(QStringLiteral("已取消：没有生成图像"));
-        return;
+        chart = buildSpaceChart(*app, std::make_shared<SnapshotSource>(*table_));
     }
     if (!chart.problem.empty())
         throw VemloError(displayText(chart.problem));

@@ -1,5 +1,5 @@
 // Filter over a million rows against grep -F over the same names, and
-// organize of ten thousand entries against a bare mkdir/renameat2 loop.
+// organize of ten thousand entries against its floor, a bare mkdir/renameat2 loop.
 #include <QApplication>
 #include <QComboBox>
 #include <QListWidget>
@@ -144,7 +144,7 @@ void organizeBench(const std::string& scratch)
             }
         },
         [&] { makeFiles(folder, kOrganizeEntries, organizeName); });
-    printRatio("organize 10000 entries", vemloMs, "renameat2 loop", loopMs);
+    printRatio("organize 10000 entries", vemloMs, "floor", loopMs);
 }
 
 }  // namespace

@@ -6,7 +6,11 @@
 #include <fcntl.h>
 #include <fstream>
 #include <string>
+#include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/listing.h"
 
 namespace vemlo::bench {
 
@@ -75,6 +79,52 @@ std::string scratchFolder(const std::string& tag)
     std::string dir = std::string(base ? base : "/tmp") + "/vemlo-bench-" + tag + "-" +
                       std::to_string(::getpid());
     return dir;
+}
+
+size_t listFloor(const std::string& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    DIR* dir = ::fdopendir(fd);
+    size_t count = 0;
+    while (const dirent* d = ::readdir(dir)) {
+        const char* name = d->d_name;
+        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+            continue;
+        struct statx sx;
+        if (::statx(fd, name, AT_SYMLINK_NOFOLLOW,
+                    STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_CTIME | STATX_BTIME,
+                    &sx) != 0)
+            continue;
+        uint32_t stored = 0;
+        if (!S_ISLNK(sx.stx_mode))
+            vemlo::fs::storedBitsAt(fd, name, stored);
+        ++count;
+    }
+    ::closedir(dir);
+    return count;
+}
+
+std::vector<std::string> subfolderFloor(const std::string& folder)
+{
+    std::vector<std::string> names;
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return names;
+    DIR* dir = ::fdopendir(fd);
+    while (const dirent* d = ::readdir(dir)) {
+        if (d->d_name[0] == '.' || d->d_type != DT_DIR)
+            continue;
+        uint32_t stored = 0;
+        if (vemlo::fs::storedBitsAt(fd, d->d_name, stored).ok() &&
+            (stored & (vemlo::fs::AttrHidden | vemlo::fs::AttrSystem)))
+            continue;
+        names.emplace_back(d->d_name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end(), vemlo::fs::nameLess);
+    return names;
 }
 
 void printRatio(const std::string& what, double vemloMs, const std::string& other, double otherMs)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -25,6 +26,13 @@ void makeFiles(const std::string& folder, int count,
 void removeTree(const std::string& folder);
 // A fresh folder under /tmp (or $VEMLO_BENCH_DIR) for this program.
 std::string scratchFolder(const std::string& tag);
+// The floor of a listing: readdir, statx and the stored-attribute read
+// (relative to the open folder) of every entry, single-threaded, as a bare
+// program makes them. Returns the number of entries.
+size_t listFloor(const std::string& folder);
+// The floor of the folder tree: readdir, the stored attribute of every
+// subfolder, and the names sorted as the listing sorts them.
+std::vector<std::string> subfolderFloor(const std::string& folder);
 // Prints "<what>: vemlo X ms, <other> Y ms, ratio Z" on one line.
 void printRatio(const std::string& what, double vemloMs, const std::string& other, double otherMs);
 

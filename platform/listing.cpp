@@ -6,9 +6,13 @@
 #include <charconv>
 #include <climits>
 #include <cstdio>
+#include <cstring>
+#include <exception>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <thread>
+#include <vector>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
@@ -62,33 +66,21 @@ uint32_t readStoredBits(const char* path)
     return bits;
 }
 
-Status listFolder(const std::string& folder,
-                  const std::function<void(const EntryInfo&)>& sink, ListingGaps& gaps)
-{
-    gaps = {};
-    FileDescriptor opened(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!opened.valid())
-        return Status::fromErrno();
-    DirHandle dir(fdopendir(opened.get()));
-    if (!dir)
-        return Status::fromErrno();
-    const int fd = opened.release();  // the listing closes it now
+namespace {
 
+constexpr unsigned kStatxMask =
+    STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_CTIME | STATX_BTIME;
+
+// Looks at the entries names[first, last) of the folder open as fd and
+// hands each to sink.
+void describe(int fd, const std::vector<const char*>& names, size_t first, size_t last,
+              const std::function<void(const EntryInfo&)>& sink, ListingGaps& gaps)
+{
     bool xattrsWork = true;
-    for (;;) {
-        errno = 0;
-        const struct dirent* d = readdir(dir.get());
-        if (!d) {
-            gaps.readError = errno;  // 0 at the end of the folder
-            break;
-        }
-        const char* name = d->d_name;
-        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
-            continue;
+    for (size_t i = first; i < last; ++i) {
+        const char* name = names[i];
         struct statx sx;
-        if (statx(fd, name, AT_SYMLINK_NOFOLLOW,
-                  STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_CTIME | STATX_BTIME,
-                  &sx) != 0) {
+        if (statx(fd, name, AT_SYMLINK_NOFOLLOW, kStatxMask, &sx) != 0) {
             if (errno != ENOENT)  // ENOENT: gone since readdir
                 gaps.add(errno);
             continue;
@@ -106,6 +98,87 @@ Status listFolder(const std::string& folder,
         sink(e);
         if (gaps.stopped)
             break;
+    }
+}
+
+// Folders with fewer entries are looked at by one thread.
+constexpr size_t kEntriesForTwoThreads = 4096;
+
+}  // namespace
+
+Status listFolder(const std::string& folder,
+                  const std::function<void(const EntryInfo&)>& sink, ListingGaps& gaps)
+{
+    gaps = {};
+    FileDescriptor opened(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!opened.valid())
+        return Status::fromErrno();
+    DirHandle dir(fdopendir(opened.get()));
+    if (!dir)
+        return Status::fromErrno();
+    const int fd = opened.release();  // the listing closes it now
+
+    // The names first, then a look at each entry: that part spread over two
+    // threads in a large folder, the second half's results handed on after
+    // the first half's, so the entries reach sink in the folder's order.
+    std::vector<std::unique_ptr<char[]>> blocks;
+    size_t blockSize = 0, blockUsed = 0;
+    std::vector<const char*> names;
+    for (;;) {
+        errno = 0;
+        const struct dirent* d = readdir(dir.get());
+        if (!d) {
+            gaps.readError = errno;  // 0 at the end of the folder
+            break;
+        }
+        const char* name = d->d_name;
+        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+            continue;
+        const size_t bytes = std::strlen(name) + 1;
+        if (bytes > blockSize - blockUsed) {
+            blockSize = std::max<size_t>(bytes, 256 * 1024);
+            blocks.emplace_back(new char[blockSize]);
+            blockUsed = 0;
+        }
+        char* copy = blocks.back().get() + blockUsed;
+        blockUsed += bytes;
+        std::memcpy(copy, name, bytes);
+        names.push_back(copy);
+    }
+
+    const size_t count = names.size();
+    if (count < kEntriesForTwoThreads || std::thread::hardware_concurrency() < 2) {
+        describe(fd, names, 0, count, sink, gaps);
+        return Status{};
+    }
+    const size_t half = count / 2;
+    std::vector<EntryInfo> second;
+    second.reserve(count - half);
+    ListingGaps secondGaps;
+    std::exception_ptr failed;  // a failure of the worker, raised here
+    std::thread worker([&] {
+        try {
+            describe(fd, names, half, count, [&](const EntryInfo& e) { second.push_back(e); },
+                     secondGaps);
+        } catch (...) {
+            failed = std::current_exception();
+        }
+    });
+    // sink runs on this thread only.
+    try {
+        describe(fd, names, 0, half, sink, gaps);
+    } catch (...) {
+        worker.join();
+        throw;
+    }
+    worker.join();
+    if (failed)
+        std::rethrow_exception(failed);
+    for (const EntryInfo& e : second)
+        sink(e);
+    for (const auto& [err, n] : secondGaps.unreadable) {
+        for (size_t i = 0; i < n; ++i)
+            gaps.add(err);
     }
     return Status{};
 }

@@ -8,7 +8,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTableWidget>
+#include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <array>
@@ -254,9 +255,9 @@ private slots:
         for (QPieSlice* s : w->pie->slices())
             labels << s->label();
         QCOMPARE(labels, (QStringList{"jpg 93.8%", "txt 4.4%", "(无扩展名) 1.9%", "d 0.0%"}));
-        QCOMPARE(w->summary->rowCount(), 4);
-        QCOMPARE(w->summary->item(0, 0)->text(), QStringLiteral("jpg"));
-        QCOMPARE(w->summary->item(0, 1)->text(), QStringLiteral("150"));
+        QCOMPARE(w->summary->model()->rowCount(), 4);
+        QCOMPARE(w->summary->model()->index(0, 0).data().toString(), QStringLiteral("jpg"));
+        QCOMPARE(w->summary->model()->index(0, 1).data().toString(), QStringLiteral("150"));
 
 
         const std::string saved = folder + "/chart.xlsx";
@@ -268,6 +269,79 @@ private slots:
         QCOMPARE(book.charts.size(), size_t(1));
         QCOMPARE(book.charts[0].categories, QStringList{"Sheet1!$I$1:$I$4"});  // the window's own workbook
         QCOMPARE(book.text(6, 1), QStringLiteral("/w/sub.d"));
+    }
+
+    void chartOfTenThousandFormats()
+    {
+        // 20,000 rows over 10,000 formats: the window opens with every format
+        // in its table, the 19 largest as slices and the rest as one "其他";
+        // the saved workbook keeps every format row.
+        Rows rows;
+        std::vector<int64_t> totals(10000, 0);
+        for (int i = 0; i < 20000; ++i) {
+            const int f = i % 10000;
+            const int64_t size = (int64_t(i) * 7919) % 100000 + (f < 19 ? 10000000 : 0);
+            rows.push_back(row("x" + std::to_string(f), std::to_string(size), "n" + std::to_string(i)));
+            totals[size_t(f)] += size;
+        }
+        setTable(rows);
+        QVERIFY(clickAndCatch(Form1->btnanagraph).empty());
+        QCOMPARE(chartWindows().size(), 1);
+        vemlo::ChartWindow* w = chartWindows()[0];
+        QVERIFY(w->isVisible());
+        QAbstractItemModel* summary = w->summary->model();
+        QCOMPARE(summary->rowCount(), 10000);
+        for (int f : {0, 18, 19, 9999}) {
+            QCOMPARE(summary->index(f, 0).data().toString(), QStringLiteral("x%1").arg(f));
+            QCOMPARE(summary->index(f, 1).data().toString(), QString::number(totals[size_t(f)]));
+        }
+        QCOMPARE(w->pie->count(), 20);
+        double rest = 0;
+        for (size_t f = 19; f < totals.size(); ++f)
+            rest += double(totals[f]);
+        for (int f = 0; f < 19; ++f) {
+            QVERIFY(w->pie->slices()[f]->label().startsWith(QStringLiteral("x%1 ").arg(f)));
+            QCOMPARE(w->pie->slices()[f]->value(), double(totals[size_t(f)]));
+        }
+        QVERIFY(w->pie->slices()[19]->label().startsWith(QStringLiteral("其他 ")));
+        QCOMPARE(w->pie->slices()[19]->value(), rest);
+
+        QTemporaryDir dir;
+        const std::string saved = dir.path().toStdString() + "/chart.xlsx";
+        w->saveTo(saved);
+        const ReadBook book = readWorkbook(saved);
+        QVERIFY2(book.error.isEmpty(), qPrintable(book.error));
+        QCOMPARE(book.charts[0].values, QStringList{"Sheet1!$J$1:$J$10000"});
+        for (int f = 0; f < 10000; ++f) {
+            QCOMPARE(book.text(f + 1, 9), QStringLiteral("x%1").arg(f));
+            QCOMPARE(book.text(f + 1, 10), QString::number(totals[size_t(f)]));
+        }
+        QCOMPARE(book.text(20001, 1), QStringLiteral("/w/n19999.x9999"));
+    }
+
+    void chartKeepsTheTableAsItWas()
+    {
+        // The chart's workbook reads the table's rows in place: changes of
+        // the table afterwards, in place or not, leave it as it was.
+        setTable({row("jpg", "100", "a"), row("txt", "7", "b"), row("doc", "12", "c")});
+        QVERIFY(clickAndCatch(Form1->btnanagraph).empty());
+        Form1->table()->markRow(2);  // shrinks the row in place
+        Form1->table()->setCell(1, 3, "c-longer-name.doc");  // grows it elsewhere
+        Form1->table()->setCell(2, 1, "x");  // shrinks another
+        Form1->AdjustToTop();
+        QCOMPARE(Form1->table()->tableRows(), 3);
+        QTemporaryDir dir;
+        const std::string saved = dir.path().toStdString() + "/chart.xlsx";
+        chartWindows()[0]->saveTo(saved);
+        setTable({row("png", "1")});  // the old rows' bytes are let go by the table
+        const ReadBook book = readWorkbook(saved);
+        QVERIFY2(book.error.isEmpty(), qPrintable(book.error));
+        QCOMPARE(book.text(2, 3), QStringLiteral("jpg"));
+        QCOMPARE(book.text(3, 1), QStringLiteral("/w/b.txt"));
+        QCOMPARE(book.text(4, 2), QStringLiteral("c.doc"));
+        vemlo::sheet::Worksheet& sheet = chartWindows()[0]->workbook().worksheets(1);
+        QCOMPARE(sheet.cells(3, 2).value(), std::string_view("b.txt"));
+        QCOMPARE(sheet.cells(4, 2).value(), std::string_view("c.doc"));
     }
 
     void chartOfStartupTableFails()

@@ -137,6 +137,42 @@ private slots:
         QCOMPARE(rows.at("folder").attrib, std::string("48"));
     }
 
+    void largeFolderListsEveryEntryOnce()
+    {
+        // Enough entries to be looked at by two threads: every one is listed
+        // once, with its own size and attribute, the rows in name order.
+        TempDir tmp;
+        const std::string d = tmp.path();
+        constexpr int kCount = 9000;
+        for (int i = 0; i < kCount; ++i) {
+            const std::string path = d + "/f" + std::to_string(i);
+            if (i % 1000 == 999) {
+                QCOMPARE(::mkdir(path.c_str(), 0755), 0);
+                continue;
+            }
+            writeFile(path, std::string(size_t(i % 7), 'x'));
+            if (i % 10 == 3)
+                QCOMPARE(setxattr(path.c_str(), fs::kAttribXattr, "2", 1, 0), 0);
+        }
+        RowStore rows;
+        fs::ListingGaps gaps;
+        QVERIFY(listRows(d, d, rows, gaps).ok());
+        QVERIFY(gaps.empty());
+        QCOMPARE(rows.size(), size_t(kCount + 1));
+        std::vector<char> seen(kCount, 0);
+        for (size_t r = 1; r < rows.size(); ++r) {
+            if (r > 1)
+                QVERIFY(fs::nameLess(rows[r - 1].cell(1), rows[r].cell(1)));
+            const int i = std::stoi(std::string(rows[r].cell(1).substr(1)));
+            QVERIFY(!seen[size_t(i)]);
+            seen[size_t(i)] = 1;
+            const bool folder = i % 1000 == 999;
+            QCOMPARE(rows[r].cell(3), folder ? std::string_view("0") : std::to_string(i % 7));
+            const std::string attrib = folder ? "16" : i % 10 == 3 ? "2" : "128";
+            QCOMPARE(rows[r].cell(6), std::string_view(attrib));
+        }
+    }
+
     void rootFolderGivesDoubleSlash()
     {
         QCOMPARE(folderOfPattern("//*"), std::string("//"));

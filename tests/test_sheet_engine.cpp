@@ -3,6 +3,8 @@
 #include <QTest>
 
 #include <array>
+#include <map>
+#include <memory>
 #include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -655,12 +657,103 @@ with zipfile.ZipFile(src) as zin, zipfile.ZipFile(dst, "w", zipfile.ZIP_DEFLATED
         QCOMPARE(QString::fromStdString(sumByFormat(t).problem), error);
     }
 
+    void manyFormatsSumLikeAPlainLoop()
+    {
+        // 30,000 rows over 10,000 formats (one of them none), sizes that
+        // repeat unevenly, against a sum kept in a map and an order list.
+        std::vector<std::pair<std::string, std::string>> rows;
+        std::map<std::string, int64_t> sums;
+        std::vector<std::string> order;
+        for (int i = 0; i < 30000; ++i) {
+            const int f = (i * 7) % 10000;
+            const std::string format = f == 0 ? "" : "x" + std::to_string(f);
+            const int64_t size = (int64_t(i) * 104729) % 5000000000LL;
+            rows.push_back({format, std::to_string(size)});
+            const std::string name = format.empty() ? std::string(kNoFormatName) : format;
+            if (!sums.count(name))
+                order.push_back(name);
+            sums[name] += size;
+        }
+        const std::vector<FormatTotal> totals = sumByFormat(tableOf(rows)).totals;
+        QCOMPARE(totals.size(), size_t(10000));
+        for (size_t i = 0; i < totals.size(); ++i) {
+            QCOMPARE(totals[i].name, order[i]);
+            QCOMPARE(totals[i].total, sums[order[i]]);
+        }
+    }
+
+    void gridCellsReadInPlace_data()
+    {
+        QTest::addColumn<bool>("transposed");
+        QTest::newRow("rows") << false;
+        QTest::newRow("columns") << true;
+    }
+
+    void gridCellsReadInPlace()
+    {
+        QFETCH(bool, transposed);
+        TempDir dir;
+        auto table = std::make_shared<Table>(tableOf({{"jpg", "100"}, {"txt", "7"}, {"doc", "12"}}));
+        Application app;
+        Worksheet& s = app.workbooks().add().worksheets(1);
+        writeTable(s, table, transposed ? Orientation::Columns : Orientation::Rows);
+        auto at = [&](int tableRow, int tableCol) {
+            return transposed ? s.cells(tableCol + 1, tableRow + 1) : s.cells(tableRow + 1, tableCol + 1);
+        };
+        QCOMPARE(s.usedRows(), transposed ? 7 : 4);
+        QCOMPARE(s.usedColumns(), transposed ? 4 : 7);
+        QCOMPARE(at(2, 1).value(), std::string_view("f.txt"));
+        QCOMPARE(at(2, 1).numberFormatLocal(), at(2, 1).column() == 4 ? std::string_view("G/通用格式")
+                                                                       : std::string_view("@"));
+        QCOMPARE(s.cells(4, 4).numberFormatLocal(), std::string_view("G/通用格式"));
+        // Writing a cell makes it the worksheet's own; the table keeps its text.
+        at(1, 2).setValue("png");
+        at(3, 0).setNumberFormatLocal("0.00");
+        s.cells(2, 9).setValue("beside");
+        QCOMPARE(at(1, 2).value(), std::string_view("png"));
+        QCOMPARE(at(1, 2).numberFormatLocal(), at(1, 2).column() == 4 ? std::string_view("G/通用格式")
+                                                                       : std::string_view("@"));
+        QCOMPARE(at(3, 0).value(), std::string_view("/d/f.doc"));
+        QCOMPARE(table->cell(2, 1), std::string_view("jpg"));
+        std::vector<uint16_t> cols;
+        s.forEachEntry(2, [&](const Worksheet::Entry& e, bool) { cols.push_back(e.col); });
+        QCOMPARE(cols, transposed ? (std::vector<uint16_t>{1, 2, 3, 4, 9})
+                                  : (std::vector<uint16_t>{1, 2, 3, 4, 5, 6, 7, 9}));
+
+        const std::string file = dir.path() + "/grid.xlsx";
+        saveAs(app.workbooks().item(1), file);
+        const vemlo::test::ReadBook read = vemlo::test::readWorkbook(file);
+        QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
+        auto readAt = [&](int tableRow, int tableCol) {
+            return transposed ? read.text(tableCol + 1, tableRow + 1) : read.text(tableRow + 1, tableCol + 1);
+        };
+        QCOMPARE(readAt(1, 2), QStringLiteral("png"));
+        QCOMPARE(readAt(3, 0), QStringLiteral("/d/f.doc"));
+        QCOMPARE(readAt(0, 3), QStringLiteral("大小/B"));
+        QCOMPARE(readAt(2, 3), QStringLiteral("7"));
+        QCOMPARE(read.text(2, 9), QStringLiteral("beside"));
+    }
+
+    void gridBeyondTheSheetIsRefused()
+    {
+        // 16,384 data rows and the captions do not fit across a worksheet.
+        auto table = std::make_shared<Table>();
+        table->data.resize(kMaxColumns + 1);
+        Application app;
+        Worksheet& s = app.workbooks().add().worksheets(1);
+        QCOMPARE(errorOf([&] { writeTable(s, table, Orientation::Columns); }),
+                 QStringLiteral("单元格 (1, 16385) 超出工作表范围"));
+        QCOMPARE(s.usedRows(), 0);
+        writeTable(s, table, Orientation::Rows);
+        QCOMPARE(s.usedRows(), kMaxColumns + 1);
+    }
+
     void chartSavedAsNativePie()
     {
         TempDir dir;
         const std::string file = dir.path() + "/chart.xlsx";
         Application app;
-        QVERIFY(buildSpaceChart(app, tableOf({{"jpg", "100"}, {"jpg", "50"}, {"txt", "7"}, {"", "3"}})).placed);
+        QVERIFY(buildSpaceChart(app, std::make_shared<Table>(tableOf({{"jpg", "100"}, {"jpg", "50"}, {"txt", "7"}, {"", "3"}}))).placed);
         Chart& chart = app.activeChart();
         QCOMPARE(chart.titleText(), std::string(kChartTitle));
         QCOMPARE(chart.placedIn(), &app.workbooks().item(1).worksheets(1));

@@ -39,6 +39,9 @@ public:
     // Replaces every data row at once with rows[1...]; rows[0] is a
     // placeholder that takes the caption row. One reset.
     void replaceDataRows(RowStore&& rows);
+    // The table's rows as they are now, captions included, unchanged by
+    // later changes of the table; cheap (see RowStore::share).
+    RowStore snapshot() const { return rows_.share(); }
 
     // While a Batch lives, cell writes are announced as one change at its end.
     class Batch {

@@ -138,7 +138,7 @@ void RowStore::setCell(size_t row, int col, std::string_view text)
     const size_t oldExtent = size_t(q - p) + oldLength - start;
     const size_t newExtent = lengthBytes(text.size()) + text.size();
 
-    if (p != kEmptyRow && newExtent <= oldExtent) {
+    if (p != kEmptyRow && newExtent <= oldExtent && !blocksShared()) {
         // Shrinks (a removal mark, say): rewrite in place, close the gap.
         const size_t total = rowBytes(p);
         char* out = putLength(p + start, text.size());
@@ -177,6 +177,16 @@ void RowStore::compactIfSparse()
         fresh.refs_.push_back(copy);
     }
     *this = std::move(fresh);
+}
+
+RowStore RowStore::share() const
+{
+    RowStore copy;
+    copy.refs_ = refs_;
+    copy.blocks_ = blocks_;
+    // The copy writes new rows into blocks of its own.
+    copy.written_ = written_;
+    return copy;
 }
 
 }  // namespace vemlo

@@ -62,13 +62,22 @@ public:
     void moveRow(size_t to, size_t from) { refs_[to] = refs_[from]; }
     // Gives the memory of dropped rows back when few rows are left.
     void compactIfSparse();
+    // The rows as they are now, sharing their bytes with this store: a copy
+    // of one pointer per row. Neither store writes those bytes again while
+    // both live.
+    RowStore share() const;
 
 private:
     char* allocate(size_t bytes);
     char* append(const Cells& cells);
 
     std::vector<char*> refs_;
-    std::vector<std::unique_ptr<char[]>> blocks_;
+    // Whether another store may read the bytes of these blocks: every
+    // store made by share() holds the first block of its time, and blocks
+    // are only ever added after it or all replaced at once.
+    bool blocksShared() const { return !blocks_.empty() && blocks_.front().use_count() > 1; }
+
+    std::vector<std::shared_ptr<char[]>> blocks_;
     char* free_ = nullptr;  // unused part of the last block
     size_t freeBytes_ = 0;
     size_t written_ = 0;  // rows written into the blocks since they were last rebuilt

@@ -28,28 +28,28 @@ Worksheet& firstSheetOfNewWorkbook(Application& app)
 
 }  // namespace
 
-bool writeTable(Worksheet& sheet, const TableSource& table, Orientation orientation,
-                Progress* watcher)
+namespace {
+
+// The table as a worksheet shows it.
+class TableGrid : public sheet::CellGrid {
+public:
+    explicit TableGrid(std::shared_ptr<const TableSource> table) : table_(std::move(table)) {}
+    int rows() const override { return table_->rows(); }
+    int columns() const override { return table_->columns(); }
+    std::string_view text(int row, int col) const override { return table_->cell(col, row); }
+
+private:
+    std::shared_ptr<const TableSource> table_;
+};
+
+}  // namespace
+
+void writeTable(Worksheet& sheet, std::shared_ptr<const TableSource> table, Orientation orientation)
 {
     if (orientation == Orientation::None)
-        return true;
-    Progress& progress = watched(watcher);
-    const int rows = table.rows();
-    const int columns = table.columns();
-    progress.begin(int64_t(rows) * columns);
-    for (int c = 0; c < columns; ++c) {
-        for (int r = 0; r < rows; ++r) {
-            if (!progress.stepLazy(int64_t(c) * rows + r, [&] { return table.cell(1, r); }))
-                return false;
-            const bool byRows = orientation == Orientation::Rows;
-            Cell cell = sheet.cells(byRows ? r + 1 : c + 1, byRows ? c + 1 : r + 1);
-            cell.setNumberFormatLocal(kTextFormat);
-            if (cell.column() == kGeneralColumn)
-                cell.setNumberFormatLocal(kGeneralFormat);
-            cell.setValue(table.cell(c, r));
-        }
-    }
-    return progress.lookNow(int64_t(rows) * columns);
+        return;
+    sheet.placeGrid(std::make_shared<TableGrid>(std::move(table)),
+                    orientation == Orientation::Columns, kTextFormat, kGeneralColumn, kGeneralFormat);
 }
 
 SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode mode,
@@ -76,10 +76,11 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
     // Writing, syncing and reading back use only the file's descriptor and
     // absolute paths, never the current directory: they may run on a thread
     // of their own.
+    sheet::WriteWatch watch;
     auto writeAndCheck = [&]() -> SaveOutcome {
         std::vector<uint64_t> cells;
         try {
-            cells = book.write(file.writePath(), scratch.path());
+            cells = book.write(file.writePath(), scratch.path(), progress ? &watch : nullptr);
         } catch (const SheetError& e) {
             return failed(Stage::Write, fs::Status{e.err()}, e.what());
         }
@@ -102,15 +103,19 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
             return out;
     } else {
         std::future<SaveOutcome> done = std::async(std::launch::async, writeAndCheck);
+        // The count shown is the cells written so far; a stop ends the write
+        // after the row in hand.
         while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
-            progress->lookNow();
-        if (SaveOutcome out = done.get(); !out.ok())
-            return out;
+            if (!progress->lookNow(int64_t(watch.cells.load(std::memory_order_relaxed))))
+                watch.stop.store(true, std::memory_order_relaxed);
+        SaveOutcome out = done.get();
         if (progress->stopped()) {
-            SaveOutcome out;
+            out = {};
             out.cancelled = true;
             return out;
         }
+        if (!out.ok())
+            return out;
     }
     if (const fs::Status s = file.place(std::string(fs::lastPart(path)), mode == SaveMode::Replace); !s)
         return failed(Stage::File, s);
@@ -120,12 +125,11 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
 SaveOutcome exportTable(Application& app, const TableSource& table, Orientation orientation,
                         const std::string& file, SaveMode mode, Progress* progress)
 {
-    if (!writeTable(firstSheetOfNewWorkbook(app), table, orientation, progress)) {
-        app.workbooks().item(1).close();
-        SaveOutcome out;
-        out.cancelled = true;
-        return out;
-    }
+    // The workbook is gone before this returns: it may read the table in place.
+    writeTable(firstSheetOfNewWorkbook(app),
+               std::shared_ptr<const TableSource>(std::shared_ptr<void>(), &table), orientation);
+    if (progress)
+        progress->begin(orientation == Orientation::None ? 0 : int64_t(table.rows()) * table.columns());
     const SaveOutcome saved = saveWorkbook(app.workbooks().item(1), file, mode, progress);
     app.workbooks().item(1).close();
     return saved;
@@ -157,15 +161,12 @@ FormatSums sumByFormat(const TableSource& table)
     return sums;
 }
 
-SpaceChart buildSpaceChart(Application& app, const TableSource& table, Progress* progress)
+SpaceChart buildSpaceChart(Application& app, std::shared_ptr<const TableSource> table)
 {
     SpaceChart result;
     Worksheet& sheet = firstSheetOfNewWorkbook(app);
-    if (!writeTable(sheet, table, Orientation::Rows, progress)) {
-        result.cancelled = true;
-        return result;
-    }
-    const FormatSums sums = sumByFormat(table);
+    const FormatSums sums = sumByFormat(*table);
+    writeTable(sheet, std::move(table), Orientation::Rows);
     if (!sums.problem.empty()) {
         result.problem = sums.problem;
         return result;

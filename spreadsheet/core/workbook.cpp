@@ -30,8 +30,8 @@ void Cell::setNumberFormatLocal(std::string_view format)
 
 std::string_view Cell::numberFormatLocal() const
 {
-    const Worksheet::Entry* e = sheet_->find(row_, col_);
-    return e ? sheet_->workbook().formatText(e->format) : std::string_view();
+    Worksheet::Entry e;
+    return sheet_->lookup(row_, col_, e) ? sheet_->workbook().formatText(e.format) : std::string_view();
 }
 
 void Cell::setValue(std::string_view text)
@@ -45,8 +45,8 @@ void Cell::setValue(std::string_view text)
 
 std::string_view Cell::value() const
 {
-    const Worksheet::Entry* e = sheet_->find(row_, col_);
-    return e ? std::string_view(e->text, e->length) : std::string_view();
+    Worksheet::Entry e;
+    return sheet_->lookup(row_, col_, e) ? std::string_view(e.text, e.length) : std::string_view();
 }
 
 // ---- Worksheet
@@ -84,6 +84,41 @@ const Worksheet::Entry* Worksheet::find(int row, int col) const
     return it != cells.end() && it->col == uint16_t(col) ? &*it : nullptr;
 }
 
+bool Worksheet::lookup(int row, int col, Entry& out) const
+{
+    if (const Entry* e = find(row, col)) {
+        out = *e;
+        return true;
+    }
+    if (!inGrid(row, col))
+        return false;
+    out = gridEntry(row, col);
+    return true;
+}
+
+void Worksheet::placeGrid(std::shared_ptr<const CellGrid> grid, bool transposed,
+                          std::string_view format, int specialColumn, std::string_view specialFormat)
+{
+    const int rows = transposed ? grid->columns() : grid->rows();
+    const int columns = transposed ? grid->rows() : grid->columns();
+    if (rows <= 0 || columns <= 0)
+        return;
+    // The first cell beyond the worksheet, going down each grid column in turn.
+    if (!transposed && rows > kMaxRows)
+        cells(kMaxRows + 1, 1);
+    if (columns > kMaxColumns)
+        cells(1, kMaxColumns + 1);
+    if (rows > kMaxRows)
+        cells(kMaxRows + 1, 1);
+    gridFormat_ = book_.formatNumber(format);
+    gridSpecialColumn_ = specialColumn >= 1 && specialColumn <= columns ? specialColumn : 0;
+    gridSpecialFormat_ = gridSpecialColumn_ ? book_.formatNumber(specialFormat) : gridFormat_;
+    grid_ = std::move(grid);
+    gridTransposed_ = transposed;
+    gridRows_ = rows;
+    gridColumns_ = columns;
+}
+
 Worksheet::Entry* Worksheet::find(int row, int col)
 {
     return const_cast<Entry*>(std::as_const(*this).find(row, col));
@@ -94,7 +129,12 @@ Worksheet::Entry& Worksheet::slot(int row, int col)
     if (size_t(row) > rows_.size())
         rows_.resize(size_t(row));
     std::vector<Entry>& cells = rows_[size_t(row - 1)];
-    const Entry fresh{"", 0, uint16_t(col), 0};
+    Entry fresh{"", 0, uint16_t(col), 0};
+    if (inGrid(row, col) && !find(row, col)) {
+        // A grid cell becomes the worksheet's own, with its text and format.
+        fresh = gridEntry(row, col);
+        fresh.text = store(std::string_view(fresh.text, fresh.length));
+    }
     // Cells arrive column by column in every command: appending is the
     // common case, an insert keeps the row ordered otherwise.
     if (cells.empty() || cells.back().col < uint16_t(col)) {
@@ -144,9 +184,10 @@ void Chart::setSourceData(const Range& range, int plotBy)
         throw SheetError("图表的数据源不在本工作簿中");
     bool anyValue = false;
     for (int r = range.top; r <= range.bottom && !anyValue; ++r)
-        for (const Worksheet::Entry& e : range.sheet->rowEntries(r))
+        range.sheet->forEachEntry(r, [&](const Worksheet::Entry& e, bool) {
             if (e.col >= range.left && e.col <= range.right && e.length > 0)
                 anyValue = true;
+        });
     if (!anyValue)
         throw SheetError("图表的数据源为空");
     source_ = range;

@@ -6,6 +6,8 @@
 // columns count from 1. Every failing call throws SheetError.
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -44,6 +46,23 @@ inline constexpr std::string_view kGeneralFormat = "G/通用格式";
 class Application;
 class Workbook;
 class Worksheet;
+
+// Texts a worksheet shows where they lie instead of copying them into cells
+// of its own (a large table, say). Rows and columns count from 0. The texts
+// must not change while a worksheet shows them.
+// Shared between a write and the thread that follows it.
+struct WriteWatch {
+    std::atomic<uint64_t> cells{0};
+    std::atomic<bool> stop{false};
+};
+
+class CellGrid {
+public:
+    virtual ~CellGrid() = default;
+    virtual int rows() const = 0;
+    virtual int columns() const = 0;
+    virtual std::string_view text(int row, int col) const = 0;
+};
 
 // A cell of a worksheet, by position. Cheap to copy; valid while its
 // worksheet lives.
@@ -94,25 +113,43 @@ public:
     // The range spanned by two cells of this worksheet, in either order.
     Range range(const Cell& a, const Cell& b);
 
-    // Rows and columns that hold cells (0 when none).
-    int usedRows() const { return int(rows_.size()); }
-    int usedColumns() const { return maxCol_; }
+    // Shows grid from cell (1, 1) on: grid cell (r, c) is worksheet cell
+    // (r + 1, c + 1), or (c + 1, r + 1) when transposed. Every one of those
+    // cells has the number format format, those of worksheet column
+    // specialColumn (when it is one of them) specialFormat; writing a cell
+    // makes it the worksheet's own. The worksheet keeps the grid. Throws,
+    // placing nothing, when the grid reaches beyond the worksheet.
+    void placeGrid(std::shared_ptr<const CellGrid> grid, bool transposed, std::string_view format,
+                   int specialColumn = 0, std::string_view specialFormat = {});
 
-    // A stored cell: its column, format number (0: none) and text.
+    // Rows and columns that hold cells (0 when none).
+    int usedRows() const { return std::max(int(rows_.size()), gridRows_); }
+    int usedColumns() const { return std::max(maxCol_, gridColumns_); }
+
+    // A cell that holds something: its column, format number (0: none) and text.
     struct Entry {
-        const char* text;  // followed by a NUL byte
+        const char* text;  // followed by a NUL byte in the worksheet's own cells
         uint32_t length;
         uint16_t col;  // kMaxColumns fits
         uint16_t format;
     };
     static_assert(kMaxColumns <= UINT16_MAX);
-    // The stored cells of a row, ordered by column.
+    // The worksheet's own cells of a row, ordered by column.
     const std::vector<Entry>& rowEntries(int row) const;
+    // Calls f(entry, fromGrid) for every cell of row that holds something,
+    // the worksheet's own and the grid's, ordered by column. The text of a
+    // grid cell is not followed by a NUL byte.
+    template <class F>
+    void forEachEntry(int row, F&& f) const;
 
 private:
     friend class Cell;
     Entry* find(int row, int col);
     const Entry* find(int row, int col) const;
+    // The cell at (row, col) of the worksheet's own or of the grid.
+    bool lookup(int row, int col, Entry& out) const;
+    bool inGrid(int row, int col) const { return row <= gridRows_ && col <= gridColumns_; }
+    Entry gridEntry(int row, int col) const;
     Entry& slot(int row, int col);
     const char* store(std::string_view text);
 
@@ -124,7 +161,41 @@ private:
     std::vector<std::unique_ptr<char[]>> blocks_;
     size_t blockUsed_ = 0;
     size_t blockSize_ = 0;
+    // The grid shown from (1, 1): its extent in worksheet rows and columns.
+    std::shared_ptr<const CellGrid> grid_;
+    bool gridTransposed_ = false;
+    int gridRows_ = 0;
+    int gridColumns_ = 0;
+    uint16_t gridFormat_ = 0;
+    int gridSpecialColumn_ = 0;
+    uint16_t gridSpecialFormat_ = 0;
 };
+
+inline Worksheet::Entry Worksheet::gridEntry(int row, int col) const
+{
+    const std::string_view text = gridTransposed_ ? grid_->text(col - 1, row - 1)
+                                                  : grid_->text(row - 1, col - 1);
+    return Entry{text.data(), uint32_t(text.size()), uint16_t(col),
+                 col == gridSpecialColumn_ ? gridSpecialFormat_ : gridFormat_};
+}
+
+template <class F>
+void Worksheet::forEachEntry(int row, F&& f) const
+{
+    const std::vector<Entry>& own = rowEntries(row);
+    const int gridColumns = row <= gridRows_ ? gridColumns_ : 0;
+    size_t i = 0;
+    for (int c = 1; c <= gridColumns; ++c) {
+        while (i < own.size() && own[i].col < c)
+            f(own[i++], false);
+        if (i < own.size() && own[i].col == c)
+            f(own[i++], false);
+        else
+            f(gridEntry(row, c), true);
+    }
+    while (i < own.size())
+        f(own[i++], false);
+}
 
 // The data a chart draws, read from its source range.
 struct ChartSeries {
@@ -197,7 +268,10 @@ public:
     // general format are written with the built-in General format; columns
     // get widths that show their texts. Returns the number of cells each
     // worksheet holds in the file, for a check of what reached it.
-    std::vector<uint64_t> write(const std::string& path, const std::string& scratchFolder) const;
+    // With a watch, another thread can follow the cells written and stop the
+    // write after the row in hand (SheetError with ECANCELED).
+    std::vector<uint64_t> write(const std::string& path, const std::string& scratchFolder,
+                                WriteWatch* watch = nullptr) const;
     // Discards the workbook; the reference is invalid afterwards.
     void close();
 

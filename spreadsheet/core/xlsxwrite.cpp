@@ -125,8 +125,9 @@ void setColumnWidths(lxw_worksheet* ws, const Worksheet& sheet)
     constexpr double kMaxWidth = 255;
     std::vector<size_t> widest(size_t(sheet.usedColumns()) + 1, 0);
     for (int r = 1; r <= sheet.usedRows(); ++r)
-        for (const Worksheet::Entry& e : sheet.rowEntries(r))
+        sheet.forEachEntry(r, [&](const Worksheet::Entry& e, bool) {
             widest[e.col] = std::max(widest[e.col], displayWidth(std::string_view(e.text, e.length)));
+        });
     for (size_t col = 1; col < widest.size(); ++col) {
         // A little room beside the text, as the cell's margins take some.
         const double width = std::min(kMaxWidth, double(widest[col]) * 1.1 + 1);
@@ -138,25 +139,30 @@ void setColumnWidths(lxw_worksheet* ws, const Worksheet& sheet)
 // Writes the cells of sheet row by row; returns how many cells the file
 // holds for them.
 uint64_t writeCells(lxw_worksheet* ws, const Worksheet& sheet, const std::vector<lxw_format*>& formats,
-                    const std::vector<char>& textFormat)
+                    const std::vector<char>& textFormat, WriteWatch* watch)
 {
     uint64_t written = 0;
     std::string cleaned;
     for (int r = 1; r <= sheet.usedRows(); ++r) {
         const lxw_row_t row = lxw_row_t(r - 1);
-        for (const Worksheet::Entry& e : sheet.rowEntries(r)) {
+        const uint64_t before = written;
+        sheet.forEachEntry(r, [&](const Worksheet::Entry& e, bool fromGrid) {
             const lxw_col_t col = lxw_col_t(e.col - 1);
             lxw_format* format = formats[e.format];
             const std::string_view text(e.text, e.length);
             lxw_error err = LXW_NO_ERROR;
             if (text.empty()) {
                 if (!format)
-                    continue;  // nothing to write: the cell stays absent
+                    return;  // nothing to write: the cell stays absent
                 err = worksheet_write_blank(ws, row, col, format);
             } else if (std::optional<double> n; !textFormat[e.format] && (n = plainInteger(text))) {
                 err = worksheet_write_number(ws, row, col, *n, format);
             } else if (isWritableText(text)) {
-                err = worksheet_write_string(ws, row, col, e.text, format);
+                // The library takes a NUL-terminated text; a grid's is not.
+                const char* chars = e.text;
+                if (fromGrid)
+                    chars = cleaned.assign(text).c_str();
+                err = worksheet_write_string(ws, row, col, chars, format);
             } else {
                 cleaned = writableText(text);
                 err = worksheet_write_string(ws, row, col, cleaned.c_str(), format);
@@ -169,6 +175,11 @@ uint64_t writeCells(lxw_worksheet* ws, const Worksheet& sheet, const std::vector
                 throw SheetError(where + "：" + lxw_strerror(err));
             }
             ++written;
+        });
+        if (watch) {
+            watch->cells.fetch_add(written - before, std::memory_order_relaxed);
+            if (watch->stop.load(std::memory_order_relaxed))
+                throw SheetError("已取消", ECANCELED);
         }
     }
     return written;
@@ -188,7 +199,8 @@ int builtinFormat(std::string_view code)
 
 }  // namespace
 
-std::vector<uint64_t> Workbook::write(const std::string& path, const std::string& scratchFolder) const
+std::vector<uint64_t> Workbook::write(const std::string& path, const std::string& scratchFolder,
+                                      WriteWatch* watch) const
 {
     std::string scratch = scratchFolder;
     lxw_workbook_options options{};
@@ -239,7 +251,7 @@ std::vector<uint64_t> Workbook::write(const std::string& path, const std::string
     std::vector<uint64_t> cells;
     for (size_t i = 0; i < sheets_.size(); ++i) {
         setColumnWidths(sheets[i], *sheets_[i]);
-        cells.push_back(writeCells(sheets[i], *sheets_[i], formats, textFormat));
+        cells.push_back(writeCells(sheets[i], *sheets_[i], formats, textFormat, watch));
     }
     errno = 0;
     const lxw_error err = workbook_close(wb.release());  // frees the workbook on every path
