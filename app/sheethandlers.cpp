@@ -94,12 +94,7 @@ void TForm1::btnanagraphClick(QObject*)
     SpaceChart chart;
     {
         vemlo::BusyCursor busy;
-        vemlo::ProgressGate progress(QStringLiteral("正在生成图像…"));
-        chart = buildSpaceChart(*app, std::make_shared<SnapshotSource>(*table_), &progress);
-    }
-    if (chart.cancelled) {
-        vemlo::ShowMessage(QStringLiteral("已取消：没有生成图像"));
-        return;
+        chart = buildSpaceChart(*app, std::make_shared<SnapshotSource>(*table_));
     }
     if (!chart.problem.empty())
         throw VemloError(displayText(chart.problem));

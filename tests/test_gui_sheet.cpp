@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <array>
@@ -305,8 +306,8 @@ private slots:
         QVERIFY(w->pie->slices()[19]->label().startsWith(QStringLiteral("其他 ")));
         QCOMPARE(w->pie->slices()[19]->value(), rest);
 
-        TempDir dir;
-        const std::string saved = dir.path() + "/chart.xlsx";
+        QTemporaryDir dir;
+        const std::string saved = dir.path().toStdString() + "/chart.xlsx";
         w->saveTo(saved);
         const ReadBook book = readWorkbook(saved);
         QVERIFY2(book.error.isEmpty(), qPrintable(book.error));
@@ -329,8 +330,8 @@ private slots:
         Form1->table()->setCell(2, 1, "x");  // shrinks another
         Form1->AdjustToTop();
         QCOMPARE(Form1->table()->tableRows(), 3);
-        TempDir dir;
-        const std::string saved = dir.path() + "/chart.xlsx";
+        QTemporaryDir dir;
+        const std::string saved = dir.path().toStdString() + "/chart.xlsx";
         chartWindows()[0]->saveTo(saved);
         setTable({row("png", "1")});  // the old rows' bytes are let go by the table
         const ReadBook book = readWorkbook(saved);

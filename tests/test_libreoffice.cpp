@@ -130,7 +130,7 @@ private slots:
 
         // The chart's workbook: the table copy and the summary in I-J.
         vemlo::Application app;
-        QVERIFY(vemlo::buildSpaceChart(app, std::make_shared<Table>(source)).placed);
+        QVERIFY(vemlo::buildSpaceChart(app, std::make_shared<vemlo::test::Table>(source)).placed);
         vemlo::Workbook& book = app.workbooks().item(1);
         QVERIFY(vemlo::saveWorkbook(book, in + "/chart.xlsx", vemlo::SaveMode::NoReplace).ok());
         Grid chart = table;

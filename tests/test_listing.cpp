@@ -173,6 +173,34 @@ private slots:
         }
     }
 
+    void stopEndsTheListingAfterTheEntryInHand_data()
+    {
+        QTest::addColumn<int>("stopAt");
+        QTest::newRow("first thread's half") << 100;
+        QTest::newRow("second thread's half") << 6000;
+        QTest::newRow("a later batch") << 9500;
+    }
+
+    void stopEndsTheListingAfterTheEntryInHand()
+    {
+        QFETCH(int, stopAt);
+        TempDir tmp;
+        for (int i = 0; i < 12000; ++i)
+            writeFile(tmp.path() + "/f" + std::to_string(i));
+        fs::ListingGaps gaps;
+        int seen = 0;
+        const fs::Status st = fs::listFolder(
+            tmp.path(),
+            [&](const fs::EntryInfo&) {
+                if (++seen == stopAt)
+                    gaps.stopped = true;
+            },
+            gaps);
+        QVERIFY(st.ok());
+        QVERIFY(gaps.stopped);
+        QCOMPARE(seen, stopAt);
+    }
+
     void rootFolderGivesDoubleSlash()
     {
         QCOMPARE(folderOfPattern("//*"), std::string("//"));

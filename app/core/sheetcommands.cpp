@@ -44,18 +44,12 @@ private:
 
 }  // namespace
 
-bool writeTable(Worksheet& sheet, std::shared_ptr<const TableSource> table, Orientation orientation,
-                Progress* watcher)
+void writeTable(Worksheet& sheet, std::shared_ptr<const TableSource> table, Orientation orientation)
 {
     if (orientation == Orientation::None)
-        return true;
-    Progress& progress = watched(watcher);
-    const int64_t cells = int64_t(table->rows()) * table->columns();
-    progress.begin(cells);
+        return;
     sheet.placeGrid(std::make_shared<TableGrid>(std::move(table)),
                     orientation == Orientation::Columns, kTextFormat, kGeneralColumn, kGeneralFormat);
-    // Placing takes no time: every cell counts as done at once.
-    return progress.lookNow(cells);
 }
 
 SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode mode,
@@ -82,10 +76,11 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
     // Writing, syncing and reading back use only the file's descriptor and
     // absolute paths, never the current directory: they may run on a thread
     // of their own.
+    sheet::WriteWatch watch;
     auto writeAndCheck = [&]() -> SaveOutcome {
         std::vector<uint64_t> cells;
         try {
-            cells = book.write(file.writePath(), scratch.path());
+            cells = book.write(file.writePath(), scratch.path(), progress ? &watch : nullptr);
         } catch (const SheetError& e) {
             return failed(Stage::Write, fs::Status{e.err()}, e.what());
         }
@@ -108,15 +103,19 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
             return out;
     } else {
         std::future<SaveOutcome> done = std::async(std::launch::async, writeAndCheck);
+        // The count shown is the cells written so far; a stop ends the write
+        // after the row in hand.
         while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
-            progress->lookNow();
-        if (SaveOutcome out = done.get(); !out.ok())
-            return out;
+            if (!progress->lookNow(int64_t(watch.cells.load(std::memory_order_relaxed))))
+                watch.stop.store(true, std::memory_order_relaxed);
+        SaveOutcome out = done.get();
         if (progress->stopped()) {
-            SaveOutcome out;
+            out = {};
             out.cancelled = true;
             return out;
         }
+        if (!out.ok())
+            return out;
     }
     if (const fs::Status s = file.place(std::string(fs::lastPart(path)), mode == SaveMode::Replace); !s)
         return failed(Stage::File, s);
@@ -127,14 +126,10 @@ SaveOutcome exportTable(Application& app, const TableSource& table, Orientation 
                         const std::string& file, SaveMode mode, Progress* progress)
 {
     // The workbook is gone before this returns: it may read the table in place.
-    if (!writeTable(firstSheetOfNewWorkbook(app),
-                    std::shared_ptr<const TableSource>(std::shared_ptr<void>(), &table), orientation,
-                    progress)) {
-        app.workbooks().item(1).close();
-        SaveOutcome out;
-        out.cancelled = true;
-        return out;
-    }
+    writeTable(firstSheetOfNewWorkbook(app),
+               std::shared_ptr<const TableSource>(std::shared_ptr<void>(), &table), orientation);
+    if (progress)
+        progress->begin(orientation == Orientation::None ? 0 : int64_t(table.rows()) * table.columns());
     const SaveOutcome saved = saveWorkbook(app.workbooks().item(1), file, mode, progress);
     app.workbooks().item(1).close();
     return saved;
@@ -166,17 +161,12 @@ FormatSums sumByFormat(const TableSource& table)
     return sums;
 }
 
-SpaceChart buildSpaceChart(Application& app, std::shared_ptr<const TableSource> table,
-                           Progress* progress)
+SpaceChart buildSpaceChart(Application& app, std::shared_ptr<const TableSource> table)
 {
     SpaceChart result;
     Worksheet& sheet = firstSheetOfNewWorkbook(app);
-    const TableSource& rows = *table;
-    if (!writeTable(sheet, std::move(table), Orientation::Rows, progress)) {
-        result.cancelled = true;
-        return result;
-    }
-    const FormatSums sums = sumByFormat(rows);
+    const FormatSums sums = sumByFormat(*table);
+    writeTable(sheet, std::move(table), Orientation::Rows);
     if (!sums.problem.empty()) {
         result.problem = sums.problem;
         return result;

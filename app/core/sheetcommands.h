@@ -63,10 +63,8 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
 
 // Puts the whole table into sheet, read where it lies (the sheet keeps
 // table): every cell has the table cell's text and the text format, the
-// cells of worksheet column 4 the general one. False when a stop was asked
-// through progress.
-bool writeTable(Worksheet& sheet, std::shared_ptr<const TableSource> table, Orientation orientation,
-                Progress* progress = nullptr);
+// cells of worksheet column 4 the general one.
+void writeTable(Worksheet& sheet, std::shared_ptr<const TableSource> table, Orientation orientation);
 
 // The export: a new workbook with the table in its first worksheet, saved
 // under file and closed. Stopped through progress, it saves nothing.
@@ -90,14 +88,12 @@ FormatSums sumByFormat(const TableSource& table);
 struct SpaceChart {
     bool placed = false;  // the chart took its data
     std::string problem;  // the sums' problem: no chart was added
-    bool cancelled = false;  // stopped through progress: no chart was added
 };
 // The chart command: a new workbook with the table row for row (the
 // workbook keeps table, which must not change while it lives), the format
 // summary in columns 9 and 10 and a titled pie chart over the used summary
 // rows, placed in "Sheet1". placed is false when the chart could not take
 // its data (an empty summary); the title is set in any case.
-SpaceChart buildSpaceChart(Application& app, std::shared_ptr<const TableSource> table,
-                           Progress* progress = nullptr);
+SpaceChart buildSpaceChart(Application& app, std::shared_ptr<const TableSource> table);
 
 }  // namespace vemlo

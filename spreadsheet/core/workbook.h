@@ -7,6 +7,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -45,6 +46,12 @@ inline constexpr std::string_view kGeneralFormat = "G/通用格式";
 class Application;
 class Workbook;
 class Worksheet;
+
+// Shared between a write and the thread that follows it.
+struct WriteWatch {
+    std::atomic<uint64_t> cells{0};
+    std::atomic<bool> stop{false};
+};
 
 // Texts a worksheet shows where they lie instead of copying them into cells
 // of its own (a large table, say). Rows and columns count from 0. The texts
@@ -261,7 +268,10 @@ public:
     // general format are written with the built-in General format; columns
     // get widths that show their texts. Returns the number of cells each
     // worksheet holds in the file, for a check of what reached it.
-    std::vector<uint64_t> write(const std::string& path, const std::string& scratchFolder) const;
+    // With a watch, another thread can follow the cells written and stop the
+    // write after the row in hand (SheetError with ECANCELED).
+    std::vector<uint64_t> write(const std::string& path, const std::string& scratchFolder,
+                                WriteWatch* watch = nullptr) const;
     // Discards the workbook; the reference is invalid afterwards.
     void close();
 

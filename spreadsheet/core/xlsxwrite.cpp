@@ -139,12 +139,13 @@ void setColumnWidths(lxw_worksheet* ws, const Worksheet& sheet)
 // Writes the cells of sheet row by row; returns how many cells the file
 // holds for them.
 uint64_t writeCells(lxw_worksheet* ws, const Worksheet& sheet, const std::vector<lxw_format*>& formats,
-                    const std::vector<char>& textFormat)
+                    const std::vector<char>& textFormat, WriteWatch* watch)
 {
     uint64_t written = 0;
     std::string cleaned;
     for (int r = 1; r <= sheet.usedRows(); ++r) {
         const lxw_row_t row = lxw_row_t(r - 1);
+        const uint64_t before = written;
         sheet.forEachEntry(r, [&](const Worksheet::Entry& e, bool fromGrid) {
             const lxw_col_t col = lxw_col_t(e.col - 1);
             lxw_format* format = formats[e.format];
@@ -175,6 +176,11 @@ uint64_t writeCells(lxw_worksheet* ws, const Worksheet& sheet, const std::vector
             }
             ++written;
         });
+        if (watch) {
+            watch->cells.fetch_add(written - before, std::memory_order_relaxed);
+            if (watch->stop.load(std::memory_order_relaxed))
+                throw SheetError("已取消", ECANCELED);
+        }
     }
     return written;
 }
@@ -193,7 +199,8 @@ int builtinFormat(std::string_view code)
 
 }  // namespace
 
-std::vector<uint64_t> Workbook::write(const std::string& path, const std::string& scratchFolder) const
+std::vector<uint64_t> Workbook::write(const std::string& path, const std::string& scratchFolder,
+                                      WriteWatch* watch) const
 {
     std::string scratch = scratchFolder;
     lxw_workbook_options options{};
@@ -244,7 +251,7 @@ std::vector<uint64_t> Workbook::write(const std::string& path, const std::string
     std::vector<uint64_t> cells;
     for (size_t i = 0; i < sheets_.size(); ++i) {
         setColumnWidths(sheets[i], *sheets_[i]);
-        cells.push_back(writeCells(sheets[i], *sheets_[i], formats, textFormat));
+        cells.push_back(writeCells(sheets[i], *sheets_[i], formats, textFormat, watch));
     }
     errno = 0;
     const lxw_error err = workbook_close(wb.release());  // frees the workbook on every path
