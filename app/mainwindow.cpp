@@ -21,6 +21,8 @@
 #include <QTableView>
 #include <QToolTip>
 
+#include <malloc.h>
+
 #include "app/core/importrows.h"
 #include "common/errtext.h"
 #include "common/layout.h"
@@ -348,6 +350,9 @@ void TForm1::ImportDir(const std::string& pattern)
         status = vemlo::listRows(folder, workingFolder(), rows, gaps, &progress);
         if (status)
             table_->replaceDataRows(std::move(rows));
+        // The listing's scratch memory and the rows it replaced go back to
+        // the system rather than staying with the process.
+        ::malloc_trim(0);
     }
     // Named as the user gave it: "/home/a", not the enumerated "/home/a/".
     std::string_view shown = folder;

@@ -74,13 +74,13 @@ constexpr unsigned kStatxMask =
 // Looks at the entries names[0, count) of the folder open as fd and hands
 // each to sink. Ends early once halt is set, and sets it when the sink asks
 // to stop (gaps.stopped).
-void describe(int fd, const char* const* names, size_t count,
+void describe(int fd, const std::string_view* names, size_t count,
               const std::function<void(const EntryInfo&)>& sink, ListingGaps& gaps,
               std::atomic<bool>& halt)
 {
     bool xattrsWork = true;
     for (size_t i = 0; i < count && !halt.load(std::memory_order_relaxed); ++i) {
-        const char* name = names[i];
+        const char* name = names[i].data();  // each name ends in a NUL
         struct statx sx;
         if (statx(fd, name, AT_SYMLINK_NOFOLLOW, kStatxMask, &sx) != 0) {
             if (errno != ENOENT)  // ENOENT: gone since readdir
@@ -88,7 +88,7 @@ void describe(int fd, const char* const* names, size_t count,
             continue;
         }
         EntryInfo e;
-        e.name = name;
+        e.name = names[i];
         e.isFolder = S_ISDIR(sx.stx_mode);
         e.size = e.isFolder ? 0 : int64_t(sx.stx_size);
         e.modified = seconds(sx.stx_mtime);
@@ -103,21 +103,25 @@ void describe(int fd, const char* const* names, size_t count,
     }
 }
 
-// Entries read from the folder before they are looked at; a batch this
-// large is split between two threads.
+// Entries looked at between two hand-overs; a batch this large is split
+// between two threads.
 constexpr size_t kBatch = 8192;
 constexpr size_t kEntriesForTwoThreads = 2048;
 
+bool twoCores()
+{
+    static const bool two = std::thread::hardware_concurrency() >= 2;
+    return two;
+}
+
 // Looks at a batch of entries, the second half on a thread of its own; the
 // sink runs on this thread only, and gets the entries in the batch's order.
-void describeBatch(int fd, const std::vector<const char*>& names,
+void describeBatch(int fd, const std::string_view* names, size_t count,
                    const std::function<void(const EntryInfo&)>& sink, ListingGaps& gaps)
 {
     std::atomic<bool> halt = false;
-    const size_t count = names.size();
-    static const bool twoCores = std::thread::hardware_concurrency() >= 2;
-    if (count < kEntriesForTwoThreads || !twoCores) {
-        describe(fd, names.data(), count, sink, gaps, halt);
+    if (count < kEntriesForTwoThreads || !twoCores()) {
+        describe(fd, names, count, sink, gaps, halt);
         return;
     }
     const size_t half = count / 2;
@@ -127,14 +131,14 @@ void describeBatch(int fd, const std::vector<const char*>& names,
     std::exception_ptr failed;  // a failure of the worker, raised here
     std::thread worker([&] {
         try {
-            describe(fd, names.data() + half, count - half,
+            describe(fd, names + half, count - half,
                      [&](const EntryInfo& e) { second.push_back(e); }, secondGaps, halt);
         } catch (...) {
             failed = std::current_exception();
         }
     });
     try {
-        describe(fd, names.data(), half, sink, gaps, halt);
+        describe(fd, names, half, sink, gaps, halt);
     } catch (...) {
         halt = true;
         worker.join();
@@ -156,11 +160,70 @@ void describeBatch(int fd, const std::vector<const char*>& names,
     }
 }
 
+// Ticks of the watcher for work far cheaper than looking at an entry
+// (reading or comparing a name): one in 64 is passed on, so that the watcher's
+// stride, tuned to the time between its looks, suits the entries that follow.
+class CheapTicks {
+public:
+    explicit CheapTicks(Progress& progress) : progress_(progress) {}
+    void operator()()
+    {
+        if ((++count_ & 63) == 0)
+            progress_.tick();
+    }
+
+private:
+    Progress& progress_;
+    unsigned count_ = 0;
+};
+
+// Below this many names the sort is not worth a second thread.
+constexpr size_t kNamesForTwoThreads = 16384;
+
+// Puts names in name order (nameLess). A large list is sorted in two halves
+// at once and merged; only this thread lets the watcher look.
+void sortNames(std::vector<std::string_view>& names, Progress& progress)
+{
+    CheapTicks tick(progress);
+    auto less = [&tick](std::string_view a, std::string_view b) {
+        tick();
+        return nameLess(a, b);
+    };
+    if (names.size() < kNamesForTwoThreads || !twoCores()) {
+        std::sort(names.begin(), names.end(), less);
+        return;
+    }
+    const auto middle = names.begin() + std::ptrdiff_t(names.size() / 2);
+    std::exception_ptr failed;
+    std::thread worker([&] {
+        try {
+            std::sort(middle, names.end(), nameLess);
+        } catch (...) {
+            failed = std::current_exception();
+        }
+    });
+    try {
+        std::sort(names.begin(), middle, less);
+    } catch (...) {
+        worker.join();
+        throw;
+    }
+    worker.join();
+    if (failed)
+        std::rethrow_exception(failed);
+    std::vector<std::string_view> merged;
+    merged.reserve(names.size());
+    std::merge(names.begin(), middle, middle, names.end(), std::back_inserter(merged), less);
+    names.swap(merged);
+}
+
 }  // namespace
 
 Status listFolder(const std::string& folder,
-                  const std::function<void(const EntryInfo&)>& sink, ListingGaps& gaps)
+                  const std::function<void(const EntryInfo&)>& sink, ListingGaps& gaps,
+                  Progress* watcher)
 {
+    Progress& progress = watched(watcher);
     gaps = {};
     FileDescriptor opened(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!opened.valid())
@@ -168,37 +231,49 @@ Status listFolder(const std::string& folder,
     DirHandle dir(fdopendir(opened.get()));
     if (!dir)
         return Status::fromErrno();
-    const int fd = opened.release();  // the listing closes it now
+    const int fd = opened.release();  // closed with the listing handle
 
-    // Names are read a batch at a time, then each entry of the batch is
-    // looked at (by two threads in a large folder): the sink is called
-    // often enough for a watcher, and a stop ends the listing soon.
+    // Every name is read first and put in name order; the entries are then
+    // looked at in that order, a batch at a time (by two threads in a large
+    // folder), so that the sink gets them sorted, is called often enough for
+    // a watcher, and a stop ends the listing soon.
     std::vector<char> bytes;
-    std::vector<size_t> starts;
-    std::vector<const char*> names;
-    bool more = true;
-    while (more && !gaps.stopped) {
-        bytes.clear();
-        starts.clear();
-        while (starts.size() < kBatch) {
-            errno = 0;
-            const struct dirent* d = readdir(dir.get());
-            if (!d) {
-                gaps.readError = errno;  // 0 at the end of the folder
-                more = false;
-                break;
-            }
-            const char* name = d->d_name;
-            if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
-                continue;
-            starts.push_back(bytes.size());
-            bytes.insert(bytes.end(), name, name + std::strlen(name) + 1);
+    std::vector<size_t> ends;
+    CheapTicks tick(progress);
+    for (;;) {
+        errno = 0;
+        const struct dirent* d = readdir(dir.get());
+        if (!d) {
+            gaps.readError = errno;  // 0 at the end of the folder
+            break;
         }
-        names.clear();
-        for (size_t start : starts)
-            names.push_back(bytes.data() + start);
-        describeBatch(fd, names, sink, gaps);
+        const char* name = d->d_name;
+        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+            continue;
+        bytes.insert(bytes.end(), name, name + std::strlen(name) + 1);
+        ends.push_back(bytes.size() - 1);
+        tick();
+        if (progress.stopped()) {
+            gaps.stopped = true;
+            return Status{};
+        }
     }
+    std::vector<std::string_view> names;
+    names.reserve(ends.size());
+    size_t start = 0;
+    for (size_t end : ends) {
+        names.emplace_back(bytes.data() + start, end - start);
+        start = end + 1;
+    }
+    std::vector<size_t>().swap(ends);
+    sortNames(names, progress);
+    if (progress.stopped()) {
+        gaps.stopped = true;
+        return Status{};
+    }
+    for (size_t first = 0; first < names.size() && !gaps.stopped; first += kBatch)
+        describeBatch(fd, names.data() + first, std::min(kBatch, names.size() - first), sink,
+                      gaps);
     return Status{};
 }
 

@@ -42,13 +42,15 @@ struct ListingGaps {
     bool empty() const { return unreadable.empty() && readError == 0; }
 };
 
-// Calls sink once per entry of folder, in the order the file system returns
-// them, skipping only "." and "..". Symbolic links are described, not followed.
+// Calls sink once per entry of folder, in name order (nameLess), skipping
+// only "." and "..". Symbolic links are described, not followed.
 // Fails (with nothing passed to sink) when the folder cannot be opened; what
 // could not be read after that is told in gaps. The sink may end the listing
-// by setting gaps.stopped.
+// by setting gaps.stopped; a stop asked through progress while the names are
+// read and sorted ends it with gaps.stopped set and nothing passed to sink.
 Status listFolder(const std::string& folder,
-                  const std::function<void(const EntryInfo&)>& sink, ListingGaps& gaps);
+                  const std::function<void(const EntryInfo&)>& sink, ListingGaps& gaps,
+                  Progress* progress = nullptr);
 
 // The order of a folder's entries, as the Windows file systems keep it: by
 // name, ASCII letters compared as capitals, then by bytes ("a_b" after "ab",

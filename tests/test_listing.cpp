@@ -139,13 +139,14 @@ private slots:
 
     void largeFolderListsEveryEntryOnce()
     {
-        // Enough entries to be looked at by two threads: every one is listed
-        // once, with its own size and attribute, the rows in name order.
+        // Enough entries to be sorted and looked at by two threads: every
+        // one is listed once, with its own size and attribute, the rows in
+        // name order across both halves, capitals or not.
         TempDir tmp;
         const std::string d = tmp.path();
-        constexpr int kCount = 9000;
+        constexpr int kCount = 20000;
         for (int i = 0; i < kCount; ++i) {
-            const std::string path = d + "/f" + std::to_string(i);
+            const std::string path = d + (i % 3 ? "/f" : "/F") + std::to_string(i);
             if (i % 1000 == 999) {
                 QCOMPARE(::mkdir(path.c_str(), 0755), 0);
                 continue;
@@ -199,6 +200,28 @@ private slots:
         QVERIFY(st.ok());
         QVERIFY(gaps.stopped);
         QCOMPARE(seen, stopAt);
+    }
+
+    // A stop asked while the names are still being read and sorted: nothing
+    // is handed on, and the listing says it was stopped.
+    void stopWhileNamesAreRead()
+    {
+        class StopAtFirstLook : public Progress {
+        public:
+            StopAtFirstLook() { setStride(1); }
+
+        protected:
+            bool look(int64_t, std::string_view) override { return false; }
+        } stop;
+        TempDir tmp;
+        for (int i = 0; i < 3000; ++i)
+            writeFile(tmp.path() + "/f" + std::to_string(i));
+        fs::ListingGaps gaps;
+        int seen = 0;
+        QVERIFY(fs::listFolder(tmp.path(), [&](const fs::EntryInfo&) { ++seen; }, gaps, &stop)
+                    .ok());
+        QVERIFY(gaps.stopped);
+        QCOMPARE(seen, 0);
     }
 
     void rootFolderGivesDoubleSlash()

@@ -80,7 +80,7 @@ fs::Status listRows(const std::string& folder, const std::string& workingFolder,
             if (!progress.step(++listed, e.name))
                 gaps.stopped = true;
         },
-        gaps);
+        gaps, &progress);
 }
 
 }  // namespace vemlo

@@ -22,8 +22,8 @@ std::string folderOfPattern(const std::string& pattern);
 // created, attribute number. Valid during the sink's call only.
 using RowTexts = std::array<std::string_view, 7>;
 
-// Lists folder, handing sink the row of each entry in the order the file
-// system gives them. Column 0 is workingFolder + "/" + name, joined verbatim.
+// Lists folder, handing sink the row of each entry in name order
+// (fs::nameLess). Column 0 is workingFolder + "/" + name, joined verbatim.
 // What could not be read is told in gaps; a stop asked through progress ends
 // the listing after the entry in hand, with gaps.stopped set.
 fs::Status listRows(const std::string& folder, const std::string& workingFolder,
