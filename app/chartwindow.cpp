@@ -10,7 +10,6 @@
 #include <QPieSlice>
 #include <QPushButton>
 #include <QAbstractTableModel>
-#include <QStyle>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -95,8 +94,8 @@ ChartWindow::ChartWindow(std::unique_ptr<sheet::Application> app, std::string fo
     setWindowTitle(title);
 
     // A pie draws one series: the first one of the chart.
-    const std::vector<sheet::ChartSeries> series = source.series();
-    const sheet::ChartSeries data = series.empty() ? sheet::ChartSeries{} : series.front();
+    std::vector<sheet::ChartSeries> series = source.series();
+    sheet::ChartSeries data = series.empty() ? sheet::ChartSeries{} : std::move(series.front());
     double whole = 0;
     for (double v : data.values)
         whole += std::max(v, 0.0);
@@ -107,23 +106,12 @@ ChartWindow::ChartWindow(std::unique_ptr<sheet::Application> app, std::string fo
     // thousands of slivers is neither readable nor quick to draw. The table
     // beside it lists every format.
     const size_t count = data.values.size();
-    std::vector<char> ownSlice(count, 1);
-    if (count > kMaxSlices) {
-        std::vector<size_t> order(count);
-        for (size_t i = 0; i < count; ++i)
-            order[i] = i;
-        std::nth_element(order.begin(), order.begin() + (kMaxSlices - 1), order.end(),
-                         [&](size_t a, size_t b) {
-                             return data.values[a] != data.values[b] ? data.values[a] > data.values[b]
-                                                                     : a < b;
-                         });
-        std::fill(ownSlice.begin(), ownSlice.end(), 0);
-        for (size_t k = 0; k < kMaxSlices - 1; ++k)
-            ownSlice[order[k]] = 1;
-    }
+    const std::vector<char> ownSlice = ownSlices(data.values, kMaxSlices);
     QList<QPieSlice*> slices;
     double rest = 0;
-    size_t longestName = 0;  // the row of the name of most bytes
+    // The rows whose texts are the widest of their columns: the longest
+    // name, the largest and the smallest total (the largest share).
+    size_t longestName = 0, largest = 0, smallest = 0;
     for (size_t i = 0; i < count; ++i) {
         const double value = std::max(data.values[i], 0.0);
         if (ownSlice[i])
@@ -133,6 +121,10 @@ ChartWindow::ChartWindow(std::unique_ptr<sheet::Application> app, std::string fo
             rest += value;
         if (data.categories[i].size() > data.categories[longestName].size())
             longestName = i;
+        if (data.values[i] > data.values[largest])
+            largest = i;
+        if (data.values[i] < data.values[smallest])
+            smallest = i;
     }
     if (count > kMaxSlices)
         slices.append(new QPieSlice(QStringLiteral("其他 ") + percentText(rest, whole), rest));
@@ -145,25 +137,27 @@ ChartWindow::ChartWindow(std::unique_ptr<sheet::Application> app, std::string fo
 
     summary = new QTableView(this);
     summary->setObjectName(QStringLiteral("summary"));
-    summary->setModel(new SummaryModel(data, whole, summary));
+    summary->setModel(new SummaryModel(std::move(data), whole, summary));
     summary->verticalHeader()->hide();
     summary->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    // Widths from the first rows and the longest name, not from every row.
-    summary->verticalHeader()->setResizeContentsPrecision(100);
-    summary->resizeColumnsToContents();
-    if (count > 0) {
-        const QString longest = displayText(data.categories[longestName]);
-        const int needed = summary->fontMetrics().horizontalAdvance(longest) +
-                           2 * summary->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, summary) + 8;
-        if (needed > summary->columnWidth(0))
-            summary->setColumnWidth(0, needed);
+    // Column widths from the captions and the widest rows alone: asking the
+    // view to fit its contents lays out the texts of a thousand rows.
+    const int grid = summary->showGrid() ? 1 : 0;
+    for (int c = 0; c < 3; ++c) {
+        int width = summary->horizontalHeader()->sectionSizeHint(c);
+        if (count > 0)
+            for (size_t r : {longestName, largest, smallest})
+                width = std::max(width, summary->sizeHintForIndex(summary->model()->index(int(r), c)).width() + grid);
+        summary->setColumnWidth(c, width);
     }
 
     auto* chart = new QChart;
     chart->setTitle(title);
-    chart->addSeries(pie);
+    // The legend is placed and hidden before it has markers: hiding it
+    // afterwards lays out every marker's text once more.
     chart->legend()->setAlignment(Qt::AlignRight);
     chart->legend()->setVisible(!crowded);
+    chart->addSeries(pie);
     chartView = new QChartView(chart, this);
     chartView->setObjectName(QStringLiteral("chartView"));
     chartView->setRenderHint(QPainter::Antialiasing);

@@ -2,6 +2,7 @@
 // openpyxl and by our own reader) and the per-format summary.
 #include <QTest>
 
+#include <algorithm>
 #include <array>
 #include <map>
 #include <memory>
@@ -615,6 +616,9 @@ with zipfile.ZipFile(src) as zin, zipfile.ZipFile(dst, "w", zipfile.ZIP_DEFLATED
                                                << Totals{{"iso", 6000000000}};
         QTest::newRow("negative sizes lower the total") << Rows{{"a", "10"}, {"a", "-4"}}
                                                         << Totals{{"a", 6}};
+        QTest::newRow("a format spelled like the no-format name stays apart")
+            << Rows{{"", "10"}, {"(无扩展名)", "3"}, {"", "1"}}
+            << Totals{{"(无扩展名)", 11}, {"(无扩展名)", 3}};
         QTest::newRow("caption row alone") << Rows{} << Totals{};
         Rows many;
         Totals manyTotals;
@@ -680,6 +684,50 @@ with zipfile.ZipFile(src) as zin, zipfile.ZipFile(dst, "w", zipfile.ZIP_DEFLATED
             QCOMPARE(totals[i].name, order[i]);
             QCOMPARE(totals[i].total, sums[order[i]]);
         }
+    }
+
+    void pieSlices_data()
+    {
+        using Values = std::vector<double>;
+        using Flags = std::vector<char>;
+        QTest::addColumn<Values>("values");
+        QTest::addColumn<int>("maxSlices");
+        QTest::addColumn<Flags>("own");
+        QTest::newRow("none") << Values{} << 4 << Flags{};
+        QTest::newRow("fewer than slices") << Values{5, 1, 3} << 4 << Flags{1, 1, 1};
+        QTest::newRow("exactly as many") << Values{1, 2, 3, 4} << 4 << Flags{1, 1, 1, 1};
+        QTest::newRow("one more: the smallest two share")
+            << Values{1, 2, 3, 4, 5} << 4 << Flags{0, 0, 1, 1, 1};
+        QTest::newRow("all equal: the earliest") << Values{7, 7, 7, 7, 7} << 3 << Flags{1, 1, 0, 0, 0};
+        QTest::newRow("tie at the edge: the earlier one")
+            << Values{1, 9, 5, 9, 5, 5} << 4 << Flags{0, 1, 1, 1, 0, 0};
+        QTest::newRow("zeros") << Values{0, 0, 0, 2, 0} << 3 << Flags{1, 0, 0, 1, 0};
+        QTest::newRow("negative below zero") << Values{-5, 0, 3} << 2 << Flags{0, 0, 1};
+        QTest::newRow("one slice for all") << Values{4, 8} << 1 << Flags{0, 0};
+    }
+
+    void pieSlices()
+    {
+        QFETCH(std::vector<double>, values);
+        QFETCH(int, maxSlices);
+        QFETCH(std::vector<char>, own);
+        QCOMPARE(ownSlices(values, size_t(maxSlices)), own);
+    }
+
+    void pieSlicesOfManyLikeAFullSort()
+    {
+        // 10,000 values with many repeats against a stable sort by size.
+        std::vector<double> values;
+        for (int i = 0; i < 10000; ++i)
+            values.push_back(double((int64_t(i) * 7919) % 613));
+        std::vector<size_t> order(values.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return values[a] > values[b]; });
+        std::vector<char> expected(values.size(), 0);
+        for (size_t k = 0; k < 19; ++k)
+            expected[order[k]] = 1;
+        QCOMPARE(ownSlices(values, 20), expected);
     }
 
     void gridCellsReadInPlace_data()

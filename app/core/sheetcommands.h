@@ -85,6 +85,12 @@ struct FormatSums {
 // summing the sizes of column 3; stops at the first size it cannot add.
 FormatSums sumByFormat(const TableSource& table);
 
+// Which entries of a pie of at most maxSlices slices (maxSlices >= 1) get a
+// slice of their own: all of them when they fit, else the maxSlices - 1
+// largest values, the earlier entry first among equal ones, and the rest
+// share the last slice. One flag per value, in their order.
+std::vector<char> ownSlices(const std::vector<double>& values, size_t maxSlices);
+
 struct SpaceChart {
     bool placed = false;  // the chart took its data
     std::string problem;  // the sums' problem: no chart was added
