@@ -177,6 +177,19 @@ void FolderTreeView::rebuild()
         scrollTo(current);
 }
 
+void FolderTreeView::showEvent(QShowEvent* event)
+{
+    QListView::showEvent(event);
+    if (tree_.subfoldersLoaded())
+        return;
+    BusyCursor busy;
+    ProgressGate progress(QStringLiteral("正在打开文件夹…"));
+    // The start-up folder's subfolders: one it cannot read shows none, as
+    // before it was chosen; a stop leaves them to the next showing.
+    if (tree_.loadSubfolders(&progress).status.err != ECANCELED)
+        rebuild();
+}
+
 void FolderTreeView::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {

@@ -85,6 +85,8 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    // The start-up folder's subfolders are read when the tree is first shown.
+    void showEvent(QShowEvent* event) override;
 
 private:
     // Runs one change of the tree; redraws, reports a failure, notifies.

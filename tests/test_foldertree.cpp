@@ -173,6 +173,9 @@ private slots:
         FolderTree tree({"/", base});  // base stands for a mount
         QCOMPARE(tree.folder(), start);
         QCOMPARE(tree.mount(), base);
+        // Nothing below the folder is read until it is asked for.
+        QVERIFY(!tree.subfoldersLoaded() && tree.entries().size() == 2);
+        QVERIFY(tree.loadSubfolders().ok());
         QCOMPARE(tree.subfolders(),
                  (std::vector<std::string>{"alpha", "archived", "Beta", "gamma", "zlink", "\xff\xfe"}));
         const auto entries = tree.entries();
@@ -185,6 +188,7 @@ private slots:
 
         // On the root mount the tree shows every folder from "/" down.
         FolderTree onRoot({"/"});
+        QVERIFY(onRoot.loadSubfolders().ok());
         const auto rootEntries = onRoot.entries();
         QCOMPARE(rootEntries[0].path, std::string("/"));
         QCOMPARE(rootEntries[1].path, "/" + names(rootEntries, true)[1]);

@@ -121,8 +121,12 @@ private slots:
     void firstShowingLeavesThePathEmpty()
     {
         QVERIFY(!Form2->isVisible());
+        // Hidden, the window has read no subfolders: the tree ends at the
+        // start-up folder until it is shown.
+        QCOMPARE(Form2->DL->count(), Form2->DL->currentFolderRow() + 1);
         QSignalSpy notified(Form2->DL, &FolderTreeView::changed);
         showImportWindow();
+        QCOMPARE(subfolderTexts(), (std::vector<std::string>{"Alpha", "beta", "\uFFFD\uFFFDold"}));
         QCOMPARE(Form2->windowTitle(), QStringLiteral("导入文件夹"));
         QCOMPARE(Form2->edtFP->text(), QString());
         QCOMPARE(Form2->DL->folder(), work_);

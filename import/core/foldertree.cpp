@@ -18,8 +18,16 @@ FolderTree::FolderTree(std::vector<std::string> mountPoints) : mountPoints_(std:
     if (folder_.empty())
         folder_ = "/";
     mount_ = fs::mountContaining(mountPoints_, folder_);
-    fs::readSubfolders(subfolders_);
     lastFolder_[mount_] = folder_;
+}
+
+TreeStep FolderTree::loadSubfolders(Progress* progress)
+{
+    if (subfoldersLoaded_)
+        return {};
+    const fs::Status read = fs::readSubfolders(subfolders_, progress);
+    subfoldersLoaded_ = read.err != ECANCELED;
+    return {read};
 }
 
 std::vector<FolderEntry> FolderTree::entries() const
@@ -70,6 +78,7 @@ TreeStep FolderTree::enter(const std::string& path, Progress* progress)
         return {};
     folder_ = std::move(cwd);
     subfolders_ = std::move(subfolders);
+    subfoldersLoaded_ = true;
     return {{}, true};
 }
 

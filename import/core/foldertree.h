@@ -31,7 +31,8 @@ struct TreeStep {
 class FolderTree {
 public:
     // Starts at the process's current directory (the root when it has none),
-    // on the one of mountPoints that contains it.
+    // on the one of mountPoints that contains it. Its subfolders are read
+    // when they are first asked for (loadSubfolders).
     explicit FolderTree(std::vector<std::string> mountPoints);
 
     const std::string& mount() const { return mount_; }
@@ -39,8 +40,14 @@ public:
     const std::vector<std::string>& subfolders() const { return subfolders_; }
 
     // The root of the mount, one entry per folder down to the current one,
-    // then the current folder's subfolders.
+    // then the current folder's subfolders (none until they are read).
     std::vector<FolderEntry> entries() const;
+
+    // Reads the start-up folder's subfolders, once: a tree that is never
+    // shown reads none. A folder that cannot be read shows none; a stop asked
+    // through progress fails it with ECANCELED and leaves them to be read.
+    TreeStep loadSubfolders(Progress* progress = nullptr);
+    bool subfoldersLoaded() const { return subfoldersLoaded_; }
 
     // Makes path the current folder: chdir, then the folder is what getcwd
     // reads back. Not changed when path is the current folder already. On
@@ -64,6 +71,7 @@ private:
     std::string mount_;
     std::string folder_;
     std::vector<std::string> subfolders_;
+    bool subfoldersLoaded_ = false;
     std::map<std::string, std::string> lastFolder_;  // by mount point
 };
 
