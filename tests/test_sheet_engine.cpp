@@ -316,6 +316,56 @@ private slots:
         QCOMPARE(read.text(3, 2), QString::fromStdString(longest[1]));  // values as they were
     }
 
+    // The widths are measured while the rows are written: texts of a placed
+    // table count as well as the worksheet's own, the widest may come last,
+    // and a cell written over a table cell counts with its new text only.
+    void placedTableColumnsShowTheirTexts_data()
+    {
+        QTest::addColumn<bool>("transposed");
+        QTest::newRow("table rows as rows") << false;
+        QTest::newRow("table rows as columns") << true;
+    }
+
+    void placedTableColumnsShowTheirTexts()
+    {
+        QFETCH(bool, transposed);
+        struct Grid : CellGrid {
+            std::vector<std::array<std::string, 3>> rowsOfText;
+            int rows() const override { return int(rowsOfText.size()); }
+            int columns() const override { return 3; }
+            std::string_view text(int r, int c) const override { return rowsOfText[size_t(r)][size_t(c)]; }
+        };
+        auto grid = std::make_shared<Grid>();
+        for (int r = 0; r < 2000; ++r)
+            grid->rowsOfText.push_back({"短", std::to_string(r), std::string(30, 'w')});
+        grid->rowsOfText.back()[0] = "最后一行才有的很长很长很长的名字";  // 16 wide characters
+        grid->rowsOfText[5][2] = std::string(60, 'w');                   // written over below
+        TempDir dir;
+        const std::string file = dir.path() + "/placed.xlsx";
+        Application app;
+        Workbook& book = app.workbooks().add();
+        Worksheet& sheet = book.worksheets(1);
+        sheet.placeGrid(grid, transposed, kTextFormat);
+        // Grid cell (row 5, column 2), as the worksheet shows it.
+        auto at = [&](int r, int c) { return transposed ? sheet.cells(c + 1, r + 1) : sheet.cells(r + 1, c + 1); };
+        at(5, 2).setValue(std::string(40, 'v'));
+        at(7, 1).setValue(std::string(20, 'n'));  // the widest of its column
+        saveAs(book, file);
+        const ReadBook read = readWithOwnCode(file);
+        QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
+        if (!transposed) {
+            QVERIFY(read.widths.count(1) && read.widths.at(1) >= 32 && read.widths.at(1) < 40);
+            QVERIFY(read.widths.count(2) && read.widths.at(2) >= 20 && read.widths.at(2) < 26);
+            QVERIFY(read.widths.count(3) && read.widths.at(3) >= 40 && read.widths.at(3) < 50);
+        } else {
+            // Each table row is a worksheet column: the last one holds the long name.
+            QVERIFY(read.widths.count(2000) && read.widths.at(2000) >= 32);
+            QVERIFY(read.widths.count(6) && read.widths.at(6) >= 40 && read.widths.at(6) < 50);
+            QVERIFY(read.widths.count(8) && read.widths.at(8) >= 30 && read.widths.at(8) < 40);
+        }
+        QCOMPARE(read.text(transposed ? 3 : 6, transposed ? 6 : 3), QString(40, 'v'));
+    }
+
     // A file that lost data on the way is never taken for a whole one.
     void fileCheckFindsFaults_data()
     {
