@@ -13,6 +13,7 @@
 #include "app/core/sheetcommands.h"
 #include "common/errtext.h"
 #include "platform/savefile.h"
+#include "spreadsheet/core/celltext.h"
 #include "spreadsheet/core/zipcheck.h"
 #include "spreadsheet/core/workbook.h"
 #include "testutil/files.h"
@@ -314,6 +315,36 @@ private slots:
         // The largest width, 255 characters, and the margins the file adds.
         QVERIFY(read.widths.at(4) >= 255 && read.widths.at(4) < 256);
         QCOMPARE(read.text(3, 2), QString::fromStdString(longest[1]));  // values as they were
+    }
+
+    // The width of a text in digits, and in the same pass whether it can go
+    // into a file as it is (the writer picks the cleaned copy by it).
+    void textWidthAndWritable_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<bool>("writable");
+        QTest::newRow("ascii") << QByteArray("a.txt") << 5 << true;
+        QTest::newRow("wide characters") << QByteArray("资料 1") << 6 << true;
+        QTest::newRow("full-width and emoji") << QByteArray("\xef\xbc\xa1\xf0\x9f\x98\x80") << 4 << true;
+        QTest::newRow("invalid bytes count one each") << QByteArray("a\xff\xfe" "b") << 4 << false;
+        QTest::newRow("cut sequence counts one") << QByteArray("x\xe4\xb8") << 2 << false;
+        QTest::newRow("nul") << QByteArray("a\0b", 3) << 3 << false;
+        QTest::newRow("noncharacter") << QByteArray("\xef\xbf\xbf" "z") << 2 << false;
+        QTest::newRow("bad byte last, after valid text") << QByteArray("\xe6\x8a\xa5\x80") << 3 << false;
+    }
+
+    void textWidthAndWritable()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, width);
+        QFETCH(bool, writable);
+        const std::string_view t(text.constData(), size_t(text.size()));
+        bool ok = !writable;
+        QCOMPARE(int(displayWidth(t, &ok)), width);
+        QCOMPARE(ok, writable);
+        QCOMPARE(isWritableText(t), writable);
+        QCOMPARE(int(displayWidth(t)), width);
     }
 
     // The widths are measured while the rows are written: texts of a placed

@@ -156,8 +156,9 @@ uint64_t writeCells(lxw_worksheet* ws, const Worksheet& sheet, const std::vector
             lxw_format* const format = plainFormat[e.format] ? nullptr : given;
             const std::string_view text(e.text, e.length);
             lxw_error err = LXW_NO_ERROR;
+            bool writable = true;
             if (!text.empty())
-                widest[e.col] = std::max(widest[e.col], displayWidth(text));
+                widest[e.col] = std::max(widest[e.col], displayWidth(text, &writable));
             if (text.empty()) {
                 if (!given)
                     return;  // nothing to write: the cell stays absent
@@ -165,7 +166,7 @@ uint64_t writeCells(lxw_worksheet* ws, const Worksheet& sheet, const std::vector
                 err = worksheet_write_blank(ws, row, col, given);
             } else if (std::optional<double> n; !textFormat[e.format] && (n = plainInteger(text))) {
                 err = worksheet_write_number(ws, row, col, *n, format);
-            } else if (isWritableText(text)) {
+            } else if (writable) {
                 // The library takes a NUL-terminated text; a grid's is not.
                 const char* chars = e.text;
                 if (fromGrid)
