@@ -2,10 +2,12 @@
 // openpyxl and by our own reader) and the per-format summary.
 #include <QTest>
 
+#include <algorithm>
 #include <array>
 #include <map>
 #include <memory>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -465,6 +467,75 @@ with zipfile.ZipFile(src) as zin, zipfile.ZipFile(dst, "w", zipfile.ZIP_DEFLATED
                      qPrintable(QString::number(keep)));
     }
 
+    // The follower reads a file while it is written, in pieces of any size
+    // (headers and data cut anywhere), and finds in each member what a
+    // reading of the finished file finds; a record of another file is not
+    // taken for this one.
+    void followerReadsTheFileAsItGrows_data()
+    {
+        QTest::addColumn<int>("piece");
+        QTest::newRow("7 bytes at a time") << 7;
+        QTest::newRow("1000 bytes at a time") << 1000;
+        QTest::newRow("all at once") << 0;
+    }
+
+    void followerReadsTheFileAsItGrows()
+    {
+        QFETCH(int, piece);
+        TempDir dir;
+        const std::string good = dir.path() + "/good.xlsx";
+        Application app;
+        Worksheet& sheet = app.workbooks().add().worksheets(1);
+        for (int r = 1; r <= 400; ++r)
+            for (int c = 1; c <= 3; ++c)
+                sheet.cells(r, c).setValue("第 " + std::to_string(r) + " 行 " + std::to_string(c * r * 7919));
+        saveAs(app.workbooks().item(1), good);
+        const std::string data = readFile(good);
+        const std::vector<uint64_t> cells{1200};
+
+        const std::string copy = dir.path() + "/copy.xlsx";
+        const int fd = ::open(copy.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        QVERIFY(fd >= 0);
+        std::vector<FollowedMember> followed;
+        {
+            ZipFollower follower(fd);
+            const size_t step = piece ? size_t(piece) : data.size();
+            for (size_t at = 0; at < data.size(); at += step) {
+                const size_t n = std::min(step, data.size() - at);
+                QCOMPARE(::pwrite(fd, data.data() + at, n, off_t(at)), ssize_t(n));
+                if (piece && at % (step * 50) == 0)
+                    ::usleep(200);  // now and then the follower catches up with the writer
+            }
+            followed = follower.finish();
+        }
+        ::close(fd);
+        const auto sheetMember = std::find_if(followed.begin(), followed.end(), [](const FollowedMember& m) {
+            return m.name == "xl/worksheets/sheet1.xml";
+        });
+        QVERIFY(sheetMember != followed.end());
+        QCOMPARE(sheetMember->cells, uint64_t(1200));
+        QVERIFY(sheetMember->rootClosed);
+        QVERIFY(followed.size() >= 8);  // every member of the workbook
+        QCOMPARE(QString::fromStdString(workbookFileFault(data, cells, followed)), QString());
+
+        // Records of the good file against a file that lost rows or was cut:
+        // they do not lie where its directory puts its members.
+        std::string cut = data.substr(0, data.size() / 2);
+        QVERIFY(!workbookFileFault(cut, cells, followed).empty());
+        std::vector<FollowedMember> shifted = followed;
+        for (FollowedMember& m : shifted)
+            ++m.packed;
+        std::string flipped = data;
+        flipped[size_t(sheetMember->dataStart + sheetMember->packed / 2)] ^= 0x55;
+        QVERIFY(!workbookFileFault(flipped, cells, shifted).empty());
+        // A record that says the worksheet lacks cells is believed.
+        std::vector<FollowedMember> short_ = followed;
+        for (FollowedMember& m : short_)
+            if (m.name == "xl/worksheets/sheet1.xml")
+                m.cells -= 3;
+        QVERIFY(QString::fromStdString(workbookFileFault(data, cells, short_)).contains("单元格数不符"));
+    }
+
     // A save killed half-way leaves no file and no temporary name behind;
     // killed late, the complete file.
     void killedSaveLeavesNothing_data()
@@ -516,7 +587,10 @@ with zipfile.ZipFile(src) as zin, zipfile.ZipFile(dst, "w", zipfile.ZIP_DEFLATED
         Application next;
         saveAs(next.workbooks().add(), folder + "/next.xlsx");
         qputenv("TMPDIR", tmpBefore);
-        QVERIFY(listNames(scratch).empty());
+        std::string left;
+        for (const std::string& name : listNames(scratch))
+            left += name + " ";
+        QVERIFY2(left.empty(), left.c_str());
         ::unlink((folder + "/next.xlsx").c_str());
 
         const std::vector<std::string> names = listNames(folder);
