@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -297,10 +298,22 @@ struct ZipFollower::State {
     std::mutex lock;
     std::condition_variable wake;
     bool done = false;
+    bool abandoned = false;  // the write failed: nothing more is wanted
     std::vector<FollowedMember> members;
     std::thread thread;
 
     void run()
+    {
+        // Whatever goes wrong here leaves the members to the check after the
+        // write.
+        try {
+            follow();
+        } catch (const std::exception&) {
+            members.clear();
+        }
+    }
+
+    void follow()
     {
         StreamParser parser;
         std::vector<char> buffer(1 << 20);
@@ -309,6 +322,8 @@ struct ZipFollower::State {
             bool writerDone;
             {
                 std::lock_guard<std::mutex> hold(lock);
+                if (abandoned)
+                    return;
                 writerDone = done;
             }
             const ssize_t n = ::pread(fd, buffer.data(), buffer.size(), off_t(at));
@@ -336,7 +351,18 @@ ZipFollower::ZipFollower(int fd) : state_(std::make_unique<State>())
     state_->thread = std::thread([s = state_.get()] { s->run(); });
 }
 
-ZipFollower::~ZipFollower() { finish(); }
+ZipFollower::~ZipFollower()
+{
+    if (!state_->thread.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> hold(state_->lock);
+        state_->abandoned = true;
+        state_->done = true;
+    }
+    state_->wake.notify_all();
+    state_->thread.join();
+}
 
 std::vector<FollowedMember> ZipFollower::finish()
 {

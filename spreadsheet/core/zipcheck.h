@@ -34,6 +34,7 @@ struct FollowedMember {
 class ZipFollower {
 public:
     explicit ZipFollower(int fd);
+    // Without finish() first (the write failed), stops at once.
     ~ZipFollower();
     ZipFollower(const ZipFollower&) = delete;
     ZipFollower& operator=(const ZipFollower&) = delete;
