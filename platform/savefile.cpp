@@ -200,8 +200,9 @@ std::string ScratchFolder::parent()
 
 Status ScratchFolder::create()
 {
-    // Folders left by runs that were killed are empty (files in them are
-    // deleted as soon as made): remove those of processes that are gone.
+    // Remove the folders left by runs of processes that are gone. Files in
+    // them are deleted as soon as made, but a run killed between the making
+    // and the deleting leaves one behind: those go first.
     const std::string base = parent();
     if (DirHandle d{::opendir(base.c_str())}) {
         while (dirent* e = ::readdir(d.get())) {
@@ -209,8 +210,18 @@ Status ScratchFolder::create()
             int end = 0;
             if (std::sscanf(e->d_name, "vemlo-%lu-%*6[A-Za-z0-9]%n", &pid, &end) == 1 &&
                 e->d_name[end] == '\0' && end > 0 && pid != (unsigned long)::getpid() && pid <= INT_MAX &&
-                ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+                ::kill(pid_t(pid), 0) != 0 && errno == ESRCH) {
+                const int stale = ::openat(::dirfd(d.get()), e->d_name,
+                                           O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                if (DirHandle inside{stale >= 0 ? ::fdopendir(stale) : nullptr}) {
+                    while (dirent* f = ::readdir(inside.get()))
+                        if (std::string_view(f->d_name) != "." && std::string_view(f->d_name) != "..")
+                            ::unlinkat(::dirfd(inside.get()), f->d_name, 0);
+                } else if (stale >= 0) {
+                    ::close(stale);
+                }
                 ::unlinkat(::dirfd(d.get()), e->d_name, AT_REMOVEDIR);
+            }
         }
     }
     std::string path = base + "/vemlo-" + std::to_string(::getpid()) + "-XXXXXX";

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include "app/core/sheetcommands.h"
 #include "common/errtext.h"
 #include "platform/savefile.h"
+#include "spreadsheet/core/celltext.h"
 #include "spreadsheet/core/zipcheck.h"
 #include "spreadsheet/core/workbook.h"
 #include "testutil/files.h"
@@ -317,6 +319,86 @@ private slots:
         QCOMPARE(read.text(3, 2), QString::fromStdString(longest[1]));  // values as they were
     }
 
+    // The width of a text in digits, and in the same pass whether it can go
+    // into a file as it is (the writer picks the cleaned copy by it).
+    void textWidthAndWritable_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<bool>("writable");
+        QTest::newRow("ascii") << QByteArray("a.txt") << 5 << true;
+        QTest::newRow("wide characters") << QByteArray("资料 1") << 6 << true;
+        QTest::newRow("full-width and emoji") << QByteArray("\xef\xbc\xa1\xf0\x9f\x98\x80") << 4 << true;
+        QTest::newRow("invalid bytes count one each") << QByteArray("a\xff\xfe" "b") << 4 << false;
+        QTest::newRow("cut sequence counts one") << QByteArray("x\xe4\xb8") << 2 << false;
+        QTest::newRow("nul") << QByteArray("a\0b", 3) << 3 << false;
+        QTest::newRow("noncharacter") << QByteArray("\xef\xbf\xbf" "z") << 2 << false;
+        QTest::newRow("bad byte last, after valid text") << QByteArray("\xe6\x8a\xa5\x80") << 3 << false;
+    }
+
+    void textWidthAndWritable()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, width);
+        QFETCH(bool, writable);
+        const std::string_view t(text.constData(), size_t(text.size()));
+        bool ok = !writable;
+        QCOMPARE(int(displayWidth(t, &ok)), width);
+        QCOMPARE(ok, writable);
+        QCOMPARE(isWritableText(t), writable);
+        QCOMPARE(int(displayWidth(t)), width);
+    }
+
+    // The widths are measured while the rows are written: texts of a placed
+    // table count as well as the worksheet's own, the widest may come last,
+    // and a cell written over a table cell counts with its new text only.
+    void placedTableColumnsShowTheirTexts_data()
+    {
+        QTest::addColumn<bool>("transposed");
+        QTest::newRow("table rows as rows") << false;
+        QTest::newRow("table rows as columns") << true;
+    }
+
+    void placedTableColumnsShowTheirTexts()
+    {
+        QFETCH(bool, transposed);
+        struct Grid : CellGrid {
+            std::vector<std::array<std::string, 3>> rowsOfText;
+            int rows() const override { return int(rowsOfText.size()); }
+            int columns() const override { return 3; }
+            std::string_view text(int r, int c) const override { return rowsOfText[size_t(r)][size_t(c)]; }
+        };
+        auto grid = std::make_shared<Grid>();
+        for (int r = 0; r < 2000; ++r)
+            grid->rowsOfText.push_back({"短", std::to_string(r), std::string(30, 'w')});
+        grid->rowsOfText.back()[0] = "最后一行才有的很长很长很长的名字";  // 16 wide characters
+        grid->rowsOfText[5][2] = std::string(60, 'w');                   // written over below
+        TempDir dir;
+        const std::string file = dir.path() + "/placed.xlsx";
+        Application app;
+        Workbook& book = app.workbooks().add();
+        Worksheet& sheet = book.worksheets(1);
+        sheet.placeGrid(grid, transposed, kTextFormat);
+        // Grid cell (row 5, column 2), as the worksheet shows it.
+        auto at = [&](int r, int c) { return transposed ? sheet.cells(c + 1, r + 1) : sheet.cells(r + 1, c + 1); };
+        at(5, 2).setValue(std::string(40, 'v'));
+        at(7, 1).setValue(std::string(20, 'n'));  // the widest of its column
+        saveAs(book, file);
+        const ReadBook read = readWithOwnCode(file);
+        QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
+        if (!transposed) {
+            QVERIFY(read.widths.count(1) && read.widths.at(1) >= 32 && read.widths.at(1) < 40);
+            QVERIFY(read.widths.count(2) && read.widths.at(2) >= 20 && read.widths.at(2) < 26);
+            QVERIFY(read.widths.count(3) && read.widths.at(3) >= 40 && read.widths.at(3) < 50);
+        } else {
+            // Each table row is a worksheet column: the last one holds the long name.
+            QVERIFY(read.widths.count(2000) && read.widths.at(2000) >= 32);
+            QVERIFY(read.widths.count(6) && read.widths.at(6) >= 40 && read.widths.at(6) < 50);
+            QVERIFY(read.widths.count(8) && read.widths.at(8) >= 30 && read.widths.at(8) < 40);
+        }
+        QCOMPARE(read.text(transposed ? 3 : 6, transposed ? 6 : 3), QString(40, 'v'));
+    }
+
     // A file that lost data on the way is never taken for a whole one.
     void fileCheckFindsFaults_data()
     {
@@ -385,6 +467,75 @@ with zipfile.ZipFile(src) as zin, zipfile.ZipFile(dst, "w", zipfile.ZIP_DEFLATED
                      qPrintable(QString::number(keep)));
     }
 
+    // The follower reads a file while it is written, in pieces of any size
+    // (headers and data cut anywhere), and finds in each member what a
+    // reading of the finished file finds; a record of another file is not
+    // taken for this one.
+    void followerReadsTheFileAsItGrows_data()
+    {
+        QTest::addColumn<int>("piece");
+        QTest::newRow("7 bytes at a time") << 7;
+        QTest::newRow("1000 bytes at a time") << 1000;
+        QTest::newRow("all at once") << 0;
+    }
+
+    void followerReadsTheFileAsItGrows()
+    {
+        QFETCH(int, piece);
+        TempDir dir;
+        const std::string good = dir.path() + "/good.xlsx";
+        Application app;
+        Worksheet& sheet = app.workbooks().add().worksheets(1);
+        for (int r = 1; r <= 400; ++r)
+            for (int c = 1; c <= 3; ++c)
+                sheet.cells(r, c).setValue("第 " + std::to_string(r) + " 行 " + std::to_string(c * r * 7919));
+        saveAs(app.workbooks().item(1), good);
+        const std::string data = readFile(good);
+        const std::vector<uint64_t> cells{1200};
+
+        const std::string copy = dir.path() + "/copy.xlsx";
+        const int fd = ::open(copy.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        QVERIFY(fd >= 0);
+        std::vector<FollowedMember> followed;
+        {
+            ZipFollower follower(fd);
+            const size_t step = piece ? size_t(piece) : data.size();
+            for (size_t at = 0; at < data.size(); at += step) {
+                const size_t n = std::min(step, data.size() - at);
+                QCOMPARE(::pwrite(fd, data.data() + at, n, off_t(at)), ssize_t(n));
+                if (piece && at % (step * 50) == 0)
+                    ::usleep(200);  // now and then the follower catches up with the writer
+            }
+            followed = follower.finish();
+        }
+        ::close(fd);
+        const auto sheetMember = std::find_if(followed.begin(), followed.end(), [](const FollowedMember& m) {
+            return m.name == "xl/worksheets/sheet1.xml";
+        });
+        QVERIFY(sheetMember != followed.end());
+        QCOMPARE(sheetMember->cells, uint64_t(1200));
+        QVERIFY(sheetMember->rootClosed);
+        QVERIFY(followed.size() >= 8);  // every member of the workbook
+        QCOMPARE(QString::fromStdString(workbookFileFault(data, cells, followed)), QString());
+
+        // Records of the good file against a file that lost rows or was cut:
+        // they do not lie where its directory puts its members.
+        std::string cut = data.substr(0, data.size() / 2);
+        QVERIFY(!workbookFileFault(cut, cells, followed).empty());
+        std::vector<FollowedMember> shifted = followed;
+        for (FollowedMember& m : shifted)
+            ++m.packed;
+        std::string flipped = data;
+        flipped[size_t(sheetMember->dataStart + sheetMember->packed / 2)] ^= 0x55;
+        QVERIFY(!workbookFileFault(flipped, cells, shifted).empty());
+        // A record that says the worksheet lacks cells is believed.
+        std::vector<FollowedMember> short_ = followed;
+        for (FollowedMember& m : short_)
+            if (m.name == "xl/worksheets/sheet1.xml")
+                m.cells -= 3;
+        QVERIFY(QString::fromStdString(workbookFileFault(data, cells, short_)).contains("单元格数不符"));
+    }
+
     // A save killed half-way leaves no file and no temporary name behind;
     // killed late, the complete file.
     void killedSaveLeavesNothing_data()
@@ -436,7 +587,10 @@ with zipfile.ZipFile(src) as zin, zipfile.ZipFile(dst, "w", zipfile.ZIP_DEFLATED
         Application next;
         saveAs(next.workbooks().add(), folder + "/next.xlsx");
         qputenv("TMPDIR", tmpBefore);
-        QVERIFY(listNames(scratch).empty());
+        std::string left;
+        for (const std::string& name : listNames(scratch))
+            left += name + " ";
+        QVERIFY2(left.empty(), left.c_str());
         ::unlink((folder + "/next.xlsx").c_str());
 
         const std::vector<std::string> names = listNames(folder);

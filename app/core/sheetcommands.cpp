@@ -81,21 +81,25 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
     sheet::WriteWatch watch;
     auto writeAndCheck = [&]() -> SaveOutcome {
         std::vector<uint64_t> cells;
+        // Reads the file back while it is written, on the other core.
+        ZipFollower follower(file.fd());
         try {
             cells = book.write(file.writePath(), scratch.path(), progress ? &watch : nullptr);
         } catch (const SheetError& e) {
             return failed(Stage::Write, fs::Status{e.err()}, e.what());
         }
+        const std::vector<FollowedMember> followed = follower.finish();
         if (const fs::Status s = file.sync(); !s)
             return failed(Stage::File, s);
 
         // The library overlooks failed writes of its scratch files: read back
-        // what it wrote before the file takes its name.
+        // what it wrote before the file takes its name (the members the
+        // follower read whole are not inflated twice).
         fs::FileMapping written;
         if (const fs::Status s = written.map(file.fd()); !s)
             return failed(Stage::File, s);
         const std::string fault =
-            written.bytes().empty() ? "文件为空" : workbookFileFault(written.bytes(), cells);
+            written.bytes().empty() ? "文件为空" : workbookFileFault(written.bytes(), cells, followed);
         if (!fault.empty())
             return failed(Stage::Incomplete, {}, fault);
         return {};

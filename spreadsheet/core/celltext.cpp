@@ -114,14 +114,16 @@ std::optional<double> plainInteger(std::string_view text)
     return double(i == 1 ? -value : value);
 }
 
-size_t displayWidth(std::string_view text)
+size_t displayWidth(std::string_view text, bool* writable)
 {
     const auto* s = reinterpret_cast<const unsigned char*>(text.data());
     const size_t n = text.size();
     size_t width = 0;
+    bool ok = true;
     size_t i = 0;
     while (i < n) {
         if (s[i] < 0x80) {
+            ok = ok && s[i] != 0;
             ++width;
             ++i;
             continue;
@@ -133,10 +135,13 @@ size_t displayWidth(std::string_view text)
                 c = c << 6 | (s[i + k] & 0x3F);
             width += isWide(c) ? 2 : 1;
         } else {
+            ok = false;
             ++width;
         }
         i += len;
     }
+    if (writable)
+        *writable = ok;
     return width;
 }
 

@@ -22,7 +22,8 @@ std::optional<double> plainInteger(std::string_view text);
 
 // The width text takes in a cell, in digits: East Asian wide and full-width
 // characters count two, every other character (and every byte that is not
-// valid UTF-8) one.
-size_t displayWidth(std::string_view text);
+// valid UTF-8) one. With writable, it also tells in the same pass whether
+// isWritableText(text) holds.
+size_t displayWidth(std::string_view text, bool* writable = nullptr);
 
 }  // namespace vemlo::sheet

@@ -118,46 +118,55 @@ void writeChart(lxw_workbook* wb, lxw_worksheet* target, int targetColumns, cons
 
 // The widths that show every text of a column whole: columns whose texts
 // are wider than the default width get the width of the widest, up to the
-// largest width a column may have. Set before any row is written, as the
-// constant-memory mode requires.
-void setColumnWidths(lxw_worksheet* ws, const Worksheet& sheet)
+// largest width a column may have. widest[c] is the widest text of column c,
+// in digits. The library writes the column widths when the workbook is
+// closed, so they may follow the rows even in the constant-memory mode.
+void setColumnWidths(lxw_worksheet* ws, const std::vector<size_t>& widest)
 {
     constexpr double kMaxWidth = 255;
-    std::vector<size_t> widest(size_t(sheet.usedColumns()) + 1, 0);
-    for (int r = 1; r <= sheet.usedRows(); ++r)
-        sheet.forEachEntry(r, [&](const Worksheet::Entry& e, bool) {
-            widest[e.col] = std::max(widest[e.col], displayWidth(std::string_view(e.text, e.length)));
-        });
     for (size_t col = 1; col < widest.size(); ++col) {
         // A little room beside the text, as the cell's margins take some.
         const double width = std::min(kMaxWidth, double(widest[col]) * 1.1 + 1);
         if (width > LXW_DEF_COL_WIDTH)
-            worksheet_set_column(ws, lxw_col_t(col - 1), lxw_col_t(col - 1), width, nullptr);
+            check(worksheet_set_column(ws, lxw_col_t(col - 1), lxw_col_t(col - 1), width, nullptr),
+                  "设置列宽");
     }
 }
 
-// Writes the cells of sheet row by row; returns how many cells the file
-// holds for them.
+// Writes the cells of sheet row by row, and the widths that show their texts
+// whole; returns how many cells the file holds for them. A cell with a
+// format of plain defaults (the general number format, the standard font)
+// is written without one: the file then holds the same cell, and the
+// library does not look the format up again for every cell, as it does for
+// a format equal to its default one.
 uint64_t writeCells(lxw_worksheet* ws, const Worksheet& sheet, const std::vector<lxw_format*>& formats,
-                    const std::vector<char>& textFormat, WriteWatch* watch)
+                    const std::vector<char>& textFormat, const std::vector<char>& plainFormat,
+                    WriteWatch* watch)
 {
     uint64_t written = 0;
     std::string cleaned;
+    // Measured while each text is at hand, rather than in a pass of its own.
+    std::vector<size_t> widest(size_t(sheet.usedColumns()) + 1, 0);
     for (int r = 1; r <= sheet.usedRows(); ++r) {
         const lxw_row_t row = lxw_row_t(r - 1);
         const uint64_t before = written;
         sheet.forEachEntry(r, [&](const Worksheet::Entry& e, bool fromGrid) {
             const lxw_col_t col = lxw_col_t(e.col - 1);
-            lxw_format* format = formats[e.format];
+            lxw_format* const given = formats[e.format];
+            lxw_format* const format = plainFormat[e.format] ? nullptr : given;
             const std::string_view text(e.text, e.length);
             lxw_error err = LXW_NO_ERROR;
+            bool writable = true;
+            if (!text.empty())
+                widest[e.col] = std::max(widest[e.col], displayWidth(text, &writable));
             if (text.empty()) {
-                if (!format)
+                if (!given)
                     return;  // nothing to write: the cell stays absent
-                err = worksheet_write_blank(ws, row, col, format);
+                // A blank cell is written only with a format to carry.
+                err = worksheet_write_blank(ws, row, col, given);
             } else if (std::optional<double> n; !textFormat[e.format] && (n = plainInteger(text))) {
                 err = worksheet_write_number(ws, row, col, *n, format);
-            } else if (isWritableText(text)) {
+            } else if (writable) {
                 // The library takes a NUL-terminated text; a grid's is not.
                 const char* chars = e.text;
                 if (fromGrid)
@@ -182,6 +191,7 @@ uint64_t writeCells(lxw_worksheet* ws, const Worksheet& sheet, const std::vector
                 throw SheetError("已取消", ECANCELED);
         }
     }
+    setColumnWidths(ws, widest);
     return written;
 }
 
@@ -212,12 +222,14 @@ std::vector<uint64_t> Workbook::write(const std::string& path, const std::string
 
     std::vector<lxw_format*> formats(formats_.size(), nullptr);
     std::vector<char> textFormat(formats_.size(), 0);
+    std::vector<char> plainFormat(formats_.size(), 0);
     for (size_t i = 1; i < formats_.size(); ++i) {
         formats[i] = workbook_add_format(wb.get());
         if (!formats[i])
             throw SheetError("无法建立单元格格式");
         if (const int builtin = builtinFormat(formats_[i]); builtin >= 0) {
             format_set_num_format_index(formats[i], uint8_t(builtin));
+            plainFormat[i] = builtin == 0;
         } else {
             const std::string code = writableText(formats_[i]);
             format_set_num_format(formats[i], code.c_str());
@@ -250,8 +262,7 @@ std::vector<uint64_t> Workbook::write(const std::string& path, const std::string
     }
     std::vector<uint64_t> cells;
     for (size_t i = 0; i < sheets_.size(); ++i) {
-        setColumnWidths(sheets[i], *sheets_[i]);
-        cells.push_back(writeCells(sheets[i], *sheets_[i], formats, textFormat, watch));
+        cells.push_back(writeCells(sheets[i], *sheets_[i], formats, textFormat, plainFormat, watch));
     }
     errno = 0;
     const lxw_error err = workbook_close(wb.release());  // frees the workbook on every path

@@ -2,8 +2,15 @@
 
 #include <zlib.h>
 
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
 
 namespace vemlo::sheet {
 
@@ -157,7 +164,221 @@ std::string memberFault(std::string_view name, const char* what)
 
 }  // namespace
 
-std::string workbookFileFault(std::string_view data, const std::vector<uint64_t>& sheetCells)
+// ---- ZipFollower
+
+namespace {
+
+// Takes the bytes of a zip file in order, as they arrive, and inflates its
+// members one after the other.
+class StreamParser {
+public:
+    ~StreamParser() { endMember(); }
+
+    // False once it follows no further.
+    bool feed(const char* p, size_t n)
+    {
+        while (n > 0 && !stopped_) {
+            if (inMember_) {
+                const size_t used = inflateSome(p, n);
+                p += used;
+                n -= used;
+                offset_ += used;
+            } else {
+                const size_t used = takeHeader(p, n);
+                p += used;
+                n -= used;
+                offset_ += used;
+            }
+        }
+        return !stopped_;
+    }
+
+    std::vector<FollowedMember> members() { return std::move(members_); }
+
+private:
+    // Collects a local header; starts the member once it is whole.
+    size_t takeHeader(const char* p, size_t n)
+    {
+        size_t used = 0;
+        if (header_.size() < kLocalSize) {
+            used = std::min(n, kLocalSize - header_.size());
+            header_.append(p, used);
+            if (header_.size() < kLocalSize)
+                return used;
+            if (le32(header_, 0) != kLocalSignature) {
+                stopped_ = true;  // the central directory, or something not followed
+                return used;
+            }
+        }
+        const size_t need = kLocalSize + le16(header_, 26) + le16(header_, 28);
+        const size_t more = std::min(n - used, need - header_.size());
+        header_.append(p + used, more);
+        used += more;
+        if (header_.size() < need)
+            return used;
+        // A member compressed as followed here, without a data descriptor
+        // after its data.
+        const uint32_t flags = le16(header_, 6), method = le16(header_, 8);
+        if ((flags & 1) || (flags & 8) || method != 8 || ::inflateInit2(&z_, -MAX_WBITS) != Z_OK) {
+            stopped_ = true;
+            return used;
+        }
+        current_ = FollowedMember{};
+        current_.name = header_.substr(kLocalSize, le16(header_, 26));
+        current_.localOffset = offset_ + used - need;
+        current_.dataStart = offset_ + used;
+        reader_ = std::make_unique<MemberReader>();
+        inMember_ = true;
+        header_.clear();
+        return used;
+    }
+
+    // Inflates what there is of the member's data; returns the bytes used.
+    size_t inflateSome(const char* p, size_t n)
+    {
+        z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(p));
+        z_.avail_in = uInt(std::min<size_t>(n, 1u << 30));
+        const size_t given = z_.avail_in;
+        if (!out_)
+            out_ = std::make_unique<char[]>(kOut);
+        for (;;) {
+            z_.next_out = reinterpret_cast<Bytef*>(out_.get());
+            z_.avail_out = kOut;
+            const int r = ::inflate(&z_, Z_NO_FLUSH);
+            reader_->add(out_.get(), kOut - z_.avail_out);
+            if (r == Z_STREAM_END) {
+                const size_t used = given - z_.avail_in;
+                current_.packed += used;
+                current_.crc = reader_->crc();
+                current_.size = reader_->size();
+                current_.cells = reader_->cells();
+                current_.rootClosed = reader_->rootClosed();
+                members_.push_back(std::move(current_));
+                endMember();
+                return used;
+            }
+            if (r == Z_BUF_ERROR && z_.avail_in == 0)
+                break;  // wants more input
+            if (r != Z_OK) {
+                stopped_ = true;
+                endMember();
+                return given - z_.avail_in;
+            }
+            if (z_.avail_in == 0 && z_.avail_out != 0)
+                break;
+        }
+        current_.packed += given;
+        return given;
+    }
+
+    void endMember()
+    {
+        if (inMember_)
+            ::inflateEnd(&z_);
+        inMember_ = false;
+        reader_.reset();
+    }
+
+    static constexpr size_t kOut = 1 << 16;
+    uint64_t offset_ = 0;  // of the next byte fed
+    bool stopped_ = false;
+    bool inMember_ = false;
+    std::string header_;
+    z_stream z_{};
+    FollowedMember current_;
+    std::unique_ptr<MemberReader> reader_;
+    std::unique_ptr<char[]> out_;
+    std::vector<FollowedMember> members_;
+};
+
+}  // namespace
+
+struct ZipFollower::State {
+    int fd;
+    std::mutex lock;
+    std::condition_variable wake;
+    bool done = false;
+    bool abandoned = false;  // the write failed: nothing more is wanted
+    std::vector<FollowedMember> members;
+    std::thread thread;
+
+    void run()
+    {
+        // Whatever goes wrong here leaves the members to the check after the
+        // write.
+        try {
+            follow();
+        } catch (const std::exception&) {
+            members.clear();
+        }
+    }
+
+    void follow()
+    {
+        StreamParser parser;
+        std::vector<char> buffer(1 << 20);
+        uint64_t at = 0;
+        for (;;) {
+            bool writerDone;
+            {
+                std::lock_guard<std::mutex> hold(lock);
+                if (abandoned)
+                    return;
+                writerDone = done;
+            }
+            const ssize_t n = ::pread(fd, buffer.data(), buffer.size(), off_t(at));
+            if (n > 0) {
+                at += uint64_t(n);
+                if (!parser.feed(buffer.data(), size_t(n)))
+                    break;
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 || writerDone)
+                break;
+            // At the end of what is written so far: wait for more.
+            std::unique_lock<std::mutex> hold(lock);
+            wake.wait_for(hold, std::chrono::milliseconds(2), [this] { return done; });
+        }
+        members = parser.members();
+    }
+};
+
+ZipFollower::ZipFollower(int fd) : state_(std::make_unique<State>())
+{
+    state_->fd = fd;
+    state_->thread = std::thread([s = state_.get()] { s->run(); });
+}
+
+ZipFollower::~ZipFollower()
+{
+    if (!state_->thread.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> hold(state_->lock);
+        state_->abandoned = true;
+        state_->done = true;
+    }
+    state_->wake.notify_all();
+    state_->thread.join();
+}
+
+std::vector<FollowedMember> ZipFollower::finish()
+{
+    if (!state_->thread.joinable())
+        return {};
+    {
+        std::lock_guard<std::mutex> hold(state_->lock);
+        state_->done = true;
+    }
+    state_->wake.notify_all();
+    state_->thread.join();
+    return std::move(state_->members);
+}
+
+std::string workbookFileFault(std::string_view data, const std::vector<uint64_t>& sheetCells,
+                              const std::vector<FollowedMember>& followed)
 {
     if (data.size() > UINT32_MAX)
         return "文件过大，无法检查";
@@ -203,17 +424,32 @@ std::string workbookFileFault(std::string_view data, const std::vector<uint64_t>
         const uint64_t dataStart = uint64_t(local) + kLocalSize + nameLength + le16(data, local + 28);
         if (dataStart + packed > cdStart)
             return memberFault(name, "超出文件范围");
-        MemberReader reader;
-        if (!readMember(data.substr(size_t(dataStart), packed), int(method), reader) ||
-            reader.size() != size || reader.crc() != crc)
+        // Read already while the file was written, or read now.
+        const FollowedMember* seen = nullptr;
+        for (const FollowedMember& f : followed)
+            if (f.localOffset == local && f.dataStart == dataStart && f.packed == packed && f.name == name &&
+                method == 8)
+                seen = &f;
+        FollowedMember now;
+        if (!seen) {
+            MemberReader reader;
+            if (!readMember(data.substr(size_t(dataStart), packed), int(method), reader))
+                return memberFault(name, "的数据不完整");
+            now.crc = reader.crc();
+            now.size = reader.size();
+            now.cells = reader.cells();
+            now.rootClosed = reader.rootClosed();
+            seen = &now;
+        }
+        if (seen->size != size || seen->crc != crc)
             return memberFault(name, "的数据不完整");
-        if (isXmlName(name) && !reader.rootClosed())
+        if (isXmlName(name) && !seen->rootClosed)
             return memberFault(name, "的内容不完整");
         if (const size_t n = worksheetNumber(name); n >= 1 && n <= sheetCells.size()) {
-            if (reader.cells() != sheetCells[n - 1])
+            if (seen->cells != sheetCells[n - 1])
                 return "工作表 " + std::to_string(n) + " 的单元格数不符（应有 " +
                        std::to_string(sheetCells[n - 1]) + " 个，实有 " +
-                       std::to_string(reader.cells()) + " 个）";
+                       std::to_string(seen->cells) + " 个）";
             sheetSeen[n - 1] = true;
         }
     }
