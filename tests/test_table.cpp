@@ -9,7 +9,18 @@
 using vemlo::FileTable;
 using vemlo::RowStore;
 
+using Row = std::array<std::string, RowStore::kColumns>;
+Q_DECLARE_METATYPE(Row)
+
 namespace {
+
+RowStore::Cells views(const Row& r)
+{
+    RowStore::Cells c;
+    for (size_t i = 0; i < c.size(); ++i)
+        c[i] = r[i];
+    return c;
+}
 
 // A table with captions and data rows named by their column-0 texts.
 void fill(FileTable& t, const std::vector<std::string>& paths)
@@ -79,6 +90,105 @@ private slots:
             store.setCell(size_t(i % 10), 1, std::string(size_t(20 + i % 7), 'y'));
         QCOMPARE(store.cell(3, 0), std::string_view("300"));
         QCOMPARE(store.cell(9, 1), std::string_view(std::string(size_t(20 + 499 % 7), 'y')));
+    }
+
+    // Rows whose cells end the cell before them, or nearly do: every cell
+    // reads back, also after any one cell is written, in a store shared
+    // before the write and in the snapshot itself.
+    void cellsEndingThePreviousOne_data()
+    {
+        QTest::addColumn<Row>("row");
+        const std::string longName(200, 'n'), hugeName(20000, 'h');
+        QTest::newRow("listed") << Row{"/home/a/photo.jpeg", "photo.jpeg", "jpeg", "12",
+                                       "2024/01/02", "2024/01/02", "32"};
+        QTest::newRow("name from elsewhere")
+            << Row{"/home/a/photo.jpeg", "photo.JPEG", "JPEG", "2", "2024/01/02", "2024/1/02", "2"};
+        QTest::newRow("name longer than path")
+            << Row{"o.jpeg", "photo.jpeg", "jpeg", "", "", "", ""};
+        QTest::newRow("no name, no extension") << Row{"/home/a/", "", "", "0", "d", "", "32"};
+        QTest::newRow("extension is the name") << Row{"/a/txt", "txt", "txt", "txt", "xt", "t", "t"};
+        QTest::newRow("not UTF-8") << Row{"/a/\xff\xfe.\x80", "\xff\xfe.\x80", "\x80", "",
+                                          "\xfe.\x80", ".\x80", std::string("\0", 1)};
+        QTest::newRow("long cells")
+            << Row{"/a/" + longName, longName, longName.substr(130), longName.substr(137), "", "", ""};
+        QTest::newRow("huge cells")
+            << Row{"/a/" + hugeName, hugeName, hugeName.substr(3), hugeName.substr(16400), "x",
+                   hugeName, hugeName.substr(1)};
+    }
+
+    void cellsEndingThePreviousOne()
+    {
+        QFETCH(Row, row);
+        auto checkRow = [](const RowStore& s, size_t r, const Row& want) {
+            for (int c = 0; c < RowStore::kColumns; ++c)
+                QCOMPARE(std::string(s.cell(r, c)), want[size_t(c)]);
+        };
+        RowStore store;
+        store.emplace_back(views(row));
+        checkRow(store, 0, row);
+        for (int col = 0; col < RowStore::kColumns; ++col) {
+            const std::string old = row[size_t(col)];
+            const std::string prev = col ? row[size_t(col) - 1] : "";
+            for (const std::string& text :
+                 {std::string(), old.substr(old.size() / 2), old + "x", prev, "/q/" + old,
+                  std::string(300, 'z')}) {
+                for (bool shared : {false, true}) {
+                    RowStore s;
+                    s.emplace_back(views(row));
+                    s.emplace_back(views(row));
+                    const RowStore snapshot = shared ? s.share() : RowStore();
+                    s.setCell(1, col, text);
+                    Row want = row;
+                    want[size_t(col)] = text;
+                    checkRow(s, 0, row);
+                    checkRow(s, 1, want);
+                    if (shared)
+                        checkRow(snapshot, 1, row);
+                    s.setCell(1, col, s.cell(0, col));  // back, from the row beside it
+                    checkRow(s, 1, row);
+                }
+            }
+        }
+    }
+
+    // Edits, marks, sorting and the rebuild of a sparse store against a plain
+    // copy of the texts.
+    void editedRowsSurviveSortAndRebuild()
+    {
+        RowStore store;
+        std::vector<Row> model;
+        for (int i = 0; i < 600; ++i) {
+            const std::string name = "f" + std::to_string((i * 7919) % 600) + (i % 3 ? ".dat" : "");
+            Row r{"/w/" + name, name, i % 3 ? "dat" : "", std::to_string(i), "2024/01/02",
+                  i % 2 ? "2024/01/02" : "2023/12/31", "32"};
+            store.emplace_back(views(r));
+            model.push_back(r);
+        }
+        RowStore snapshot = store.share();
+        const std::vector<Row> before = model;
+        for (size_t i = 0; i < model.size(); i += 5) {
+            const int col = int(i / 5 % 3);
+            const std::string text = i % 2 ? std::string() : "x" + model[i][size_t(col)];
+            store.setCell(i, col, text);
+            model[i][size_t(col)] = text;
+        }
+        snapshot.setCell(0, 1, "other");
+        store.sort(0, [](RowStore::RowView a, RowStore::RowView b) { return a.cell(3) < b.cell(3); });
+        std::sort(model.begin(), model.end(), [](const Row& a, const Row& b) { return a[3] < b[3]; });
+        size_t w = 0;  // keep one row in ten: the blocks are rebuilt
+        for (size_t i = 0; i < model.size(); i += 10) {
+            store.moveRow(w, i);
+            model[w++] = model[i];
+        }
+        store.resize(w);
+        model.resize(w);
+        for (size_t r = 0; r < w; ++r)
+            for (int c = 0; c < RowStore::kColumns; ++c)
+                QCOMPARE(std::string(store.cell(r, c)), model[r][size_t(c)]);
+        QCOMPARE(std::string(snapshot.cell(0, 1)), std::string("other"));
+        for (size_t r = 1; r < before.size(); ++r)
+            for (int c = 0; c < RowStore::kColumns; ++c)
+                QCOMPARE(std::string(snapshot.cell(r, c)), before[r][size_t(c)]);
     }
 
     void startsWithCaptionAndOneEmptyRow()

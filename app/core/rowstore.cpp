@@ -45,12 +45,53 @@ size_t getLength(const char*& p)
     return n;
 }
 
+// Whether cell i (i > 0) of cells is kept as the end of cell i - 1.
+bool endsPrevious(const RowStore::Cells& cells, size_t i)
+{
+    const std::string_view c = cells[i];
+    const std::string_view prev = cells[i - 1];
+    return !c.empty() && c.size() <= prev.size() &&
+           std::memcmp(prev.data() + prev.size() - c.size(), c.data(), c.size()) == 0;
+}
+
+// The length code of cell i: n for the first cell, 2n or 2n + 1 for the others.
+size_t lengthCode(size_t i, size_t n, bool ending) { return i == 0 ? n : n << 1 | size_t(ending); }
+
+// Bytes cells take packed; ending tells which cells end the one before.
+size_t packedBytes(const RowStore::Cells& cells, std::array<bool, RowStore::kColumns>& ending)
+{
+    size_t bytes = 0;
+    for (size_t i = 0; i < cells.size(); ++i) {
+        ending[i] = i > 0 && endsPrevious(cells, i);
+        const size_t n = cells[i].size();
+        bytes += lengthBytes(lengthCode(i, n, ending[i])) + (ending[i] ? 0 : n);
+    }
+    return bytes;
+}
+
+void pack(char* out, const RowStore::Cells& cells,
+          const std::array<bool, RowStore::kColumns>& ending)
+{
+    for (size_t i = 0; i < cells.size(); ++i) {
+        const size_t n = cells[i].size();
+        out = putLength(out, lengthCode(i, n, ending[i]));
+        if (!ending[i] && n) {
+            std::memcpy(out, cells[i].data(), n);
+            out += n;
+        }
+    }
+}
+
 // Bytes of the packed row at p.
 size_t rowBytes(const char* p)
 {
     const char* q = p;
-    for (int i = 0; i < RowStore::kColumns; ++i)
-        q += getLength(q);
+    q += getLength(q);
+    for (int i = 1; i < RowStore::kColumns; ++i) {
+        const size_t code = getLength(q);
+        if (!(code & 1))
+            q += code >> 1;
+    }
     return size_t(q - p);
 }
 
@@ -59,12 +100,41 @@ size_t rowBytes(const char* p)
 std::string_view RowStore::RowView::cell(int col) const
 {
     const char* p = p_;
-    for (int i = 0;; ++i) {
-        const size_t n = getLength(p);
-        if (i == col)
-            return {p, n};
-        p += n;
+    size_t n = getLength(p);
+    const char* start = p;
+    p += n;
+    for (int i = 1; i <= col; ++i) {
+        const size_t code = getLength(p);
+        const char* end = start + n;
+        n = code >> 1;
+        if (code & 1) {
+            start = end - n;
+        } else {
+            start = p;
+            p += n;
+        }
     }
+    return {start, n};
+}
+
+RowStore::Cells RowStore::RowView::cells() const
+{
+    Cells out;
+    const char* p = p_;
+    size_t n = getLength(p);
+    out[0] = {p, n};
+    p += n;
+    for (size_t i = 1; i < out.size(); ++i) {
+        const size_t code = getLength(p);
+        n = code >> 1;
+        if (code & 1) {
+            out[i] = {out[i - 1].data() + out[i - 1].size() - n, n};
+        } else {
+            out[i] = {p, n};
+            p += n;
+        }
+    }
+    return out;
 }
 
 char* RowStore::allocate(size_t bytes)
@@ -84,17 +154,9 @@ char* RowStore::allocate(size_t bytes)
 
 char* RowStore::append(const Cells& cells)
 {
-    size_t bytes = 0;
-    for (auto c : cells)
-        bytes += lengthBytes(c.size()) + c.size();
-    char* row = allocate(bytes);
-    char* out = row;
-    for (auto c : cells) {
-        out = putLength(out, c.size());
-        if (!c.empty())
-            std::memcpy(out, c.data(), c.size());
-        out += c.size();
-    }
+    std::array<bool, kColumns> ending;
+    char* row = allocate(packedBytes(cells, ending));
+    pack(row, cells, ending);
     return row;
 }
 
@@ -124,38 +186,32 @@ void RowStore::resize(size_t n)
 void RowStore::setCell(size_t row, int col, std::string_view text)
 {
     char* p = refs_[row];
-    if (p != kEmptyRow && text.data() >= p && text.data() < p + rowBytes(p)) {
-        const std::string own(text);  // a text taken from this very row
-        setCell(row, col, own);
-        return;
+    Cells cells = RowView(p).cells();
+    cells[size_t(col)] = text;  // the others still read the row's old bytes
+    std::array<bool, kColumns> ending;
+    const size_t bytes = packedBytes(cells, ending);
+    if (p != kEmptyRow && !blocksShared()) {
+        const size_t oldBytes = rowBytes(p);
+        if (bytes <= oldBytes) {
+            // Shrinks (a removal mark, say): rewritten in place, from a copy
+            // as the texts may lie in the bytes being written.
+            char small[256];
+            std::unique_ptr<char[]> large;
+            char* packed = small;
+            if (bytes > sizeof small) {
+                large.reset(new char[bytes]);
+                packed = large.get();
+            }
+            pack(packed, cells, ending);
+            std::memcpy(p, packed, bytes);
+            return;
+        }
     }
-    // Find the cell's place in the packed row.
-    const char* q = p;
-    for (int i = 0; i < col; ++i)
-        q += getLength(q);
-    const size_t start = size_t(q - p);
-    const size_t oldLength = getLength(q);
-    const size_t oldExtent = size_t(q - p) + oldLength - start;
-    const size_t newExtent = lengthBytes(text.size()) + text.size();
-
-    if (p != kEmptyRow && newExtent <= oldExtent && !blocksShared()) {
-        // Shrinks (a removal mark, say): rewrite in place, close the gap.
-        const size_t total = rowBytes(p);
-        char* out = putLength(p + start, text.size());
-        if (!text.empty())
-            std::memmove(out, text.data(), text.size());
-        std::memmove(out + text.size(), p + start + oldExtent, total - start - oldExtent);
-        return;
-    }
-    // Grows: the row is written anew after the others.
-    Cells cells;
-    std::array<std::string, kColumns> copies;
-    for (int i = 0; i < kColumns; ++i) {
-        copies[size_t(i)] = std::string(cell(row, i));
-        cells[size_t(i)] = copies[size_t(i)];
-    }
-    cells[size_t(col)] = text;
-    refs_[row] = append(cells);
+    // Grows: the row is written anew after the others (the old bytes stay
+    // until the blocks are rebuilt).
+    char* fresh = allocate(bytes);
+    pack(fresh, cells, ending);
+    refs_[row] = fresh;
     compactIfSparse();
 }
 

@@ -11,9 +11,14 @@
 namespace vemlo {
 
 // The rows of a table, packed. Each row is one run of bytes: for each of the
-// seven cells a length (LEB128) followed by its bytes. The runs lie one after
-// the other in large blocks, so a million rows take few allocations, read
-// fast in order, and moving or dropping a row moves or drops one pointer.
+// seven cells a length (LEB128) followed by its bytes. A cell that ends the
+// cell before it (the name ends the path, the extension the name) keeps no
+// bytes of its own: its length, with the lowest bit set, says it is the last
+// n bytes of that cell. The first cell's length is n, the others' 2n or
+// 2n + 1. The runs lie one after the other in large blocks, so a million rows
+// take few allocations, read fast in order, and moving or dropping a row
+// moves or drops one pointer; a row reads only its own bytes, so it can be
+// copied or moved as it is.
 class RowStore {
 public:
     static constexpr int kColumns = 7;
@@ -24,6 +29,7 @@ public:
     public:
         explicit RowView(const char* p) : p_(p) {}
         std::string_view cell(int col) const;
+        Cells cells() const;
 
     private:
         const char* p_;
