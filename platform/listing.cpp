@@ -103,6 +103,33 @@ void describe(int fd, const std::string_view* names, size_t count,
     }
 }
 
+// Runs other on a thread of its own while own runs on this one. After both
+// have ended, a failure of either is raised here; when own fails, halt (if
+// given) is set first so that other can end early.
+template <class Other, class Own>
+void alongside(const Other& other, const Own& own, std::atomic<bool>* halt = nullptr)
+{
+    std::exception_ptr failed;  // a failure of the other thread
+    std::thread worker([&] {
+        try {
+            other();
+        } catch (...) {
+            failed = std::current_exception();
+        }
+    });
+    try {
+        own();
+    } catch (...) {
+        if (halt)
+            *halt = true;
+        worker.join();
+        throw;
+    }
+    worker.join();
+    if (failed)
+        std::rethrow_exception(failed);
+}
+
 // Entries looked at between two hand-overs; a batch this large is split
 // between two threads.
 constexpr size_t kBatch = 8192;
@@ -128,25 +155,12 @@ void describeBatch(int fd, const std::string_view* names, size_t count,
     std::vector<EntryInfo> second;
     second.reserve(count - half);
     ListingGaps secondGaps;
-    std::exception_ptr failed;  // a failure of the worker, raised here
-    std::thread worker([&] {
-        try {
+    alongside(
+        [&] {
             describe(fd, names + half, count - half,
                      [&](const EntryInfo& e) { second.push_back(e); }, secondGaps, halt);
-        } catch (...) {
-            failed = std::current_exception();
-        }
-    });
-    try {
-        describe(fd, names, half, sink, gaps, halt);
-    } catch (...) {
-        halt = true;
-        worker.join();
-        throw;
-    }
-    worker.join();
-    if (failed)
-        std::rethrow_exception(failed);
+        },
+        [&] { describe(fd, names, half, sink, gaps, halt); }, &halt);
     if (gaps.stopped)
         return;
     for (const EntryInfo& e : second) {
@@ -194,23 +208,8 @@ void sortNames(std::vector<std::string_view>& names, Progress& progress)
         return;
     }
     const auto middle = names.begin() + std::ptrdiff_t(names.size() / 2);
-    std::exception_ptr failed;
-    std::thread worker([&] {
-        try {
-            std::sort(middle, names.end(), nameLess);
-        } catch (...) {
-            failed = std::current_exception();
-        }
-    });
-    try {
-        std::sort(names.begin(), middle, less);
-    } catch (...) {
-        worker.join();
-        throw;
-    }
-    worker.join();
-    if (failed)
-        std::rethrow_exception(failed);
+    alongside([&] { std::sort(middle, names.end(), nameLess); },
+              [&] { std::sort(names.begin(), middle, less); });
     std::vector<std::string_view> merged;
     merged.reserve(names.size());
     std::merge(names.begin(), middle, middle, names.end(), std::back_inserter(merged), less);

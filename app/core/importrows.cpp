@@ -7,13 +7,12 @@ namespace vemlo {
 fs::Status listRows(const std::string& folder, const std::string& workingFolder,
                     RowStore& rows, fs::ListingGaps& gaps, Progress* watcher)
 {
-    Progress& progress = watched(watcher);
     rows.clear();
     rows.emplace_back();
     // The listing hands the entries over in name order already.
     return listRows(
         folder, workingFolder, [&](const RowTexts& texts) { rows.emplace_back(texts); }, gaps,
-        &progress);
+        watcher);
 }
 
 }  // namespace vemlo
