@@ -67,8 +67,9 @@ QColor sliceColour(int i, int count)
     if (i > 0 && i == count - 1 && hue == 0)
         hue = kHues / 2;
     const QColor c(hues[hue]);
-    const double toward = (i / kHues) % 3 == 1 ? 1.0 : 0.0;  // white, else black
-    const double by = (i / kHues) % 3 == 0 ? 0.0 : (toward > 0 ? 0.5 : 0.4);
+    const int round = (i / kHues) % 3;  // as it is, lighter, darker
+    const double toward = round == 1 ? 1.0 : 0.0;  // white or black
+    const double by = round == 0 ? 0.0 : round == 1 ? 0.5 : 0.4;
     auto mix = [&](double v) { return v + (toward - v) * by; };
     return QColor::fromRgbF(float(mix(c.redF())), float(mix(c.greenF())), float(mix(c.blueF())));
 }
