@@ -40,8 +40,10 @@ bool refuseEmptyFolder(const std::string& folder)
 void TForm1::btnrnClick(QObject*)
 {
     const std::string base = edtrnbase->text().toStdString();
-    if (const QString problem = vemlo::baseNameProblem(base); !problem.isEmpty())
-        throw vemlo::VemloError(problem);
+    if (const vemlo::NameProblem problem = vemlo::baseNameProblem(base);
+        problem != vemlo::NameProblem::None)
+        throw vemlo::VemloError(QStringLiteral("基础文件名%1，没有重命名任何文件")
+                                    .arg(vemlo::nameProblemText(problem)));
     const std::string folder = workingFolder();
     if (refuseEmptyFolder(folder))
         return;

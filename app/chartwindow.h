@@ -13,6 +13,7 @@
 
 class QChartView;
 class QPieSeries;
+class QPieSlice;
 class QPushButton;
 class QTableView;
 
@@ -34,10 +35,12 @@ public:
 
     QChartView* chartView;
     QPieSeries* pie;
-    QTableView* summary;  // every format, its bytes and share
+    QWidget* legend;      // every slice: its colour, format and share
+    QTableView* summary;  // every format, its bytes and share, the largest first
     QPushButton* btnSaveAs;
 
 private:
+    QWidget* makeLegend(const QList<QPieSlice*>& slices);
     void saveAsClicked();
     std::unique_ptr<sheet::Application> app_;
     std::string folder_;

@@ -69,10 +69,11 @@ void TForm1::btnsortClick(QObject*)
         return;
     const std::vector<std::string> keywords = keywordsOf(lstsort);
     for (const std::string& k : keywords)
-        if (const char* problem = vemlo::keywordFolderProblem(k))
+        if (const vemlo::NameProblem problem = vemlo::keywordFolderProblem(k);
+            problem != vemlo::NameProblem::None)
             throw vemlo::VemloError(
                 QStringLiteral("整理关键字“%1”%2，不能用作工作文件夹之内的文件夹，没有移动任何文件")
-                    .arg(vemlo::displayText(k), QString::fromUtf8(problem)));
+                    .arg(vemlo::displayText(k), vemlo::nameProblemText(problem)));
 
     // Nothing can change the path box while the handler runs: it is read once.
     const std::string folder = workingFolder();

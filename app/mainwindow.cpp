@@ -124,6 +124,7 @@ QListWidget* makeKeywordList(QWidget* parent, const char* name, const vemlo::Sca
     auto* list = make<QListWidget>(parent, name, s, l, t, w, h);
     list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list->setUniformItemSizes(true);
+    vemlo::markFocus(list);
     return list;
 }
 

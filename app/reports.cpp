@@ -21,6 +21,11 @@ QString failureReason(const Failure& f)
     case Kind::KeywordFolderBehindLink:
         return QStringLiteral("整理文件夹“%1”位于符号链接“%2”之后，不移入")
             .arg(displayText(f.folder), displayText(f.link));
+    case Kind::KeywordFolderIsFile:
+        if (f.link == f.folder)
+            return QStringLiteral("已有与整理文件夹“%1”同名的文件，不移入").arg(displayText(f.folder));
+        return QStringLiteral("“%1”是文件，不能建立整理文件夹“%2”，不移入")
+            .arg(displayText(f.link), displayText(f.folder));
     case Kind::KeywordFolderNotMade:
         return QStringLiteral("无法创建整理文件夹“%1”：").arg(displayText(f.folder)) + reason(f.err);
     case Kind::WorkingFolderNotOpened:
@@ -29,11 +34,28 @@ QString failureReason(const Failure& f)
     return reason(f.err);
 }
 
+QString nameProblemText(NameProblem problem)
+{
+    switch (problem) {
+    case NameProblem::None: break;
+    case NameProblem::NulByte: return QStringLiteral("含有空字符");
+    case NameProblem::Slash: return QStringLiteral("含有“/”");
+    case NameProblem::Absolute: return QStringLiteral("是绝对路径");
+    case NameProblem::DotPart: return QStringLiteral("含有“.”或“..”");
+    case NameProblem::DotName: return QStringLiteral("是“.”或“..”");
+    }
+    return {};
+}
+
 QString failureLines(const FailureList& failures)
 {
     QString text;
-    for (const Failure& f : failures.listed())
-        text += QStringLiteral("\n%1：%2").arg(displayText(f.name), failureReason(f));
+    for (const Failure& f : failures.listed()) {
+        text += u'\n' + displayText(f.name);
+        if (!f.newName.empty())
+            text += QStringLiteral(" → ") + displayText(f.newName);
+        text += u'：' + failureReason(f);
+    }
     if (const int unlisted = failures.count() - int(failures.listed().size()); unlisted > 0)
         text += QStringLiteral("\n……另有 %1 个未列出").arg(unlisted);
     return text;

@@ -12,7 +12,11 @@ namespace vemlo {
 // The reason for one entry, in Chinese.
 QString failureReason(const Failure& failure);
 
-// One "name：reason" line per listed entry, then a line for the rest.
+// Why a typed name is refused, as a predicate: "含有“/”", "是绝对路径", ….
+QString nameProblemText(NameProblem problem);
+
+// One "name：reason" line per listed entry ("name → new name：reason" when
+// it was to get a new name), then a line for the rest.
 QString failureLines(const FailureList& failures);
 
 // The text telling the user which entries were not <what> ("重命名",

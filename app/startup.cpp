@@ -22,17 +22,18 @@ std::string programName = "vemlo";
 
 void tellNoDisplay()
 {
-    const std::string text =
-        "文件管理器Vemlo 需要图形显示，但无法打开任何显示（DISPLAY 和 WAYLAND_DISPLAY "
-        "都未设置或无法连接）。\n"
-        "请在图形桌面中启动它；在没有显示器的机器上，可以在虚拟显示中运行：xvfb-run " +
-        programName + "（Debian 软件包 xvfb）。\n"
-        "Vemlo needs a graphical display, and none could be opened (DISPLAY and WAYLAND_DISPLAY "
-        "are unset or cannot be reached).\n"
-        "Start it from a graphical desktop; on a machine without a screen, run it on a virtual "
-        "display: xvfb-run " +
-        programName + " (Debian package xvfb).\n";
-    std::fputs(text.c_str(), stderr);
+    // One format string: pieces joined in code are stored in overlapping
+    // chunks, which text checkers then read as misspelt words.
+    std::fprintf(stderr,
+                 "文件管理器Vemlo 需要图形显示，但无法打开任何显示（DISPLAY 和 WAYLAND_DISPLAY "
+                 "都未设置或无法连接）。\n"
+                 "请在图形桌面中启动它；在没有显示器的机器上，可以在虚拟显示中运行：xvfb-run "
+                 "%s（Debian 软件包 xvfb）。\n"
+                 "Vemlo needs a graphical display, and none could be opened (DISPLAY and "
+                 "WAYLAND_DISPLAY are unset or cannot be reached).\n"
+                 "Start it from a graphical desktop; on a machine without a screen, run it on a "
+                 "virtual display: xvfb-run %s (Debian package xvfb).\n",
+                 programName.c_str(), programName.c_str());
     std::fflush(stderr);
 }
 

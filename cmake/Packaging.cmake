@@ -9,6 +9,8 @@ set(VEMLO_RELEASE_DATE 2026-12-07)
 set(VEMLO_APP_ID io.github.vemlo.Vemlo)
 # The X11 window class, which the desktop entry's StartupWMClass names.
 set(VEMLO_WM_CLASS vemlo)
+# The package's maintainer, also the author of its changelog entry.
+set(VEMLO_MAINTAINER "Vemlo developers <developers@vemlo.github.io>")
 
 include(GNUInstallDirs)
 
@@ -64,16 +66,29 @@ add_custom_command(OUTPUT ${VEMLO_DATA_OUT}/vemlo.1 ${VEMLO_DATA_OUT}/vemlo.1.gz
 list(APPEND VEMLO_DATA_FILES ${VEMLO_DATA_OUT}/vemlo.1.gz)
 install(FILES ${VEMLO_DATA_OUT}/vemlo.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
+# The package's documents: the copyright in the machine-readable format and
+# the changelog, compressed as Debian's tools expect it.
+configure_file(data/changelog.in ${VEMLO_DATA_OUT}/changelog @ONLY)
+add_custom_command(OUTPUT ${VEMLO_DATA_OUT}/changelog.gz
+  COMMAND ${GZIP_EXECUTABLE} -9 -n -c ${VEMLO_DATA_OUT}/changelog > ${VEMLO_DATA_OUT}/changelog.gz
+  DEPENDS ${VEMLO_DATA_OUT}/changelog
+  COMMENT "Compressing the changelog")
+list(APPEND VEMLO_DATA_FILES ${VEMLO_DATA_OUT}/changelog.gz)
+install(FILES data/copyright ${VEMLO_DATA_OUT}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
 add_custom_target(vemlo_data ALL DEPENDS ${VEMLO_DATA_FILES})
 
 install(TARGETS vemlo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Without the compilers' notes, as Debian ships its programs.
+install(CODE "execute_process(COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment --remove-section=.note
+  \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/vemlo\" COMMAND_ERROR_IS_FATAL ANY)")
 
 # The Debian package (make package).
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vemlo)
 set(CPACK_PACKAGE_VERSION ${VEMLO_VERSION})
 set(CPACK_PACKAGE_VENDOR "Vemlo developers")
-set(CPACK_PACKAGE_CONTACT "Vemlo developers <vemlo@localhost>")
+set(CPACK_PACKAGE_CONTACT "${VEMLO_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "文件管理器Vemlo - batch work on the entries of one folder")
 # CPack puts the summary above this as the synopsis line.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
@@ -89,6 +104,9 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://vemlo.github.io/")
 # for the Chinese captions and Qt's Chinese texts for its standard dialogs.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-microhei | fonts-noto-cjk, qt6-translations-l10n")
+# Typing Chinese: Qt 6's front end of fcitx5, or ibus, which Qt reaches by
+# itself; and Qt's Wayland platform for Wayland sessions.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fcitx5-frontend-qt6 | ibus, qt6-wayland")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
@@ -101,7 +119,7 @@ set(VEMLO_PACKAGE_TEST_ENV
   "VEMLO_PROGRAM=$<TARGET_FILE:vemlo>"
   "VEMLO_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
   "LC_ALL=C.UTF-8")
-foreach(case InstallTest PackageTest StartTest)
+foreach(case InstallTest PackageTest LintianTest StartTest)
   add_test(NAME package_${case}
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/test_package.py -v ${case})
   set_tests_properties(package_${case} PROPERTIES ENVIRONMENT "${VEMLO_PACKAGE_TEST_ENV}" TIMEOUT 300)

@@ -30,6 +30,10 @@ private:
 // Places w at the designed rectangle, scaled.
 void place(QWidget* w, const Scale& s, int left, int top, int width, int height);
 
+// Gives a list its frame in the highlight colour while it holds the
+// keyboard focus, as the edit boxes show theirs.
+void markFocus(QWidget* list);
+
 // The application's own window icon: one 32 x 32 image in 16 colours.
 QIcon appIcon();
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "common/errtext.h"
+#include "common/layout.h"
 #include "common/messages.h"
 #include "common/progressgate.h"
 #include "common/text.h"
@@ -112,6 +113,7 @@ FolderTreeView::FolderTreeView(std::vector<std::string> mountPoints, QWidget* pa
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    markFocus(this);
     connect(this, &QListView::doubleClicked, this,
             [this](const QModelIndex& index) { guarded([&] { openRow(index.row()); }); });
     rebuild();

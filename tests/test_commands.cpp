@@ -20,6 +20,7 @@ using namespace vemlo::test;
 using Names = std::vector<std::string>;
 using Kind = Failure::Kind;
 Q_DECLARE_METATYPE(Failure)
+Q_DECLARE_METATYPE(NameProblem)
 
 namespace {
 
@@ -311,6 +312,37 @@ private slots:
         QCOMPARE(columnOf(table, 1), (Names{"kw1.txt", "kw2.txt"}));
     }
 
+    // A file with the keyword folder's name, or the name of a folder on its
+    // way, stays, and so does every entry bound for that folder, each with
+    // the file as the reason (not "into itself").
+    void fileInTheKeywordFoldersWay_data()
+    {
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<QString>("blocker");
+        QTest::newRow("the keyword folder's name") << "kw" << "kw";
+        QTest::newRow("a folder on its way") << "kw/sub" << "kw";
+    }
+
+    void fileInTheKeywordFoldersWay()
+    {
+        QFETCH(QString, keyword);
+        QFETCH(QString, blocker);
+        TempDir tmp;
+        const std::string d = tmp.path();
+        makeEntries(d, {"kw", "kw1.txt"});
+        FileTable table;
+        listInto(table, d);
+        for (int r = 1; r < table.tableRows(); ++r)
+            table.setCell(2, r, keyword.toStdString());
+        const OrganizeResult result = organizeTable(table, 2, {keyword.toStdString()}, d);
+        QCOMPARE(failuresOf(result.notMoved),
+                 (QStringList{failure("kw", Kind::KeywordFolderIsFile, ENOTDIR),
+                              failure("kw1.txt", Kind::KeywordFolderIsFile, ENOTDIR)}));
+        for (const Failure& f : result.notMoved.listed())
+            QVERIFY(f.folder == keyword.toStdString() && f.link == blocker.toStdString());
+        QCOMPARE(tree(d), (Names{"kw", "kw1.txt"}));
+    }
+
     // ---- numbered rename
 
     // Entries in table order, the base name, and each entry's new name.
@@ -369,6 +401,10 @@ private slots:
         for (const std::string& name : taken)
             failed << failure(name, Kind::Io, EEXIST);
         QCOMPARE(failuresOf(outcome.failures), failed);
+        for (const Failure& f : outcome.failures.listed()) {  // the name that was taken
+            const int row = 1 + int(std::find(renamed.begin(), renamed.end(), f.name) - renamed.begin());
+            QCOMPARE(f.newName, numberedName(base.toStdString(), row, table.cell(2, row)));
+        }
         QCOMPARE(outcome.done, int(entries.size()) - taken.size());
     }
 
@@ -396,19 +432,21 @@ private slots:
     void baseNames_data()
     {
         QTest::addColumn<QByteArray>("base");
-        QTest::addColumn<bool>("refused");
+        QTest::addColumn<NameProblem>("problem");
         for (const char* ok : {"", "x", " . ", "...", "a.b", "中"})
-            QTest::newRow(ok) << QByteArray(ok) << false;
-        for (const char* bad : {"a/b", "/", ".", ".."})
-            QTest::newRow(bad) << QByteArray(bad) << true;
-        QTest::newRow("NUL byte") << QByteArray("a\0b", 3) << true;
+            QTest::newRow(ok) << QByteArray(ok) << NameProblem::None;
+        for (const char* bad : {"a/b", "/", "./"})
+            QTest::newRow(bad) << QByteArray(bad) << NameProblem::Slash;
+        for (const char* bad : {".", ".."})
+            QTest::newRow(bad) << QByteArray(bad) << NameProblem::DotName;
+        QTest::newRow("NUL byte") << QByteArray("a\0b", 3) << NameProblem::NulByte;
     }
 
     void baseNames()
     {
         QFETCH(QByteArray, base);
-        QFETCH(bool, refused);
-        QCOMPARE(!baseNameProblem(std::string_view(base.constData(), size_t(base.size()))).isEmpty(), refused);
+        QFETCH(NameProblem, problem);
+        QCOMPARE(baseNameProblem(std::string_view(base.constData(), size_t(base.size()))), problem);
     }
 
     // Entries a filter took out of the table keep their names and attributes.

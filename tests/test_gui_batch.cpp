@@ -50,8 +50,8 @@ private slots:
         QTest::addColumn<QString>("base");  // empty: the attribute change
         QTest::addColumn<bool>("emptyFolderBox");
         QTest::addColumn<QString>("says");
-        QTest::newRow("slash inside") << "a/b" << false << "不能包含“/”";
-        QTest::newRow("dot dot") << ".." << false << "不能是“.”或“..”";
+        QTest::newRow("slash inside") << "a/b" << false << "基础文件名含有“/”，";
+        QTest::newRow("dot dot") << ".." << false << "基础文件名是“.”或“..”，";
         QTest::newRow("rename, empty path box") << "x" << true << "你没有选择文件夹";
         QTest::newRow("attributes, empty path box") << "" << true << "你没有选择文件夹";
     }
@@ -98,7 +98,7 @@ private slots:
         const auto boxes = renameWith("x");
         QCOMPARE(int(boxes.size()), 1);
         QCOMPARE(boxes[0].icon, QMessageBox::Warning);
-        QCOMPARE(boxes[0].text, QStringLiteral("有 1 个条目未能重命名：\nb.txt：目标已存在"));
+        QCOMPARE(boxes[0].text, QStringLiteral("有 1 个条目未能重命名：\nb.txt → x 2.txt：目标已存在"));
         QCOMPARE(listNames(listed.path()), Names{"b.txt"});
         QCOMPARE(readFile(chosen.path() + "/x 1.txt"), std::string("a.txt"));
         QCOMPARE(column(0), (Names{chosen.path() + "/x 1.txt", chosen.path() + "/x 2.txt"}));

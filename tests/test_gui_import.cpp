@@ -155,6 +155,12 @@ private slots:
         QCOMPARE(currentDir(), work_);
     }
 
+    void treeMarksTheFocus()
+    {
+        showImportWindow();
+        QVERIFY(focusIsMarked(Form2->DL, Form2->edtFP));
+    }
+
     void treeListsVisibleSubfoldersIgnoringCase()
     {
         QCOMPARE(subfolderTexts(), (std::vector<std::string>{"Alpha", "beta", "\uFFFD\uFFFDold"}));

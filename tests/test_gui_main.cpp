@@ -159,6 +159,12 @@ private slots:
         QCOMPARE(seen, expected);
     }
 
+    void keywordListsMarkTheFocus()
+    {
+        QVERIFY(focusIsMarked(Form1->lstsort, Form1->edtsortadd));
+        QVERIFY(focusIsMarked(Form1->lst, Form1->edtfilterate));
+    }
+
     void fourRadioButtonsFormOneSet()
     {
         QRadioButton* all[] = {Form1->rbcircle, Form1->rbrect, Form1->rbh, Form1->rbv};

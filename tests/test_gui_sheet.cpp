@@ -1,6 +1,8 @@
 // "生成表格" and "生成图像" on the real main window: the saved export read back
 // by openpyxl and by our own reader, the boxes they show, and the chart window.
 #include <QFileDialog>
+#include <QLabel>
+#include <QSet>
 #include <QLineEdit>
 #include <sys/stat.h>
 #include <QPieSeries>
@@ -13,6 +15,7 @@
 #include <QTest>
 
 #include <array>
+#include <numeric>
 #include <unistd.h>
 
 #include "common/messages.h"
@@ -258,6 +261,7 @@ private slots:
         QCOMPARE(w->summary->model()->rowCount(), 4);
         QCOMPARE(w->summary->model()->index(0, 0).data().toString(), QStringLiteral("jpg"));
         QCOMPARE(w->summary->model()->index(0, 1).data().toString(), QStringLiteral("150"));
+        QCOMPARE(w->summary->model()->index(0, 2).data().toString(), QStringLiteral("150 B"));
 
 
         const std::string saved = folder + "/chart.xlsx";
@@ -291,17 +295,24 @@ private slots:
         QVERIFY(w->isVisible());
         QAbstractItemModel* summary = w->summary->model();
         QCOMPARE(summary->rowCount(), 10000);
-        for (int f : {0, 18, 19, 9999}) {
-            QCOMPARE(summary->index(f, 0).data().toString(), QStringLiteral("x%1").arg(f));
-            QCOMPARE(summary->index(f, 1).data().toString(), QString::number(totals[size_t(f)]));
+        // The summary and the slices the largest first, the earlier among equals.
+        std::vector<int> order(totals.size());
+        std::iota(order.begin(), order.end(), 0);
+        std::stable_sort(order.begin(), order.end(),
+                         [&](int a, int b) { return totals[size_t(a)] > totals[size_t(b)]; });
+        for (int r : {0, 18, 19, 9999}) {
+            const int f = order[size_t(r)];
+            QCOMPARE(summary->index(r, 0).data().toString(), QStringLiteral("x%1").arg(f));
+            QCOMPARE(summary->index(r, 1).data().toString(), QString::number(totals[size_t(f)]));
         }
         QCOMPARE(w->pie->count(), 20);
         double rest = 0;
-        for (size_t f = 19; f < totals.size(); ++f)
-            rest += double(totals[f]);
-        for (int f = 0; f < 19; ++f) {
-            QVERIFY(w->pie->slices()[f]->label().startsWith(QStringLiteral("x%1 ").arg(f)));
-            QCOMPARE(w->pie->slices()[f]->value(), double(totals[size_t(f)]));
+        for (size_t r = 19; r < order.size(); ++r)
+            rest += double(totals[size_t(order[r])]);
+        for (int r = 0; r < 19; ++r) {
+            const int f = order[size_t(r)];
+            QVERIFY(w->pie->slices()[r]->label().startsWith(QStringLiteral("x%1 ").arg(f)));
+            QCOMPARE(w->pie->slices()[r]->value(), double(totals[size_t(f)]));
         }
         QVERIFY(w->pie->slices()[19]->label().startsWith(QStringLiteral("其他 ")));
         QCOMPARE(w->pie->slices()[19]->value(), rest);
@@ -317,6 +328,57 @@ private slots:
             QCOMPARE(book.text(f + 1, 10), QString::number(totals[size_t(f)]));
         }
         QCOMPARE(book.text(20001, 1), QStringLiteral("/w/n19999.x9999"));
+    }
+
+    // Every slice named in the legend and coloured apart from the others,
+    // "其他" in grey; the summary the largest first, with readable sizes and
+    // "<0.1%" for bytes too few to show as a share.
+    void chartNamesEverySlice_data()
+    {
+        QTest::addColumn<int>("formats");
+        QTest::newRow("5") << 5;
+        QTest::newRow("8: the last slice meets the first") << 8;
+        QTest::newRow("12") << 12;
+        QTest::newRow("25") << 25;
+    }
+
+    void chartNamesEverySlice()
+    {
+        QFETCH(int, formats);
+        Rows rows;
+        for (int f = 0; f < formats; ++f)  // f0 the smallest, 1 byte; f1 3 KB, f2 6 KB, ...
+            rows.push_back(row("f" + std::to_string(f), std::to_string(f == 0 ? 1 : 1536LL << f)));
+        setTable(rows);
+        QVERIFY(clickAndCatch(Form1->btnanagraph).empty());
+        vemlo::ChartWindow* w = chartWindows().at(0);
+        const QList<QPieSlice*> slices = w->pie->slices();
+        const int shown = std::min(formats, 20);
+        QCOMPARE(int(slices.size()), shown);
+        QStringList named;
+        for (QLabel* l : w->legend->findChildren<QLabel*>())
+            if (!l->text().isEmpty())
+                named << (l->toolTip().isEmpty() ? l->text() : l->toolTip());
+        QSet<QRgb> colours;
+        for (int i = 0; i < shown; ++i) {
+            QCOMPARE(named.value(i), slices[i]->label());
+            colours.insert(slices[i]->color().rgb());
+            const QColor next = slices[(i + 1) % shown]->color();
+            QVERIFY(shown == 1 || std::abs(slices[i]->color().hue() - next.hue()) > 10 ||
+                    slices[i]->color().hsvSaturation() == 0 || next.hsvSaturation() == 0);
+        }
+        QCOMPARE(int(colours.size()), shown);
+        QCOMPARE(slices.back()->label().startsWith("其他"), formats > 20);
+        QCOMPARE(slices.back()->color().hsvSaturation() == 0, formats > 20);
+
+        QAbstractItemModel* summary = w->summary->model();
+        const int last = formats - 1;
+        QCOMPARE(summary->index(0, 0).data().toString(), QStringLiteral("f%1").arg(last));
+        QCOMPARE(summary->index(last, 0).data().toString(), QStringLiteral("f0"));
+        QCOMPARE(summary->index(last, 2).data().toString(), QStringLiteral("1 B"));
+        QCOMPARE(summary->index(last, 3).data().toString(), QStringLiteral("<0.1%"));
+        QCOMPARE(summary->index(1, 2).data().toString(),
+                 formats == 5 ? QStringLiteral("12.0 KB") : formats == 8 ? QStringLiteral("96.0 KB")
+                 : formats == 12 ? QStringLiteral("1.5 MB") : QStringLiteral("12.0 GB"));
     }
 
     void chartKeepsTheTableAsItWas()

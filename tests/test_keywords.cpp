@@ -7,6 +7,7 @@
 #include "platform/paths.h"
 
 using namespace vemlo;
+Q_DECLARE_METATYPE(NameProblem)
 
 class KeywordLogicTest : public QObject {
     Q_OBJECT
@@ -72,20 +73,21 @@ private slots:
     void keywordFolders_data()
     {
         QTest::addColumn<QByteArray>("keyword");
-        QTest::addColumn<bool>("refused");
+        QTest::addColumn<NameProblem>("problem");
         for (const char* ok : {"jpg", "a/b", "a//b/", "..a", "a..", "...", ".hidden", ""})
-            QTest::newRow(ok) << QByteArray(ok) << false;
-        for (const char* bad : {"..", ".", "./a", "a/..", "a/.", "a/./b", "/", "//", "/etc"})
-            QTest::newRow(bad) << QByteArray(bad) << true;
-        QTest::newRow("NUL byte") << QByteArray("a\0b", 3) << true;
+            QTest::newRow(ok) << QByteArray(ok) << NameProblem::None;
+        for (const char* bad : {"..", ".", "./a", "a/..", "a/.", "a/./b"})
+            QTest::newRow(bad) << QByteArray(bad) << NameProblem::DotPart;
+        for (const char* bad : {"/", "//", "/etc"})
+            QTest::newRow(bad) << QByteArray(bad) << NameProblem::Absolute;
+        QTest::newRow("NUL byte") << QByteArray("a\0b", 3) << NameProblem::NulByte;
     }
 
     void keywordFolders()
     {
         QFETCH(QByteArray, keyword);
-        QFETCH(bool, refused);
-        QCOMPARE(keywordFolderProblem(std::string_view(keyword.constData(), size_t(keyword.size()))) != nullptr,
-                 refused);
+        QFETCH(NameProblem, problem);
+        QCOMPARE(keywordFolderProblem(std::string_view(keyword.constData(), size_t(keyword.size()))), problem);
     }
 
     void lexicalContainment_data()

@@ -58,7 +58,9 @@ def expected_files(app_id):
              f"usr/share/applications/{app_id}.desktop",
              f"usr/share/metainfo/{app_id}.metainfo.xml",
              f"usr/share/icons/hicolor/scalable/apps/{app_id}.svg",
-             "usr/share/man/man1/vemlo.1.gz"}
+             "usr/share/man/man1/vemlo.1.gz",
+             "usr/share/doc/vemlo/copyright",
+             "usr/share/doc/vemlo/changelog.gz"}
     files |= {f"usr/share/icons/hicolor/{s}x{s}/apps/{app_id}.png" for s in ICON_SIZES}
     return files
 
@@ -149,16 +151,21 @@ class InstallTest(InstalledTree, unittest.TestCase):
                     self.assertIn(text, r.stdout)
 
 
+def build_deb(folder):
+    """The package as `make package` builds it, made in folder."""
+    out = os.path.join(folder, "out")
+    r = run(["cpack", "--config", os.path.join(BUILD, "CPackConfig.cmake"), "-B", out])
+    assert r.returncode == 0, r.stdout + r.stderr
+    debs = glob.glob(os.path.join(out, "*.deb"))
+    assert len(debs) == 1, debs
+    return debs[0]
+
+
 class PackageTest(InstalledTree, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.tmp = tempfile.TemporaryDirectory()
-        out = os.path.join(cls.tmp.name, "out")
-        r = run(["cpack", "--config", os.path.join(BUILD, "CPackConfig.cmake"), "-B", out])
-        assert r.returncode == 0, r.stdout + r.stderr
-        debs = glob.glob(os.path.join(out, "*.deb"))
-        assert len(debs) == 1, debs
-        cls.deb = debs[0]
+        cls.deb = build_deb(cls.tmp.name)
         cls.root = os.path.join(cls.tmp.name, "root")
         r = run(["dpkg-deb", "-x", cls.deb, cls.root])
         assert r.returncode == 0, r.stderr
@@ -180,9 +187,30 @@ class PackageTest(InstalledTree, unittest.TestCase):
         # Found by shlibdeps from the libraries the program links.
         for lib in ("libqt6widgets6", "libqt6charts6", "libxlsxwriter", "libc6", "libstdc++6"):
             self.assertRegex(depends, rf"(^|, ){re.escape(lib)}[0-9a-z]* \(>= ")
+        recommends = self.field("Recommends")
+        print(f"Recommends: {recommends}", file=sys.stderr)
+        self.assertEqual([d.strip() for d in recommends.split(",")],
+                         ["fcitx5-frontend-qt6 | ibus", "qt6-wayland"])
+        self.assertNotRegex(self.field("Maintainer"), r"@localhost>")
         self.assertEqual(self.field("Package"), "vemlo")
         arch = run(["dpkg", "--print-architecture"]).stdout.strip()
         self.assertEqual(self.field("Architecture"), arch)
+
+
+class LintianTest(unittest.TestCase):
+    """Debian's package checker finds no error and no warning; its full
+    output, the info tags included, goes to the log."""
+
+    def test_no_errors_or_warnings(self):
+        if not shutil.which("lintian"):
+            self.skipTest("lintian is not installed (Debian package lintian)")
+        with tempfile.TemporaryDirectory() as tmp:
+            deb = build_deb(tmp)
+            r = run(["lintian", "--display-info", "--fail-on", "error,warning", deb],
+                    timeout=280)
+        print(f"\nlintian {os.path.basename(deb)}:\n{r.stdout}{r.stderr}", file=sys.stderr)
+        self.assertEqual(re.findall(r"^[EW]: .*$", r.stdout, re.M), [])
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
 
 
 def bare_env(**extra):

@@ -25,6 +25,14 @@ private slots:
             << Failure{"b.png", Kind::KeywordFolderNotMade, EROFS, "png"}
             << "b.png：无法创建整理文件夹“png”：文件系统为只读";
         QTest::newRow("into itself") << Failure{"jpg", Kind::IntoItself} << "jpg：不能移入自身";
+        QTest::newRow("a file has the keyword folder's name")
+            << Failure{"kw", Kind::KeywordFolderIsFile, ENOTDIR, "kw", "kw"}
+            << "kw：已有与整理文件夹“kw”同名的文件，不移入";
+        QTest::newRow("a file on the keyword folder's way")
+            << Failure{"b.txt", Kind::KeywordFolderIsFile, ENOTDIR, "kw/sub", "kw"}
+            << "b.txt：“kw”是文件，不能建立整理文件夹“kw/sub”，不移入";
+        QTest::newRow("rename: both names")
+            << Failure{"发票12.txt", Kind::Io, EEXIST, "", "", "票据 4.txt"} << "发票12.txt → 票据 4.txt：目标已存在";
         QTest::newRow("keyword folder is a link")
             << Failure{"kw1.txt", Kind::KeywordFolderIsLink, 0, "a/kw"}
             << "kw1.txt：整理文件夹“a/kw”是符号链接，不移入";

@@ -23,12 +23,15 @@ void appendNumberedName(std::string& out, std::string_view base, int n, std::str
     }
 }
 
-void fail(BatchOutcome& outcome, std::string_view path, Failure::Kind kind, int err)
+void fail(BatchOutcome& outcome, std::string_view path, Failure::Kind kind, int err,
+          std::string_view newPath = {})
 {
     Failure f;
     f.name = fs::lastPart(path);
     f.kind = kind;
     f.err = err;
+    if (!newPath.empty())
+        f.newName = fs::lastPart(newPath);
     outcome.failures.add(std::move(f));
 }
 
@@ -54,15 +57,15 @@ bool stopsAt(BatchOutcome& outcome, const FileTable& table, int row, Progress& p
 
 }  // namespace
 
-QString baseNameProblem(std::string_view base)
+NameProblem baseNameProblem(std::string_view base)
 {
     if (base.find('/') != std::string_view::npos)
-        return QStringLiteral("基础文件名不能包含“/”，没有重命名任何文件");
+        return NameProblem::Slash;
     if (base.find('\0') != std::string_view::npos)
-        return QStringLiteral("基础文件名不能包含空字符，没有重命名任何文件");
+        return NameProblem::NulByte;
     if (base == "." || base == "..")
-        return QStringLiteral("基础文件名不能是“.”或“..”，没有重命名任何文件");
-    return {};
+        return NameProblem::DotName;
+    return NameProblem::None;
 }
 
 std::string numberedName(std::string_view base, int n, std::string_view extension)
@@ -93,7 +96,7 @@ BatchOutcome renameNumbered(const FileTable& table, const std::string& folder,
         if (st || (st.err == EEXIST && fs::sameEntry(from, to)))
             ++outcome.done;
         else
-            fail(outcome, from, Failure::Kind::Io, st.err);
+            fail(outcome, from, Failure::Kind::Io, st.err, to);
     }
     return outcome;
 }

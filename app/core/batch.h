@@ -2,8 +2,6 @@
 // the attribute change, with the entries that could not be changed.
 #pragma once
 
-#include <QString>
-
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -24,9 +22,9 @@ struct BatchOutcome {
     bool cancelled = false;
 };
 
-// Why base cannot be used as a base name, or empty when it can: a name with
+// Why base cannot be used as a base name, or None when it can: a name with
 // "/" (or a NUL byte) would leave the folder, "." and ".." are refused.
-QString baseNameProblem(std::string_view base);
+NameProblem baseNameProblem(std::string_view base);
 
 // base + " " + n + "." + extension; no "." when the extension is empty.
 std::string numberedName(std::string_view base, int n, std::string_view extension);

@@ -7,6 +7,17 @@
 
 namespace vemlo {
 
+// Why a typed text cannot name an entry strictly inside the working folder
+// (a keyword folder, a numbered name's base).
+enum class NameProblem {
+    None,
+    NulByte,   // holds a NUL byte
+    Slash,     // holds "/": a name of one part would leave the folder
+    Absolute,  // starts with "/"
+    DotPart,   // one of its parts is "." or ".."
+    DotName,   // is "." or ".."
+};
+
 // Why one entry was left as it was.
 struct Failure {
     enum class Kind {
@@ -15,6 +26,8 @@ struct Failure {
         IntoItself,            // a folder cannot move into itself
         KeywordFolderIsLink,   // the keyword folder is a symbolic link
         KeywordFolderBehindLink,  // the keyword folder lies behind the link at link
+        KeywordFolderIsFile,   // what is at link, the keyword folder or a folder
+                               // on its way, is no folder
         KeywordFolderNotMade,  // the keyword folder could not be made: err
         WorkingFolderNotOpened,  // the working folder could not be opened: err
     };
@@ -22,7 +35,8 @@ struct Failure {
     Kind kind = Kind::Io;
     int err = 0;
     std::string folder;  // the keyword folder, for the keyword kinds
-    std::string link;    // the link the keyword folder lies behind
+    std::string link;    // what is in the keyword folder's way: a link, a file
+    std::string newName;  // bytes of the name an entry was to get, when it had one
 };
 
 // How many entries failed, and the first ten of them with their reasons.

@@ -162,14 +162,14 @@ std::string firstComponent(const std::string& path)
 
 }  // namespace
 
-const char* keywordFolderProblem(std::string_view keyword)
+NameProblem keywordFolderProblem(std::string_view keyword)
 {
     if (keyword.empty())
-        return nullptr;
+        return NameProblem::None;
     if (keyword.find('\0') != std::string_view::npos)
-        return "含有空字符";
+        return NameProblem::NulByte;
     if (keyword.front() == '/')
-        return "是绝对路径";
+        return NameProblem::Absolute;
     size_t pos = 0;
     while (pos <= keyword.size()) {
         size_t end = keyword.find('/', pos);
@@ -177,10 +177,10 @@ const char* keywordFolderProblem(std::string_view keyword)
             end = keyword.size();
         const std::string_view c = keyword.substr(pos, end - pos);
         if (c == "." || c == "..")
-            return "含有“.”或“..”";
+            return NameProblem::DotPart;
         pos = end + 1;
     }
-    return nullptr;
+    return NameProblem::None;
 }
 
 namespace {
@@ -201,6 +201,9 @@ Failure keywordFolderFailure(std::string_view keyword, std::string_view failed, 
         f.kind = Failure::Kind::KeywordFolderIsLink;
     } else if (err == ELOOP) {
         f.kind = Failure::Kind::KeywordFolderBehindLink;
+        f.link = trimmed(failed);
+    } else if (err == ENOTDIR) {
+        f.kind = Failure::Kind::KeywordFolderIsFile;
         f.link = trimmed(failed);
     } else {
         f.kind = Failure::Kind::KeywordFolderNotMade;
@@ -261,7 +264,9 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
         source.assign(table.cell(0, r));
         const std::string_view name = table.cell(1, r);
 
-        if (fs::isWithin(folder, source)) {
+        // Only a folder can hold its keyword folder; a file or link of the
+        // keyword's name is in the keyword folder's way, and is told so below.
+        if (fs::isWithin(folder, source) && fs::isRealFolder(source)) {
             notMoved(name, because(Failure::Kind::IntoItself));
             continue;
         }

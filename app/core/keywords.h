@@ -58,9 +58,9 @@ bool filterTable(FileTable& table, int col, const std::vector<std::string>& keyw
                  Progress* progress = nullptr);
 
 // Why keyword cannot name a folder strictly inside the working folder (an
-// absolute path, a "." or ".." component, a NUL byte), or nullptr when it can.
+// absolute path, a "." or ".." component, a NUL byte), or None when it can.
 // The empty keyword matches nothing and is never used, so it passes.
-const char* keywordFolderProblem(std::string_view keyword);
+NameProblem keywordFolderProblem(std::string_view keyword);
 
 struct OrganizeResult {
     enum class Stop {

@@ -87,4 +87,18 @@ std::vector<std::string> column(int col)
     return out;
 }
 
+bool focusIsMarked(QWidget* list, QWidget* other)
+{
+    list->window()->activateWindow();
+    if (!QTest::qWaitForWindowActive(list->window()))
+        return false;
+    auto edge = [&](QWidget* focus) {
+        focus->setFocus();
+        QApplication::processEvents();
+        return list->grab().toImage().pixelColor(0, list->height() / 2);
+    };
+    const QColor mark = list->palette().color(QPalette::Highlight);
+    return edge(other) != mark && edge(list) == mark && list->hasFocus();
+}
+
 }  // namespace vemlo::test

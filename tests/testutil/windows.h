@@ -52,6 +52,10 @@ private:
 // Clicks a real button and returns the boxes it opened.
 std::vector<SeenBox> clickAndCatch(QWidget* button, QStringList answers = {});
 
+// True when the left edge of list is drawn in the highlight colour while it
+// holds the keyboard focus, and in another once other has it.
+bool focusIsMarked(QWidget* list, QWidget* other);
+
 // Sets the working folder and lists it into the table, as "导入" does.
 void importFolder(const std::string& folder);
 
