@@ -6,6 +6,8 @@
 #include <future>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <atomic>
 
 #include "platform/handles.h"
 #include "platform/paths.h"
@@ -17,6 +19,8 @@ namespace vemlo {
 using namespace sheet;
 
 namespace {
+
+std::atomic<bool> readWhileWriting{true};
 
 // The worksheet column that carries the general format instead of "@".
 constexpr int kGeneralColumn = 4;
@@ -54,6 +58,8 @@ void writeTable(Worksheet& sheet, std::shared_ptr<const TableSource> table, Orie
                     orientation == Orientation::Columns, kTextFormat, kGeneralColumn, kGeneralFormat);
 }
 
+bool setReadWhileWriting(bool on) { return readWhileWriting.exchange(on); }
+
 SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode mode,
                          Progress* progress)
 {
@@ -82,13 +88,15 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
     auto writeAndCheck = [&]() -> SaveOutcome {
         std::vector<uint64_t> cells;
         // Reads the file back while it is written, on the other core.
-        ZipFollower follower(file.fd());
+        std::optional<ZipFollower> follower;
+        if (readWhileWriting)
+            follower.emplace(file.fd());
         try {
             cells = book.write(file.writePath(), scratch.path(), progress ? &watch : nullptr);
         } catch (const SheetError& e) {
             return failed(Stage::Write, fs::Status{e.err()}, e.what());
         }
-        const std::vector<FollowedMember> followed = follower.finish();
+        const std::vector<FollowedMember> followed = follower ? follower->finish() : std::vector<FollowedMember>{};
         if (const fs::Status s = file.sync(); !s)
             return failed(Stage::File, s);
 

@@ -61,6 +61,10 @@ enum class SaveMode {
 SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode mode,
                          Progress* progress = nullptr);
 
+// Bench hook: false makes saveWorkbook read the file back only after it is
+// written, not also while it is written. Returns the setting before.
+bool setReadWhileWriting(bool on);
+
 // Puts the whole table into sheet, read where it lies (the sheet keeps
 // table): every cell has the table cell's text and the text format, the
 // cells of worksheet column 4 the general one.
