@@ -6,6 +6,7 @@
 #include <future>
 #include <cstdint>
 #include <functional>
+#include <unordered_map>
 #include <optional>
 #include <atomic>
 
@@ -149,82 +150,20 @@ SaveOutcome exportTable(Application& app, const TableSource& table, Orientation 
     return saved;
 }
 
-namespace {
-
-// The entries of the format summary by name: open addressing over a flat
-// array of slots of 8 bytes (part of the hash and the entry number) that
-// stays in the cache, the names compared where the summary keeps them.
-// Folders of many thousand formats look up every row here.
-class FormatIndex {
-public:
-    explicit FormatIndex(std::vector<FormatTotal>& totals) : totals_(totals), slots_(1024) {}
-
-    // The entry of the non-empty format, added with a total of 0 when new.
-    FormatTotal& entry(std::string_view format)
-    {
-        const uint64_t hash = std::hash<std::string_view>{}(format);
-        const uint32_t tag = uint32_t(hash >> 32);
-        const size_t mask = slots_.size() - 1;
-        for (size_t at = hash & mask;; at = (at + 1) & mask) {
-            Slot& slot = slots_[at];
-            if (slot.entry == 0) {
-                totals_.push_back({std::string(format), 0});
-                slot = {tag, uint32_t(totals_.size())};
-                if (4 * totals_.size() > 3 * slots_.size())
-                    grow();
-                return totals_.back();
-            }
-            if (slot.tag == tag && totals_[slot.entry - 1].name == format)
-                return totals_[slot.entry - 1];
-        }
-    }
-
-private:
-    struct Slot {
-        uint32_t tag = 0;    // the upper half of the name's hash
-        uint32_t entry = 0;  // entry number + 1; 0 for a free slot
-    };
-    void grow()
-    {
-        std::vector<Slot> old(slots_.size() * 2);
-        old.swap(slots_);
-        const size_t mask = slots_.size() - 1;
-        for (const Slot& slot : old) {
-            if (slot.entry == 0)
-                continue;
-            // Names in the index are the formats themselves.
-            size_t at = std::hash<std::string_view>{}(totals_[slot.entry - 1].name) & mask;
-            while (slots_[at].entry != 0)
-                at = (at + 1) & mask;
-            slots_[at] = slot;
-        }
-    }
-    std::vector<FormatTotal>& totals_;
-    std::vector<Slot> slots_;
-};
-
-}  // namespace
-
 FormatSums sumByFormat(const TableSource& table)
 {
     FormatSums sums;
     std::vector<FormatTotal>& totals = sums.totals;
-    FormatIndex index(totals);
-    // Rows without a format share one entry of their own, apart from a
-    // format that happens to be spelled like its name.
-    size_t noFormat = SIZE_MAX;
+    // Each format's entry in totals, by the format as the table holds it.
+    // Rows without a format (key "") share one entry of their own, apart
+    // from a format that happens to be spelled like its name.
+    std::unordered_map<std::string_view, size_t> index;
     for (int r = 1; r < table.rows(); ++r) {
         const std::string_view format = table.cell(kFormatColumn, r);
-        FormatTotal* entry;
-        if (!format.empty()) {
-            entry = &index.entry(format);
-        } else {
-            if (noFormat == SIZE_MAX) {
-                noFormat = totals.size();
-                totals.push_back({std::string(kNoFormatName), 0});
-            }
-            entry = &totals[noFormat];
-        }
+        const auto [at, added] = index.try_emplace(format, totals.size());
+        if (added)
+            totals.push_back({format.empty() ? std::string(kNoFormatName) : std::string(format), 0});
+        FormatTotal* entry = &totals[at->second];
         const std::string_view size = table.cell(kSizeColumn, r);
         int64_t n = 0;
         const auto parsed = std::from_chars(size.data(), size.data() + size.size(), n);
