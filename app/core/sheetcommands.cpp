@@ -82,9 +82,10 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
     fs::ScratchFolder scratch;
     if (const fs::Status s = scratch.create(); !s)
         return failed(Stage::ScratchFolder, s);
-    // Writing, syncing and reading back use only the file's descriptor and
-    // absolute paths, never the current directory: they may run on a thread
-    // of their own.
+    // Writing, syncing and reading back reach the file through its
+    // descriptor (writePath() names it) and the scratch folder through its
+    // path, and nothing else: with a progress watcher they run on a thread
+    // of their own, and a second thread reads the file while it is written.
     sheet::WriteWatch watch;
     auto writeAndCheck = [&]() -> SaveOutcome {
         std::vector<uint64_t> cells;
