@@ -186,7 +186,7 @@ const char* keywordFolderProblem(std::string_view keyword)
 namespace {
 
 // Why an entry stays when its keyword folder could not be reached: err and
-// failed as makeFolderBeneath gave them.
+// failed as makeFolderBeneath gave them (status and failedPart).
 Failure keywordFolderFailure(std::string_view keyword, std::string_view failed, int err)
 {
     auto trimmed = [](std::string_view p) {
@@ -267,20 +267,18 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
         }
         if (!workingOpened) {
             workingOpened = true;
-            fs::Status opened = fs::openFolder(w, workingFd);
-            if (opened.err == ENOENT) {
+            fs::OpenedFolder opened = fs::openFolder(w);
+            if (opened.status.err == ENOENT) {
                 if (w.front() != '/' && !fs::isDirectory(firstComponent(w))) {
                     result.stop = OrganizeResult::Stop::CannotCreateFolder;
                     return result;
                 }
-                opened = fs::makeDirs(w);
+                opened.status = fs::makeDirs(w);
                 if (opened)
-                    opened = fs::openFolder(w, workingFd);
+                    opened = fs::openFolder(w);
             }
-            if (!opened) {
-                workingFd = fs::FileDescriptor();
-                workingErr = opened.err;
-            }
+            workingFd = std::move(opened.fd);
+            workingErr = opened.status.err;
         }
         if (!workingFd.valid()) {
             notMoved(name, because(Failure::Kind::WorkingFolderNotOpened, workingErr));
@@ -288,13 +286,12 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
         }
         fs::FileDescriptor& keywordFd = keywordFds[size_t(k)];
         if (!keywordFd.valid()) {
-            std::string_view failed;
-            if (const fs::Status made =
-                    fs::makeFolderBeneath(workingFd.get(), keyword, keywordFd, &failed);
-                !made) {
-                notMoved(name, keywordFolderFailure(keyword, failed, made.err));
+            fs::OpenedFolder made = fs::makeFolderBeneath(workingFd.get(), keyword);
+            if (!made) {
+                notMoved(name, keywordFolderFailure(keyword, made.failedPart, made.status.err));
                 continue;
             }
+            keywordFd = std::move(made.fd);
         }
         const bool movesFolder = fs::isRealFolder(source);
         target.assign(name);
