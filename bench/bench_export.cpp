@@ -122,7 +122,7 @@ void exportBare(const std::string& folder, const std::string& file, bool safe)
     std::string value;
     for (int r = 0; r < t.tableRows(); ++r) {
         for (int c = 0; c < vemlo::FileTable::kColumns; ++c) {
-            const std::string_view cell = t.cell(c, r);
+            const std::string_view cell = t.text(r, c);
             widest[size_t(c)] = std::max(widest[size_t(c)], vemlo::sheet::displayWidth(cell));
             double number;
             if (c == 3 && plainNumber(cell, number)) {

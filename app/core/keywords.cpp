@@ -138,9 +138,9 @@ bool filterTable(FileTable& table, int col, const std::vector<std::string>& keyw
     std::vector<int> drop;
     for (int r = 1; r < rows; ++r) {
         // A row costs a few nanoseconds: the watcher is told every 64 rows.
-        if ((r & 63) == 0 && !progress.stepLazy(r - 1, [&] { return table.cell(1, r); }))
+        if ((r & 63) == 0 && !progress.stepLazy(r - 1, [&] { return table.text(r, 1); }))
             return false;
-        if (!set.anyMatch(table.cell(col, r)))
+        if (!set.anyMatch(table.text(r, col)))
             drop.push_back(r);
     }
     {
@@ -243,13 +243,13 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
     const int rows = table.tableRows();
     progress.begin(rows - 1);
     for (int r = 1; r < rows; ++r) {
-        const int k = set.lastMatch(table.cell(col, r));
-        if (k < 0 || table.cell(0, r).empty())
+        const int k = set.lastMatch(table.text(r, col));
+        if (k < 0 || table.text(r, 0).empty())
             continue;  // no keyword, or already marked
-        if (!progress.step(r - 1, table.cell(1, r))) {
+        if (!progress.step(r - 1, table.text(r, 1))) {
             result.cancelled = true;
             for (int rest = r; rest < rows; ++rest)
-                result.left += set.lastMatch(table.cell(col, rest)) >= 0 && !table.cell(0, rest).empty();
+                result.left += set.lastMatch(table.text(rest, col)) >= 0 && !table.text(rest, 0).empty();
             return result;
         }
         if (w.empty()) {
@@ -258,8 +258,8 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
         }
         const std::string& keyword = keywords[size_t(k)];
         folder.assign(w).append("/").append(keyword);
-        source.assign(table.cell(0, r));
-        const std::string_view name = table.cell(1, r);
+        source.assign(table.text(r, 0));
+        const std::string_view name = table.text(r, 1);
 
         if (fs::isWithin(folder, source)) {
             notMoved(name, because(Failure::Kind::IntoItself));

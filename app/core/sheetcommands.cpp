@@ -43,7 +43,7 @@ public:
     explicit TableGrid(std::shared_ptr<const TableSource> table) : table_(std::move(table)) {}
     int rows() const override { return table_->rows(); }
     int columns() const override { return table_->columns(); }
-    std::string_view text(int row, int col) const override { return table_->cell(col, row); }
+    std::string_view text(int row, int col) const override { return table_->text(row, col); }
 
 private:
     std::shared_ptr<const TableSource> table_;
@@ -160,12 +160,12 @@ FormatSums sumByFormat(const TableSource& table)
     // from a format that happens to be spelled like its name.
     std::unordered_map<std::string_view, size_t> index;
     for (int r = 1; r < table.rows(); ++r) {
-        const std::string_view format = table.cell(kFormatColumn, r);
+        const std::string_view format = table.text(r, kFormatColumn);
         const auto [at, added] = index.try_emplace(format, totals.size());
         if (added)
             totals.push_back({format.empty() ? std::string(kNoFormatName) : std::string(format), 0});
         FormatTotal* entry = &totals[at->second];
-        const std::string_view size = table.cell(kSizeColumn, r);
+        const std::string_view size = table.text(r, kSizeColumn);
         int64_t n = 0;
         const auto parsed = std::from_chars(size.data(), size.data() + size.size(), n);
         if (parsed.ec != std::errc() || parsed.ptr != size.data() + size.size()) {

@@ -25,10 +25,10 @@ public:
     virtual ~TableSource() = default;
     virtual int rows() const = 0;  // caption row included
     virtual int columns() const = 0;
-    virtual std::string_view cell(int col, int row) const = 0;
+    virtual std::string_view text(int row, int col) const = 0;
 };
 
-// Where table cell (col, row) goes in the worksheet.
+// Where table cell (row, col) goes in the worksheet.
 enum class Orientation {
     Rows,     // worksheet row row + 1, column col + 1
     Columns,  // worksheet row col + 1, column row + 1

@@ -56,7 +56,7 @@ std::vector<SeenBox> clickAndCatch(QWidget* button, QStringList answers = {});
 void importFolder(const std::string& folder);
 
 // Cells of the table as bytes.
-std::string cell(int col, int row);
+std::string tableText(int row, int col);
 int tableRows();
 // Column col of the data rows.
 std::vector<std::string> column(int col);
