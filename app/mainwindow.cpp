@@ -336,7 +336,7 @@ void TForm1::bindEvents()
 void TForm1::FormCreate(QObject*)
 {
     for (int c = 0; c < vemlo::FileTable::kColumns; ++c)
-        table_->setCell(c, 0, vemlo::FileTable::kCaptions[size_t(c)]);
+        table_->setText(0, c, vemlo::FileTable::kCaptions[size_t(c)]);
 }
 
 void TForm1::ImportDir(const std::string& pattern)

@@ -18,7 +18,7 @@ public:
     explicit FileTableSource(const vemlo::FileTable& t) : t_(t) {}
     int rows() const override { return t_.tableRows(); }
     int columns() const override { return vemlo::FileTable::kColumns; }
-    std::string_view cell(int col, int row) const override { return t_.cell(col, row); }
+    std::string_view text(int row, int col) const override { return t_.text(row, col); }
 
 private:
     const vemlo::FileTable& t_;
@@ -31,7 +31,7 @@ public:
     explicit SnapshotSource(const vemlo::FileTable& t) : rows_(t.snapshot()) {}
     int rows() const override { return int(rows_.size()); }
     int columns() const override { return vemlo::FileTable::kColumns; }
-    std::string_view cell(int col, int row) const override { return rows_.cell(size_t(row), col); }
+    std::string_view text(int row, int col) const override { return rows_.cell(size_t(row), col); }
 
 private:
     const vemlo::RowStore rows_;

@@ -52,7 +52,7 @@ std::vector<std::string> tablePaths()
 {
     std::vector<std::string> paths;
     for (int r = 1; r < Form1->table()->tableRows(); ++r)
-        paths.emplace_back(Form1->table()->cell(0, r));
+        paths.emplace_back(Form1->table()->text(r, 0));
     return paths;
 }
 
@@ -60,8 +60,8 @@ int countNamed(const std::string& dir, const std::string& prefix)
 {
     int n = 0;
     for (int r = 1; r < Form1->table()->tableRows(); ++r)
-        n += Form1->table()->cell(1, r).substr(0, prefix.size()) == prefix &&
-             Form1->table()->cell(0, r).substr(0, dir.size()) == dir;
+        n += Form1->table()->text(r, 1).substr(0, prefix.size()) == prefix &&
+             Form1->table()->text(r, 0).substr(0, dir.size()) == dir;
     return n;
 }
 
@@ -106,7 +106,7 @@ int main(int argc, char** argv)
         kRuns, [] { Form1->btnrenameClick(nullptr); }, [&] { freshListing(dir); });
     int changed = 0;
     for (int r = 1; r < Form1->table()->tableRows(); ++r)
-        changed += Form1->table()->cell(6, r) == "3";
+        changed += Form1->table()->text(r, 6) == "3";
     if (changed != kEntries)
         std::printf("attributes: only %d of %d entries changed\n", changed, kEntries);
     const double attribLoopMs = medianMs(

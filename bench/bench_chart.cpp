@@ -63,10 +63,10 @@ size_t sumFloor()
     const vemlo::FileTable& t = *Form1->table();
     std::unordered_map<std::string_view, int64_t> totals;
     for (int r = 1; r < t.tableRows(); ++r) {
-        const std::string_view size = t.cell(3, r);
+        const std::string_view size = t.text(r, 3);
         int64_t n = 0;
         std::from_chars(size.data(), size.data() + size.size(), n);
-        totals[t.cell(2, r)] += n;
+        totals[t.text(r, 2)] += n;
     }
     return totals.size();
 }

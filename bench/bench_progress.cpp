@@ -145,7 +145,7 @@ public:
     explicit TableSourceOf(const FileTable& t) : t_(t) {}
     int rows() const override { return t_.tableRows(); }
     int columns() const override { return FileTable::kColumns; }
-    std::string_view cell(int col, int row) const override { return t_.cell(col, row); }
+    std::string_view text(int row, int col) const override { return t_.text(row, col); }
 
 private:
     const FileTable& t_;

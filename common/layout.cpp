@@ -49,37 +49,16 @@ QIcon appIcon()
 {
     // The 32-pixel rendering of the application's SVG icon, each pixel
     // either transparent or the nearest of the 16 colours of the classic
-    // palette.
+    // palette, without dithering.
     static const QRgb palette[16] = {
         0xff000000, 0xff800000, 0xff008000, 0xff808000, 0xff000080, 0xff800080, 0xff008080, 0xffc0c0c0,
         0xff808080, 0xffff0000, 0xff00ff00, 0xffffff00, 0xff0000ff, 0xffff00ff, 0xff00ffff, 0xffffffff};
     const QImage source = QImage(QStringLiteral(":/vemlo/icon-32.png")).convertToFormat(QImage::Format_ARGB32);
     if (source.isNull())
         return {};
-    QImage icon(source.size(), QImage::Format_Indexed8);
     QList<QRgb> colours(std::begin(palette), std::end(palette));
     colours.append(qRgba(0, 0, 0, 0));
-    icon.setColorTable(colours);
-    for (int y = 0; y < source.height(); ++y) {
-        for (int x = 0; x < source.width(); ++x) {
-            const QRgb p = source.pixel(x, y);
-            int best = 16;
-            if (qAlpha(p) >= 128) {
-                int bestDistance = INT_MAX;
-                for (int i = 0; i < 16; ++i) {
-                    const int dr = qRed(p) - qRed(palette[i]);
-                    const int dg = qGreen(p) - qGreen(palette[i]);
-                    const int db = qBlue(p) - qBlue(palette[i]);
-                    const int distance = dr * dr + dg * dg + db * db;
-                    if (distance < bestDistance) {
-                        bestDistance = distance;
-                        best = i;
-                    }
-                }
-            }
-            icon.setPixel(x, y, uint(best));
-        }
-    }
+    const QImage icon = source.convertToFormat(QImage::Format_Indexed8, colours, Qt::ThresholdDither);
     return QIcon(QPixmap::fromImage(icon));
 }
 

@@ -69,18 +69,18 @@ Status moveNoReplaceFallback(int fromDir, const char* from, int toDir, const cha
     return failed;
 }
 
-Status openFolder(const std::string& path, FileDescriptor& out)
+OpenedFolder openFolder(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return Status::fromErrno();
-    out = FileDescriptor(fd);
-    return {};
+    OpenedFolder out;
+    out.fd = FileDescriptor(::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!out.fd.valid())
+        out.status = Status::fromErrno();
+    return out;
 }
 
-Status makeFolderBeneath(int base, std::string_view rel, FileDescriptor& out,
-                         std::string_view* failedPart)
+OpenedFolder makeFolderBeneath(int base, std::string_view rel)
 {
+    OpenedFolder out;
     // The usual case, an existing real folder, in one call.
     static std::atomic<bool> hasOpenat2{true};
     if (hasOpenat2) {
@@ -90,8 +90,8 @@ Status makeFolderBeneath(int base, std::string_view rel, FileDescriptor& out,
         const std::string path(rel);
         const int fd = int(::syscall(SYS_openat2, base, path.c_str(), &how, sizeof how));
         if (fd >= 0) {
-            out = FileDescriptor(fd);
-            return {};
+            out.fd = FileDescriptor(fd);
+            return out;
         }
         if (errno == ENOSYS)
             hasOpenat2 = false;
@@ -100,9 +100,9 @@ Status makeFolderBeneath(int base, std::string_view rel, FileDescriptor& out,
     }
 
     auto fail = [&](int err, size_t end) {
-        if (failedPart)
-            *failedPart = rel.substr(0, end);
-        return Status{err};
+        out.failedPart = rel.substr(0, end);
+        out.status = Status{err};
+        return std::move(out);
     };
     if (!rel.empty() && rel.front() == '/')
         return fail(EINVAL, 1);
@@ -144,8 +144,8 @@ Status makeFolderBeneath(int base, std::string_view rel, FileDescriptor& out,
             return fail(errno, 0);
         held = FileDescriptor(fd);
     }
-    out = std::move(held);
-    return {};
+    out.fd = std::move(held);
+    return out;
 }
 
 bool isDirectory(const std::string& path)

@@ -26,18 +26,27 @@ Status moveNoReplaceAt(int fromDir, const char* from, int toDir, const char* to)
 // changing nothing, when anything is at to.
 Status moveNoReplaceFallback(int fromDir, const char* from, int toDir, const char* to);
 
-// Opens the folder path for use as the base of the *At calls; links in path
-// are followed, as for any path the user gives.
-Status openFolder(const std::string& path, FileDescriptor& out);
+// A folder opened for use as the base of the *At calls, or why it could not
+// be opened.
+struct OpenedFolder {
+    FileDescriptor fd;  // valid when status is ok
+    Status status;
+    // makeFolderBeneath's failures: the part of rel up to the component that
+    // failed.
+    std::string_view failedPart;
+    explicit operator bool() const { return status.ok(); }
+};
+
+// Opens the folder path; links in path are followed, as for any path the
+// user gives.
+OpenedFolder openFolder(const std::string& path);
 
 // Opens the folder rel beneath the folder base, creating every missing
 // component, without following a symbolic link anywhere on the way: the
 // result is a real folder inside base. Fails with ELOOP when a component is
 // a link, ENOTDIR when it is something else than a folder, EINVAL for an
-// absolute rel or a ".." component. On failure *failedPart (when given) is
-// the part of rel up to the component that failed.
-Status makeFolderBeneath(int base, std::string_view rel, FileDescriptor& out,
-                         std::string_view* failedPart = nullptr);
+// absolute rel or a ".." component.
+OpenedFolder makeFolderBeneath(int base, std::string_view rel);
 
 // True when path names a folder (following links, like a shell's test -d).
 bool isDirectory(const std::string& path);

@@ -9,7 +9,6 @@
 #include <csignal>
 #include <functional>
 #include <stdio.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,18 +22,38 @@ std::atomic<bool> unnamedAllowed{true};
 
 constexpr const char* kTempPrefix = "/.vemlo-save-";
 
-// Eight random letters and digits.
-std::string randomTag()
+// The process's umask, read without changing it ("Umask:" in
+// /proc/self/status); 077 when it cannot be read.
+mode_t currentUmask()
 {
-    static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    unsigned char bytes[8];
-    if (::getrandom(bytes, sizeof bytes, 0) != ssize_t(sizeof bytes))
-        for (unsigned char& b : bytes)
-            b = static_cast<unsigned char>(std::rand());
-    std::string tag;
-    for (unsigned char b : bytes)
-        tag += kChars[b % (sizeof kChars - 1)];
-    return tag;
+    mode_t mask = 077;
+    if (FILE* f = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        unsigned value = 0;
+        while (std::fgets(line, sizeof line, f))
+            if (std::sscanf(line, "Umask: %o", &value) == 1) {
+                mask = mode_t(value) & 0777;
+                break;
+            }
+        std::fclose(f);
+    }
+    return mask;
+}
+
+// A new empty file under a hidden name of its own in folder; its mode is
+// 0666 less the umask, as for any new file.
+Status makeTemporaryFile(const std::string& folder, std::string& path, FileDescriptor& fd)
+{
+    path = folder + kTempPrefix + "XXXXXX";
+    fd = FileDescriptor(::mkostemp(path.data(), O_CLOEXEC));
+    if (!fd.valid())
+        return Status::fromErrno();
+    if (::fchmod(fd.get(), 0666 & ~currentUmask()) != 0) {
+        const Status failed = Status::fromErrno();
+        ::unlink(path.c_str());
+        return failed;
+    }
+    return {};
 }
 
 // Calls f for every descriptor this process has open, but the one that
@@ -54,36 +73,14 @@ void forEachDescriptor(const std::function<void(int)>& f)
     }
 }
 
-// Puts temp in the place of target, which the user agreed to replace. The
-// earlier file stays until the new one is in place.
+// Puts temp in the place of target, which the user agreed to replace. One
+// rename does it: the earlier file stays under the name until the new one
+// stands there, and a folder of that name makes it fail (EISDIR).
 Status replaceWith(const std::string& temp, const std::string& target)
 {
-    struct stat st;
-    if (::lstat(target.c_str(), &st) != 0)
-        return errno == ENOENT ? moveNoReplace(temp, target) : Status::fromErrno();
-    if (S_ISDIR(st.st_mode))
-        return Status{EISDIR};
-    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
-        // The earlier file is now under the temporary name.
-        if (::unlink(temp.c_str()) == 0)
-            return {};
-        // Replaced by a folder in the meantime: undo the exchange.
-        const Status failed = Status::fromErrno();
-        ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE);
-        return failed;
-    }
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-        return Status::fromErrno();
-    // The file system cannot exchange: set the earlier file aside first.
-    const std::string aside = temp + ".old";
-    if (Status s = moveNoReplace(target, aside); !s)
-        return s;
-    if (Status s = moveNoReplace(temp, target); !s) {
-        moveNoReplace(aside, target);
-        return s;
-    }
-    ::unlink(aside.c_str());
-    return {};
+    if (::renameat(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str()) == 0)
+        return {};
+    return Status::fromErrno();
 }
 
 // Best effort: the folder's new entry reaches the disk.
@@ -126,18 +123,14 @@ Status NewFile::create(const std::string& folder)
         }
     }
     // A hidden name of its own instead.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string path = folder + kTempPrefix + randomTag();
-        FileDescriptor fd(::open(path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666));
-        if (fd.valid()) {
-            fd_.emplace(std::move(fd));
-            writePath_ = tempPath_ = path;
-            return {};
-        }
-        if (errno != EEXIST)
-            return Status::fromErrno();
+    FileDescriptor fd;
+    if (Status s = makeTemporaryFile(folder, tempPath_, fd); !s) {
+        tempPath_.clear();
+        return s;
     }
-    return Status{EEXIST};
+    fd_.emplace(std::move(fd));
+    writePath_ = tempPath_;
+    return {};
 }
 
 Status NewFile::sync() { return ::fsync(fd()) == 0 ? Status{} : Status::fromErrno(); }
@@ -163,10 +156,17 @@ Status NewFile::place(const std::string& name, bool replace)
     } else if (S_ISDIR(st.st_mode)) {
         s = Status{EISDIR};
     } else {
-        // A name first, then the exchange with the earlier file.
+        // A name first, then the rename onto the earlier file. The name is
+        // taken by an empty file and freed for the link at once; linkat
+        // never replaces, so should another take it meanwhile, the save
+        // fails and nothing is harmed.
         std::string temp;
-        for (int attempt = 0; attempt < 100 && (attempt == 0 || s.err == EEXIST); ++attempt)
-            s = linkAs(temp = folder_ + kTempPrefix + randomTag());
+        FileDescriptor placeholder;
+        s = makeTemporaryFile(folder_, temp, placeholder);
+        if (s) {
+            ::unlink(temp.c_str());
+            s = linkAs(temp);
+        }
         if (s) {
             s = replaceWith(temp, target);
             if (!s)

@@ -57,7 +57,7 @@ Names columnOf(const FileTable& table, int col)
 {
     Names out;
     for (int r = 1; r < table.tableRows(); ++r)
-        out.emplace_back(table.cell(col, r));
+        out.emplace_back(table.text(r, col));
     return out;
 }
 
@@ -81,8 +81,8 @@ int attribListed(const std::string& dir, const std::string& name)
     FileTable table;
     listInto(table, dir);
     for (int r = 1; r < table.tableRows(); ++r)
-        if (table.cell(1, r) == name)
-            return std::stoi(std::string(table.cell(6, r)));
+        if (table.text(r, 1) == name)
+            return std::stoi(std::string(table.text(r, 6)));
     return -1;
 }
 
@@ -134,7 +134,7 @@ private slots:
             QCOMPARE(sorted(columnOf(table, 1)), left);
         }
         for (int r = 1; r < table.tableRows(); ++r)  // whole rows kept
-            QCOMPARE(std::string(table.cell(0, r)), tmp.path() + "/" + std::string(table.cell(1, r)));
+            QCOMPARE(std::string(table.text(r, 0)), tmp.path() + "/" + std::string(table.text(r, 1)));
     }
 
     // ---- organize
@@ -195,9 +195,9 @@ private slots:
         table.setTableRows(4);
         const char* rows[][3] = {{"a.txt", "2024/05", ""}, {"2024", "2025/01", ""}, {"b.txt", "2024/05", ""}};
         for (int r = 1; r <= 3; ++r) {
-            table.setCell(0, r, w + "/" + rows[r - 1][0]);
-            table.setCell(1, r, rows[r - 1][0]);
-            table.setCell(4, r, rows[r - 1][1]);
+            table.setText(r, 0, w + "/" + rows[r - 1][0]);
+            table.setText(r, 1, rows[r - 1][0]);
+            table.setText(r, 4, rows[r - 1][1]);
         }
         const OrganizeResult result = organizeTable(table, 4, {"2024/05", "2025/01"}, w);
         QCOMPARE(result.notMoved.count(), 0);
@@ -300,7 +300,7 @@ private slots:
         FileTable table;
         listInto(table, work.path(), {"kw1.txt", "kw2.txt"});
         for (int r = 1; r < table.tableRows(); ++r)
-            table.setCell(2, r, keyword.toStdString());
+            table.setText(r, 2, keyword.toStdString());
 
         const OrganizeResult result = organizeTable(table, 2, {keyword.toStdString()}, work.path());
         QCOMPARE(result.notMoved.count(), 2);

@@ -40,8 +40,8 @@ private slots:
         QCOMPARE(tableRows(), 2);
         const char* captions[] = {"位置", "文件名", "格式", "大小/B", "修改时间", "创建时间", "属性"};
         for (int c = 0; c < 7; ++c) {
-            QCOMPARE(cell(c, 0), std::string(captions[c]));
-            QCOMPARE(cell(c, 1), std::string());
+            QCOMPARE(tableText(0, c), std::string(captions[c]));
+            QCOMPARE(tableText(1, c), std::string());
             QCOMPARE(Form1->strgrdM->model()->headerData(c, Qt::Horizontal).toString(),
                      QString::fromUtf8(captions[c]));
         }
@@ -122,8 +122,8 @@ private slots:
     {
         QCOMPARE(Form1->strgrdM->textElideMode(), Qt::ElideNone);
         const std::string longName = "a-name-far-wider-than-its-column.jpeg";
-        Form1->table()->setCell(1, 1, longName);
-        Form1->table()->setCell(2, 1, "jpg");
+        Form1->table()->setText(1, 1, longName);
+        Form1->table()->setText(1, 2, "jpg");
         auto tooltipAt = [](int col) {
             QTableView* grid = Form1->strgrdM;
             const QRect cell = grid->visualRect(Form1->table()->index(0, col));
@@ -136,8 +136,8 @@ private slots:
         };
         QCOMPARE(tooltipAt(1), QString::fromStdString(longName));
         QCOMPARE(tooltipAt(2), QString());  // shown whole: no tooltip
-        Form1->table()->setCell(1, 1, "");
-        Form1->table()->setCell(2, 1, "");
+        Form1->table()->setText(1, 1, "");
+        Form1->table()->setText(1, 2, "");
     }
 
     void tabOrderFollowsTheGroups()
@@ -180,15 +180,15 @@ private slots:
 
     void gridTakesNoTyping()
     {
-        Form1->table()->setCell(1, 1, "keep");
+        Form1->table()->setText(1, 1, "keep");
         Form1->strgrdM->setFocus();
         Form1->strgrdM->setCurrentIndex(Form1->table()->index(0, 1));
         QTest::keyClicks(Form1->strgrdM, "typed");
         QTest::keyClick(Form1->strgrdM, Qt::Key_F2);
         QTest::keyClicks(Form1->strgrdM, "more");
         QTest::keyClick(Form1->strgrdM, Qt::Key_Return);
-        QCOMPARE(cell(1, 1), std::string("keep"));
-        Form1->table()->setCell(1, 1, "");
+        QCOMPARE(tableText(1, 1), std::string("keep"));
+        Form1->table()->setText(1, 1, "");
     }
 
     void menuKeysAreTakenByTheMenu_data()

@@ -388,8 +388,8 @@ private slots:
         setTable({row("jpg", "100", "a"), row("txt", "7", "b"), row("doc", "12", "c")});
         QVERIFY(clickAndCatch(Form1->btnanagraph).empty());
         Form1->table()->markRow(2);  // shrinks the row in place
-        Form1->table()->setCell(1, 3, "c-longer-name.doc");  // grows it elsewhere
-        Form1->table()->setCell(2, 1, "x");  // shrinks another
+        Form1->table()->setText(3, 1, "c-longer-name.doc");  // grows it elsewhere
+        Form1->table()->setText(1, 2, "x");  // shrinks another
         Form1->AdjustToTop();
         QCOMPARE(Form1->table()->tableRows(), 3);
         QTemporaryDir dir;

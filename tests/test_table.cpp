@@ -26,7 +26,7 @@ RowStore::Cells views(const Row& r)
 void fill(FileTable& t, const std::vector<std::string>& paths)
 {
     for (int c = 0; c < FileTable::kColumns; ++c)
-        t.setCell(c, 0, FileTable::kCaptions[size_t(c)]);
+        t.setText(0, c, FileTable::kCaptions[size_t(c)]);
     RowStore rows(1);
     for (const auto& p : paths)
         rows.emplace_back(std::array<std::string_view, 7>{p, p + "-name", "e", "1", "d", "d", "32"});
@@ -37,7 +37,7 @@ std::vector<std::string> paths(const FileTable& t)
 {
     std::vector<std::string> out;
     for (int r = 1; r < t.tableRows(); ++r)
-        out.emplace_back(t.cell(0, r));
+        out.emplace_back(t.text(r, 0));
     return out;
 }
 
@@ -197,7 +197,7 @@ private slots:
         QAbstractItemModelTester tester(&t, QAbstractItemModelTester::FailureReportingMode::QtTest);
         QCOMPARE(t.tableRows(), 2);
         QCOMPARE(t.rowCount(), 1);
-        QCOMPARE(t.cell(3, 1), std::string_view(""));
+        QCOMPARE(t.text(1, 3), std::string_view(""));
     }
 
     void compaction_data()
@@ -230,8 +230,8 @@ private slots:
         QCOMPARE(paths(t), left);
         QCOMPARE(t.tableRows(), int(left.size()) + 1);
         for (int r = 1; r < t.tableRows(); ++r)  // whole rows move, not just column 0
-            QCOMPARE(std::string(t.cell(1, r)), std::string(t.cell(0, r)) + "-name");
-        QCOMPARE(t.cell(1, 0), std::string_view("文件名"));
+            QCOMPARE(std::string(t.text(r, 1)), std::string(t.text(r, 0)) + "-name");
+        QCOMPARE(t.text(0, 1), std::string_view("文件名"));
     }
 
     void captionRowAloneIsUnchangedByCompaction()

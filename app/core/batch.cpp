@@ -40,7 +40,7 @@ int entriesFrom(const FileTable& table, int from)
 {
     int n = 0;
     for (int row = from; row < table.tableRows(); ++row)
-        n += !table.cell(0, row).empty();
+        n += !table.text(row, 0).empty();
     return n;
 }
 
@@ -85,13 +85,13 @@ BatchOutcome renameNumbered(const FileTable& table, const std::string& folder,
     const size_t stem = to.size();
     std::string from;
     for (int row = 1; row < table.tableRows(); ++row) {
-        from = table.cell(0, row);
+        from = table.text(row, 0);
         if (from.empty())
             continue;
         if (stopsAt(outcome, table, row, progress, from))
             break;
         to.resize(stem);
-        appendNumberedName(to, base, row, table.cell(2, row));
+        appendNumberedName(to, base, row, table.text(row, 2));
         const fs::Status st = fs::moveNoReplace(from, to);
         if (st || (st.err == EEXIST && fs::sameEntry(from, to)))
             ++outcome.done;
@@ -114,7 +114,7 @@ BatchOutcome changeAttributes(const FileTable& table, uint32_t value, Progress* 
     BatchOutcome outcome;
     std::string path;
     for (int row = 1; row < table.tableRows(); ++row) {
-        path = table.cell(0, row);
+        path = table.text(row, 0);
         if (path.empty())
             continue;
         if (stopsAt(outcome, table, row, progress, path))

@@ -26,7 +26,7 @@ void FileTable::setTableRows(int n)
     }
 }
 
-void FileTable::setCell(int col, int row, std::string_view text)
+void FileTable::setText(int row, int col, std::string_view text)
 {
     rows_.setCell(size_t(row), col, text);
     if (row == 0) {
@@ -70,10 +70,10 @@ void FileTable::adjustToTop()
     endResetModel();
 }
 
-int FileTable::findColumn(std::string_view text) const
+int FileTable::findColumn(std::string_view caption) const
 {
     for (int c = 0; c < kColumns; ++c)
-        if (cell(c, 0) == text)
+        if (text(0, c) == caption)
             return c;
     return -1;
 }
@@ -82,7 +82,7 @@ void FileTable::replaceDataRows(RowStore&& rows)
 {
     std::array<std::string, kColumns> captions;
     for (int c = 0; c < kColumns; ++c)
-        captions[size_t(c)] = std::string(cell(c, 0));
+        captions[size_t(c)] = std::string(text(0, c));
     beginResetModel();
     rows_ = std::move(rows);
     if (rows_.empty())
@@ -108,7 +108,7 @@ QVariant FileTable::data(const QModelIndex& index, int role) const
         return {};
     switch (role) {
     case Qt::DisplayRole:
-        return displayText(cell(index.column(), index.row() + 1));
+        return displayText(text(index.row() + 1, index.column()));
     default:
         return {};
     }
@@ -117,7 +117,7 @@ QVariant FileTable::data(const QModelIndex& index, int role) const
 QVariant FileTable::headerData(int section, Qt::Orientation o, int role) const
 {
     if (o == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < kColumns)
-        return displayText(cell(section, 0));
+        return displayText(text(0, section));
     return QAbstractTableModel::headerData(section, o, role);
 }
 

@@ -26,15 +26,15 @@ public:
     // Lower drops rows with their texts; higher appends empty rows.
     void setTableRows(int n);
 
-    std::string_view cell(int col, int row) const { return rows_.cell(size_t(row), col); }
-    void setCell(int col, int row, std::string_view text);
+    std::string_view text(int row, int col) const { return rows_.cell(size_t(row), col); }
+    void setText(int row, int col, std::string_view text);
     // Writes the removal mark: the empty text in column 0.
-    void markRow(int row) { setCell(0, row, {}); }
+    void markRow(int row) { setText(row, 0, {}); }
 
     // Drops every marked data row, keeping the others in order.
     void adjustToTop();
-    // The column whose caption equals text byte for byte, or -1.
-    int findColumn(std::string_view text) const;
+    // The column whose caption equals caption byte for byte, or -1.
+    int findColumn(std::string_view caption) const;
 
     // Replaces every data row at once with rows[1...]; rows[0] is a
     // placeholder that takes the caption row. One reset.

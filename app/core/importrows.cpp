@@ -10,7 +10,7 @@ fs::Status listRows(const std::string& folder, const std::string& workingFolder,
     rows.clear();
     rows.emplace_back();
     // The listing hands the entries over in name order already.
-    return listRows(
+    return forEachListedRow(
         folder, workingFolder, [&](const RowTexts& texts) { rows.emplace_back(texts); }, gaps,
         watcher);
 }

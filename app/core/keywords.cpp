@@ -138,9 +138,9 @@ bool filterTable(FileTable& table, int col, const std::vector<std::string>& keyw
     std::vector<int> drop;
     for (int r = 1; r < rows; ++r) {
         // A row costs a few nanoseconds: the watcher is told every 64 rows.
-        if ((r & 63) == 0 && !progress.stepLazy(r - 1, [&] { return table.cell(1, r); }))
+        if ((r & 63) == 0 && !progress.stepLazy(r - 1, [&] { return table.text(r, 1); }))
             return false;
-        if (!set.anyMatch(table.cell(col, r)))
+        if (!set.anyMatch(table.text(r, col)))
             drop.push_back(r);
     }
     {
@@ -186,7 +186,7 @@ NameProblem keywordFolderProblem(std::string_view keyword)
 namespace {
 
 // Why an entry stays when its keyword folder could not be reached: err and
-// failed as makeFolderBeneath gave them.
+// failed as makeFolderBeneath gave them (status and failedPart).
 Failure keywordFolderFailure(std::string_view keyword, std::string_view failed, int err)
 {
     auto trimmed = [](std::string_view p) {
@@ -246,13 +246,13 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
     const int rows = table.tableRows();
     progress.begin(rows - 1);
     for (int r = 1; r < rows; ++r) {
-        const int k = set.lastMatch(table.cell(col, r));
-        if (k < 0 || table.cell(0, r).empty())
+        const int k = set.lastMatch(table.text(r, col));
+        if (k < 0 || table.text(r, 0).empty())
             continue;  // no keyword, or already marked
-        if (!progress.step(r - 1, table.cell(1, r))) {
+        if (!progress.step(r - 1, table.text(r, 1))) {
             result.cancelled = true;
             for (int rest = r; rest < rows; ++rest)
-                result.left += set.lastMatch(table.cell(col, rest)) >= 0 && !table.cell(0, rest).empty();
+                result.left += set.lastMatch(table.text(rest, col)) >= 0 && !table.text(rest, 0).empty();
             return result;
         }
         if (w.empty()) {
@@ -261,8 +261,8 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
         }
         const std::string& keyword = keywords[size_t(k)];
         folder.assign(w).append("/").append(keyword);
-        source.assign(table.cell(0, r));
-        const std::string_view name = table.cell(1, r);
+        source.assign(table.text(r, 0));
+        const std::string_view name = table.text(r, 1);
 
         // Only a folder can hold its keyword folder; a file or link of the
         // keyword's name is in the keyword folder's way, and is told so below.
@@ -272,20 +272,18 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
         }
         if (!workingOpened) {
             workingOpened = true;
-            fs::Status opened = fs::openFolder(w, workingFd);
-            if (opened.err == ENOENT) {
+            fs::OpenedFolder opened = fs::openFolder(w);
+            if (opened.status.err == ENOENT) {
                 if (w.front() != '/' && !fs::isDirectory(firstComponent(w))) {
                     result.stop = OrganizeResult::Stop::CannotCreateFolder;
                     return result;
                 }
-                opened = fs::makeDirs(w);
+                opened.status = fs::makeDirs(w);
                 if (opened)
-                    opened = fs::openFolder(w, workingFd);
+                    opened = fs::openFolder(w);
             }
-            if (!opened) {
-                workingFd = fs::FileDescriptor();
-                workingErr = opened.err;
-            }
+            workingFd = std::move(opened.fd);
+            workingErr = opened.status.err;
         }
         if (!workingFd.valid()) {
             notMoved(name, because(Failure::Kind::WorkingFolderNotOpened, workingErr));
@@ -293,13 +291,12 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
         }
         fs::FileDescriptor& keywordFd = keywordFds[size_t(k)];
         if (!keywordFd.valid()) {
-            std::string_view failed;
-            if (const fs::Status made =
-                    fs::makeFolderBeneath(workingFd.get(), keyword, keywordFd, &failed);
-                !made) {
-                notMoved(name, keywordFolderFailure(keyword, failed, made.err));
+            fs::OpenedFolder made = fs::makeFolderBeneath(workingFd.get(), keyword);
+            if (!made) {
+                notMoved(name, keywordFolderFailure(keyword, made.failedPart, made.status.err));
                 continue;
             }
+            keywordFd = std::move(made.fd);
         }
         const bool movesFolder = fs::isRealFolder(source);
         target.assign(name);

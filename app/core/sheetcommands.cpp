@@ -6,6 +6,9 @@
 #include <future>
 #include <cstdint>
 #include <functional>
+#include <unordered_map>
+#include <optional>
+#include <atomic>
 
 #include "platform/handles.h"
 #include "platform/paths.h"
@@ -17,6 +20,8 @@ namespace vemlo {
 using namespace sheet;
 
 namespace {
+
+std::atomic<bool> readWhileWriting{true};
 
 // The worksheet column that carries the general format instead of "@".
 constexpr int kGeneralColumn = 4;
@@ -38,7 +43,7 @@ public:
     explicit TableGrid(std::shared_ptr<const TableSource> table) : table_(std::move(table)) {}
     int rows() const override { return table_->rows(); }
     int columns() const override { return table_->columns(); }
-    std::string_view text(int row, int col) const override { return table_->cell(col, row); }
+    std::string_view text(int row, int col) const override { return table_->text(row, col); }
 
 private:
     std::shared_ptr<const TableSource> table_;
@@ -53,6 +58,8 @@ void writeTable(Worksheet& sheet, std::shared_ptr<const TableSource> table, Orie
     sheet.placeGrid(std::make_shared<TableGrid>(std::move(table)),
                     orientation == Orientation::Columns, kTextFormat, kGeneralColumn, kGeneralFormat);
 }
+
+bool setReadWhileWriting(bool on) { return readWhileWriting.exchange(on); }
 
 SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode mode,
                          Progress* progress)
@@ -75,20 +82,23 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
     fs::ScratchFolder scratch;
     if (const fs::Status s = scratch.create(); !s)
         return failed(Stage::ScratchFolder, s);
-    // Writing, syncing and reading back use only the file's descriptor and
-    // absolute paths, never the current directory: they may run on a thread
-    // of their own.
+    // Writing, syncing and reading back reach the file through its
+    // descriptor (writePath() names it) and the scratch folder through its
+    // path, and nothing else: with a progress watcher they run on a thread
+    // of their own, and a second thread reads the file while it is written.
     sheet::WriteWatch watch;
     auto writeAndCheck = [&]() -> SaveOutcome {
         std::vector<uint64_t> cells;
         // Reads the file back while it is written, on the other core.
-        ZipFollower follower(file.fd());
+        std::optional<ZipFollower> follower;
+        if (readWhileWriting)
+            follower.emplace(file.fd());
         try {
             cells = book.write(file.writePath(), scratch.path(), progress ? &watch : nullptr);
         } catch (const SheetError& e) {
             return failed(Stage::Write, fs::Status{e.err()}, e.what());
         }
-        const std::vector<FollowedMember> followed = follower.finish();
+        const std::vector<FollowedMember> followed = follower ? follower->finish() : std::vector<FollowedMember>{};
         if (const fs::Status s = file.sync(); !s)
             return failed(Stage::File, s);
 
@@ -141,83 +151,21 @@ SaveOutcome exportTable(Application& app, const TableSource& table, Orientation 
     return saved;
 }
 
-namespace {
-
-// The entries of the format summary by name: open addressing over a flat
-// array of slots of 8 bytes (part of the hash and the entry number) that
-// stays in the cache, the names compared where the summary keeps them.
-// Folders of many thousand formats look up every row here.
-class FormatIndex {
-public:
-    explicit FormatIndex(std::vector<FormatTotal>& totals) : totals_(totals), slots_(1024) {}
-
-    // The entry of the non-empty format, added with a total of 0 when new.
-    FormatTotal& entry(std::string_view format)
-    {
-        const uint64_t hash = std::hash<std::string_view>{}(format);
-        const uint32_t tag = uint32_t(hash >> 32);
-        const size_t mask = slots_.size() - 1;
-        for (size_t at = hash & mask;; at = (at + 1) & mask) {
-            Slot& slot = slots_[at];
-            if (slot.entry == 0) {
-                totals_.push_back({std::string(format), 0});
-                slot = {tag, uint32_t(totals_.size())};
-                if (4 * totals_.size() > 3 * slots_.size())
-                    grow();
-                return totals_.back();
-            }
-            if (slot.tag == tag && totals_[slot.entry - 1].name == format)
-                return totals_[slot.entry - 1];
-        }
-    }
-
-private:
-    struct Slot {
-        uint32_t tag = 0;    // the upper half of the name's hash
-        uint32_t entry = 0;  // entry number + 1; 0 for a free slot
-    };
-    void grow()
-    {
-        std::vector<Slot> old(slots_.size() * 2);
-        old.swap(slots_);
-        const size_t mask = slots_.size() - 1;
-        for (const Slot& slot : old) {
-            if (slot.entry == 0)
-                continue;
-            // Names in the index are the formats themselves.
-            size_t at = std::hash<std::string_view>{}(totals_[slot.entry - 1].name) & mask;
-            while (slots_[at].entry != 0)
-                at = (at + 1) & mask;
-            slots_[at] = slot;
-        }
-    }
-    std::vector<FormatTotal>& totals_;
-    std::vector<Slot> slots_;
-};
-
-}  // namespace
-
 FormatSums sumByFormat(const TableSource& table)
 {
     FormatSums sums;
     std::vector<FormatTotal>& totals = sums.totals;
-    FormatIndex index(totals);
-    // Rows without a format share one entry of their own, apart from a
-    // format that happens to be spelled like its name.
-    size_t noFormat = SIZE_MAX;
+    // Each format's entry in totals, by the format as the table holds it.
+    // Rows without a format (key "") share one entry of their own, apart
+    // from a format that happens to be spelled like its name.
+    std::unordered_map<std::string_view, size_t> index;
     for (int r = 1; r < table.rows(); ++r) {
-        const std::string_view format = table.cell(kFormatColumn, r);
-        FormatTotal* entry;
-        if (!format.empty()) {
-            entry = &index.entry(format);
-        } else {
-            if (noFormat == SIZE_MAX) {
-                noFormat = totals.size();
-                totals.push_back({std::string(kNoFormatName), 0});
-            }
-            entry = &totals[noFormat];
-        }
-        const std::string_view size = table.cell(kSizeColumn, r);
+        const std::string_view format = table.text(r, kFormatColumn);
+        const auto [at, added] = index.try_emplace(format, totals.size());
+        if (added)
+            totals.push_back({format.empty() ? std::string(kNoFormatName) : std::string(format), 0});
+        FormatTotal* entry = &totals[at->second];
+        const std::string_view size = table.text(r, kSizeColumn);
         int64_t n = 0;
         const auto parsed = std::from_chars(size.data(), size.data() + size.size(), n);
         if (parsed.ec != std::errc() || parsed.ptr != size.data() + size.size()) {

@@ -25,10 +25,10 @@ public:
     virtual ~TableSource() = default;
     virtual int rows() const = 0;  // caption row included
     virtual int columns() const = 0;
-    virtual std::string_view cell(int col, int row) const = 0;
+    virtual std::string_view text(int row, int col) const = 0;
 };
 
-// Where table cell (col, row) goes in the worksheet.
+// Where table cell (row, col) goes in the worksheet.
 enum class Orientation {
     Rows,     // worksheet row row + 1, column col + 1
     Columns,  // worksheet row col + 1, column row + 1
@@ -60,6 +60,10 @@ enum class SaveMode {
 // (outcome.cancelled).
 SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode mode,
                          Progress* progress = nullptr);
+
+// Bench hook: false makes saveWorkbook read the file back only after it is
+// written, not also while it is written. Returns the setting before.
+bool setReadWhileWriting(bool on);
 
 // Puts the whole table into sheet, read where it lies (the sheet keeps
 // table): every cell has the table cell's text and the text format, the

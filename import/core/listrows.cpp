@@ -56,9 +56,9 @@ std::string_view DateText::operator()(int64_t seconds)
     return {text_, len_};
 }
 
-fs::Status listRows(const std::string& folder, const std::string& workingFolder,
-                    const std::function<void(const RowTexts&)>& sink, fs::ListingGaps& gaps,
-                    Progress* watcher)
+fs::Status forEachListedRow(const std::string& folder, const std::string& workingFolder,
+                            const std::function<void(const RowTexts&)>& sink, fs::ListingGaps& gaps,
+                            Progress* watcher)
 {
     Progress& progress = watched(watcher);
     int64_t listed = 0;

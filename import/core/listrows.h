@@ -26,9 +26,9 @@ using RowTexts = std::array<std::string_view, 7>;
 // (fs::nameLess). Column 0 is workingFolder + "/" + name, joined verbatim.
 // What could not be read is told in gaps; a stop asked through progress ends
 // the listing after the entry in hand, with gaps.stopped set.
-fs::Status listRows(const std::string& folder, const std::string& workingFolder,
-                    const std::function<void(const RowTexts&)>& sink, fs::ListingGaps& gaps,
-                    Progress* progress = nullptr);
+fs::Status forEachListedRow(const std::string& folder, const std::string& workingFolder,
+                            const std::function<void(const RowTexts&)>& sink, fs::ListingGaps& gaps,
+                            Progress* progress = nullptr);
 
 // The extension: the text after the last "." of name; empty without a ".".
 std::string_view extensionOf(std::string_view name);

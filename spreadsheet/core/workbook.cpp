@@ -339,8 +339,9 @@ Chart& Application::activeChart()
 
 namespace {
 
-// The factory in place, behind a lock: a command on another thread may
-// start an engine while a test swaps the factory.
+// The factory in place. The commands start their engine on the window's
+// thread; the lock keeps a start from any other thread safe while a test
+// swaps the factory.
 std::mutex factoryLock;
 ApplicationFactory factoryInPlace;
 

@@ -47,7 +47,9 @@ class Application;
 class Workbook;
 class Worksheet;
 
-// Shared between a write and the thread that follows it.
+// Shared between a write running on a thread of its own and the thread that
+// waits for it: the cells written so far, and a request to stop after the
+// row in hand.
 struct WriteWatch {
     std::atomic<uint64_t> cells{0};
     std::atomic<bool> stop{false};

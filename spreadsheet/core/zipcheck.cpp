@@ -1,5 +1,6 @@
 #include "spreadsheet/core/zipcheck.h"
 
+#include <unzip.h>
 #include <zlib.h>
 
 #include <cerrno>
@@ -16,11 +17,7 @@ namespace vemlo::sheet {
 
 namespace {
 
-constexpr uint32_t kEndSignature = 0x06054b50;
-constexpr uint32_t kCentralSignature = 0x02014b50;
 constexpr uint32_t kLocalSignature = 0x04034b50;
-constexpr size_t kEndSize = 22;
-constexpr size_t kCentralSize = 46;
 constexpr size_t kLocalSize = 30;
 
 uint32_t le16(std::string_view d, size_t at)
@@ -130,33 +127,6 @@ private:
     std::string head_, tail_;
 };
 
-// Inflates (or copies, when stored) a member's data into reader; false
-// when the data does not make a complete stream.
-bool readMember(std::string_view data, int method, MemberReader& reader)
-{
-    if (method == 0) {
-        reader.add(data.data(), data.size());
-        return true;
-    }
-    z_stream z{};
-    if (::inflateInit2(&z, -MAX_WBITS) != Z_OK)
-        return false;
-    std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&z, ::inflateEnd);
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = uInt(data.size());
-    auto out = std::make_unique<char[]>(1 << 16);
-    for (;;) {
-        z.next_out = reinterpret_cast<Bytef*>(out.get());
-        z.avail_out = 1 << 16;
-        const int r = ::inflate(&z, Z_NO_FLUSH);
-        reader.add(out.get(), (1 << 16) - z.avail_out);
-        if (r == Z_STREAM_END)
-            return z.avail_in == 0;
-        if (r != Z_OK)
-            return false;
-    }
-}
-
 std::string memberFault(std::string_view name, const char* what)
 {
     return "成员“" + std::string(name) + "”" + what;
@@ -225,7 +195,6 @@ private:
         }
         current_ = FollowedMember{};
         current_.name = header_.substr(kLocalSize, le16(header_, 26));
-        current_.localOffset = offset_ + used - need;
         current_.dataStart = offset_ + used;
         reader_ = std::make_unique<MemberReader>();
         inMember_ = true;
@@ -377,71 +346,91 @@ std::vector<FollowedMember> ZipFollower::finish()
     return std::move(state_->members);
 }
 
+namespace {
+
+// The file in memory, as minizip's file functions see it.
+struct MemoryFile {
+    std::string_view data;
+    uint64_t at = 0;
+};
+
+zlib_filefunc64_def memoryFunctions(MemoryFile& file)
+{
+    zlib_filefunc64_def f{};
+    f.opaque = &file;
+    f.zopen64_file = [](voidpf opaque, const void*, int) -> voidpf { return opaque; };
+    f.zread_file = [](voidpf, voidpf stream, void* buf, uLong size) -> uLong {
+        auto& m = *static_cast<MemoryFile*>(stream);
+        const uint64_t n = m.at < m.data.size() ? std::min<uint64_t>(size, m.data.size() - m.at) : 0;
+        std::memcpy(buf, m.data.data() + m.at, size_t(n));
+        m.at += n;
+        return uLong(n);
+    };
+    f.zwrite_file = [](voidpf, voidpf, const void*, uLong) -> uLong { return 0; };
+    f.ztell64_file = [](voidpf, voidpf stream) -> ZPOS64_T { return static_cast<MemoryFile*>(stream)->at; };
+    f.zseek64_file = [](voidpf, voidpf stream, ZPOS64_T offset, int origin) -> long {
+        auto& m = *static_cast<MemoryFile*>(stream);
+        const uint64_t base = origin == ZLIB_FILEFUNC_SEEK_SET ? 0
+                              : origin == ZLIB_FILEFUNC_SEEK_CUR ? m.at
+                                                                 : m.data.size();
+        if (base + offset > m.data.size())
+            return -1;
+        m.at = base + offset;
+        return 0;
+    };
+    f.zclose_file = [](voidpf, voidpf) -> int { return 0; };
+    f.zerror_file = [](voidpf, voidpf) -> int { return 0; };
+    return f;
+}
+
+}  // namespace
+
 std::string workbookFileFault(std::string_view data, const std::vector<uint64_t>& sheetCells,
                               const std::vector<FollowedMember>& followed)
 {
-    if (data.size() > UINT32_MAX)
-        return "文件过大，无法检查";
-    // The end record, followed by nothing but its comment.
-    size_t end = std::string_view::npos;
-    for (size_t at = data.size() >= kEndSize ? data.size() - kEndSize + 1 : 0; at-- > 0;) {
-        if (data.size() - at > kEndSize + 0xFFFF)
-            break;
-        if (le32(data, at) == kEndSignature && at + kEndSize + le16(data, at + 20) == data.size()) {
-            end = at;
-            break;
-        }
-    }
-    if (end == std::string_view::npos)
-        return "文件结尾的目录记录缺失";
-    const uint32_t entries = le16(data, end + 10);
-    const uint32_t cdSize = le32(data, end + 12);
-    const uint32_t cdStart = le32(data, end + 16);
-    if (le16(data, end + 4) != 0 || le16(data, end + 6) != 0 || le16(data, end + 8) != entries ||
-        uint64_t(cdStart) + cdSize != end)
-        return "文件的目录与结尾记录不一致";
-
+    MemoryFile file{data};
+    zlib_filefunc64_def functions = memoryFunctions(file);
+    std::unique_ptr<void, int (*)(unzFile)> zip(::unzOpen2_64("", &functions), ::unzClose);
+    if (!zip)
+        return "文件结尾的目录记录缺失或有误";
     std::vector<bool> sheetSeen(sheetCells.size(), false);
-    size_t at = cdStart;
-    for (uint32_t i = 0; i < entries; ++i) {
-        if (at + kCentralSize > end || le32(data, at) != kCentralSignature)
+    auto buffer = std::make_unique<char[]>(1 << 16);
+    for (int r = ::unzGoToFirstFile(zip.get()); r != UNZ_END_OF_LIST_OF_FILE; r = ::unzGoToNextFile(zip.get())) {
+        unz_file_info64 info;
+        char nameBytes[1024];
+        if (r != UNZ_OK ||
+            ::unzGetCurrentFileInfo64(zip.get(), &info, nameBytes, sizeof nameBytes, nullptr, 0, nullptr, 0) != UNZ_OK)
             return "文件的目录不完整";
-        const uint32_t flags = le16(data, at + 8), method = le16(data, at + 10);
-        const uint32_t crc = le32(data, at + 16), packed = le32(data, at + 20), size = le32(data, at + 24);
-        const uint32_t nameLength = le16(data, at + 28);
-        const size_t entryEnd = at + kCentralSize + nameLength + le16(data, at + 30) + le16(data, at + 32);
-        const uint32_t local = le32(data, at + 42);
-        if (entryEnd > end)
-            return "文件的目录不完整";
-        const std::string_view name = data.substr(at + kCentralSize, nameLength);
-        at = entryEnd;
-
-        if ((flags & 1) || (method != 0 && method != 8))
+        const std::string name(nameBytes, std::min<size_t>(info.size_filename, sizeof nameBytes - 1));
+        if ((info.flag & 1) || (info.compression_method != 0 && info.compression_method != Z_DEFLATED))
             return memberFault(name, "的压缩方式无法检查");
-        if (uint64_t(local) + kLocalSize > cdStart || le32(data, local) != kLocalSignature ||
-            le16(data, local + 26) != nameLength || data.substr(local + kLocalSize, nameLength) != name)
+        if (::unzOpenCurrentFile(zip.get()) != UNZ_OK)
             return memberFault(name, "的位置记录有误");
-        const uint64_t dataStart = uint64_t(local) + kLocalSize + nameLength + le16(data, local + 28);
-        if (dataStart + packed > cdStart)
-            return memberFault(name, "超出文件范围");
         // Read already while the file was written, or read now.
+        const uint64_t dataStart = ::unzGetCurrentFileZStreamPos64(zip.get());
         const FollowedMember* seen = nullptr;
         for (const FollowedMember& f : followed)
-            if (f.localOffset == local && f.dataStart == dataStart && f.packed == packed && f.name == name &&
-                method == 8)
+            if (f.dataStart == dataStart && f.packed == info.compressed_size && f.name == name &&
+                info.compression_method == Z_DEFLATED)
                 seen = &f;
         FollowedMember now;
         if (!seen) {
+            // Inflating the whole member makes minizip check its checksum.
             MemberReader reader;
-            if (!readMember(data.substr(size_t(dataStart), packed), int(method), reader))
+            int n;
+            while ((n = ::unzReadCurrentFile(zip.get(), buffer.get(), 1 << 16)) > 0)
+                reader.add(buffer.get(), size_t(n));
+            if (n < 0 || ::unzCloseCurrentFile(zip.get()) != UNZ_OK)
                 return memberFault(name, "的数据不完整");
-            now.crc = reader.crc();
+            now.crc = uint32_t(info.crc);
             now.size = reader.size();
             now.cells = reader.cells();
             now.rootClosed = reader.rootClosed();
             seen = &now;
+        } else {
+            ::unzCloseCurrentFile(zip.get());
         }
-        if (seen->size != size || seen->crc != crc)
+        if (seen->size != info.uncompressed_size || seen->crc != info.crc)
             return memberFault(name, "的数据不完整");
         if (isXmlName(name) && !seen->rootClosed)
             return memberFault(name, "的内容不完整");
@@ -453,8 +442,6 @@ std::string workbookFileFault(std::string_view data, const std::vector<uint64_t>
             sheetSeen[n - 1] = true;
         }
     }
-    if (at != end)
-        return "文件的目录与结尾记录不一致";
     for (size_t n = 0; n < sheetSeen.size(); ++n)
         if (!sheetSeen[n])
             return "缺少工作表 " + std::to_string(n + 1);

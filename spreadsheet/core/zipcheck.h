@@ -15,7 +15,6 @@ namespace vemlo::sheet {
 // was being written.
 struct FollowedMember {
     std::string name;
-    uint64_t localOffset = 0;  // of its local header
     uint64_t dataStart = 0;
     uint64_t packed = 0;  // compressed bytes, up to the end of the stream
     uint32_t crc = 0;
@@ -49,14 +48,13 @@ private:
 };
 
 // The fault of the first kind found in data, a whole .xlsx file, or "" when
-// there is none. Checked: the zip end record and central directory are
-// complete and consistent, every member lies within the file and inflates
-// to its recorded size and checksum, every XML member ends with the closing
-// tag of its root element, and worksheet n (xl/worksheets/sheet<n>.xml)
-// holds exactly sheetCells[n - 1] cells. A member that followed holds at the
-// very place the central directory gives it (same name, same start of its
-// data, same compressed length) is taken as the follower read it, without
-// inflating it again.
+// there is none. minizip reads the zip directory and inflates every member,
+// checking its size and checksum; ours are the checks that every XML member
+// ends with the closing tag of its root element and that worksheet n
+// (xl/worksheets/sheet<n>.xml) holds exactly sheetCells[n - 1] cells. A
+// member that followed holds at the very place the directory gives it (same
+// name, same start of its data, same compressed length) is taken as the
+// follower read it, without inflating it again.
 std::string workbookFileFault(std::string_view data, const std::vector<uint64_t>& sheetCells,
                               const std::vector<FollowedMember>& followed = {});
 

@@ -15,7 +15,7 @@ struct Table : TableSource {
     DataRows data;  // row 0 the captions
     int rows() const override { return int(data.size()); }
     int columns() const override { return 7; }
-    std::string_view cell(int col, int row) const override { return data[size_t(row)][size_t(col)]; }
+    std::string_view text(int row, int col) const override { return data[size_t(row)][size_t(col)]; }
 };
 
 // Captions, then rows.

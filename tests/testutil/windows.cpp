@@ -75,7 +75,7 @@ void importFolder(const std::string& folder)
     Form1->ImportDir(folder + "/*");
 }
 
-std::string cell(int col, int row) { return std::string(Form1->table()->cell(col, row)); }
+std::string tableText(int row, int col) { return std::string(Form1->table()->text(row, col)); }
 
 int tableRows() { return Form1->table()->tableRows(); }
 
@@ -83,7 +83,7 @@ std::vector<std::string> column(int col)
 {
     std::vector<std::string> out;
     for (int r = 1; r < tableRows(); ++r)
-        out.push_back(cell(col, r));
+        out.push_back(tableText(r, col));
     return out;
 }
 

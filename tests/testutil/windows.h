@@ -60,7 +60,7 @@ bool focusIsMarked(QWidget* list, QWidget* other);
 void importFolder(const std::string& folder);
 
 // Cells of the table as bytes.
-std::string cell(int col, int row);
+std::string tableText(int row, int col);
 int tableRows();
 // Column col of the data rows.
 std::vector<std::string> column(int col);
