@@ -333,7 +333,7 @@ private slots:
         FileTable table;
         listInto(table, d);
         for (int r = 1; r < table.tableRows(); ++r)
-            table.setCell(2, r, keyword.toStdString());
+            table.setText(r, 2, keyword.toStdString());
         const OrganizeResult result = organizeTable(table, 2, {keyword.toStdString()}, d);
         QCOMPARE(failuresOf(result.notMoved),
                  (QStringList{failure("kw", Kind::KeywordFolderIsFile, ENOTDIR),
@@ -403,7 +403,7 @@ private slots:
         QCOMPARE(failuresOf(outcome.failures), failed);
         for (const Failure& f : outcome.failures.listed()) {  // the name that was taken
             const int row = 1 + int(std::find(renamed.begin(), renamed.end(), f.name) - renamed.begin());
-            QCOMPARE(f.newName, numberedName(base.toStdString(), row, table.cell(2, row)));
+            QCOMPARE(f.newName, numberedName(base.toStdString(), row, table.text(row, 2)));
         }
         QCOMPARE(outcome.done, int(entries.size()) - taken.size());
     }
