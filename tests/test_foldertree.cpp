@@ -162,9 +162,9 @@ private slots:
                                 "/start/hiddenbit", "/start/system", "/start/both"})
             QVERIFY(::mkdir((base + sub).c_str(), 0755) == 0);
         // Folders hidden or system by their stored attribute are left out.
-        for (auto [sub, bits] : {std::pair{"/start/archived", "32"}, {"/start/hiddenbit", "2"},
-                                 {"/start/system", "36"}, {"/start/both", "6"}})
-            QCOMPARE(::setxattr((base + sub).c_str(), fs::kAttribXattr, bits, std::strlen(bits), 0), 0);
+        for (auto [sub, record] : {std::pair{"/start/archived", "0x30"}, {"/start/hiddenbit", "old:2"},
+                                   {"/start/system", "0x34"}, {"/start/both", "0x16"}})
+            QVERIFY(test::setRecord(base + sub, record));
         test::writeFile(start + "/file.txt");
         QVERIFY(::symlink("../target", (start + "/zlink").c_str()) == 0);
         QVERIFY(::symlink("missing", (start + "/dangling").c_str()) == 0);

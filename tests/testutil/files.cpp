@@ -143,6 +143,45 @@ std::string xattrOf(const std::string& path, const char* name)
     return n < 0 ? std::string("<none>") : std::string(buf, size_t(n));
 }
 
+std::string recordText(const std::string& r)
+{
+    if (r.size() > 1 && r.back() == '\0' && r.find('\0') == r.size() - 1)
+        return r.substr(0, r.size() - 1);
+    std::string out = "hex:";
+    for (unsigned char c : r) {
+        char two[3];
+        std::snprintf(two, sizeof two, "%02x", c);
+        out += two;
+    }
+    return out;
+}
+
+std::string recordBytes(const std::string& text)
+{
+    if (text.rfind("hex:", 0) != 0)
+        return text + '\0';
+    std::string value;
+    for (size_t i = 4; i + 1 < text.size(); i += 2)
+        value += char(std::stoi(text.substr(i, 2), nullptr, 16));
+    return value;
+}
+
+std::string recordOf(const std::string& path)
+{
+    const std::string r = xattrOf(path, "user.DOSATTRIB");
+    return r == "<none>" ? r : recordText(r);
+}
+
+bool setRecord(const std::string& path, const std::string& record)
+{
+    if (record.empty())
+        return true;
+    const bool old = record.rfind("old:", 0) == 0;
+    const std::string value = old ? record.substr(4) : recordBytes(record);
+    return ::lsetxattr(path.c_str(), old ? "user.vemlo.attrib" : "user.DOSATTRIB", value.data(),
+                       value.size(), 0) == 0;
+}
+
 std::string currentDir()
 {
     char* cwd = ::getcwd(nullptr, 0);

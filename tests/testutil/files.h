@@ -84,6 +84,16 @@ std::vector<std::string> sorted(std::vector<std::string> v);
 // extended attribute name ("<none>" when it has none).
 unsigned modeOf(const std::string& path);
 std::string xattrOf(const std::string& path, const char* name);
+// An attribute record's bytes as a test writes them, and back: "0x22" (the
+// hex text with its NUL), "hex:0000..." (any other bytes).
+std::string recordText(const std::string& bytes);
+std::string recordBytes(const std::string& text);
+// The attribute record of path as a test writes it: "0x22" (the hex text
+// with its NUL), "hex:0000..." (any other bytes), "<none>".
+std::string recordOf(const std::string& path);
+// Writes a record in that form, or "old:38" (earlier versions' record); ""
+// writes nothing. False when the file system refused.
+bool setRecord(const std::string& path, const std::string& record);
 
 // The files this process holds open: "descriptor -> target" for each.
 std::vector<std::string> openFiles();
