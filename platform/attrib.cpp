@@ -69,9 +69,13 @@ Status storeRecord(const std::string& path, uint32_t value, bool isFolder)
     return dropOldRecord(path);
 }
 
-// NTFS: the bits a program may set are replaced, the others kept.
+// NTFS: the bits a program may set are replaced, the others kept. The
+// earlier versions' record goes first: ntfs-3g keeps it as a stream, and
+// removing one marks the file archived.
 Status setNtfsAttrib(const std::string& path, uint32_t value)
 {
+    if (Status s = dropOldRecord(path); !s)
+        return s;
     uint32_t attrib = 0;
     const ssize_t n = ::lgetxattr(path.c_str(), kNtfsAttribXattr, &attrib, sizeof attrib);
     if (n < 0)
@@ -81,7 +85,7 @@ Status setNtfsAttrib(const std::string& path, uint32_t value)
     attrib = (attrib & ~kSettableAttribBits) | (value & kAskedBits);
     if (::lsetxattr(path.c_str(), kNtfsAttribXattr, &attrib, sizeof attrib, 0) != 0)
         return Status::fromErrno();
-    return dropOldRecord(path);
+    return {};
 }
 
 // FAT: the four bits of the attribute byte replaced, the others kept.

@@ -200,6 +200,8 @@ std::string canonicalPath(const std::string& path)
 
 namespace {
 
+}  // namespace
+
 int runCommand(const std::vector<std::string>& argv)
 {
     const pid_t pid = ::fork();
@@ -221,9 +223,7 @@ int runCommand(const std::vector<std::string>& argv)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-}  // namespace
-
-ScratchFs::ScratchFs(int kibibytes)
+ScratchFs::ScratchFs(int kibibytes, Kind kind) : kind_(kind)
 {
     if (::geteuid() != 0)
         return;
@@ -232,9 +232,34 @@ ScratchFs::ScratchFs(int kibibytes)
     writeFile(image, "");
     if (::truncate(image.c_str(), off_t(kibibytes) * 1024) != 0)
         return;
-    if (runCommand({"mkfs.ext2", "-q", "-F", "-m", "0", image}) != 0)
-        return;
-    mounted_ = runCommand({"mount", "-o", "loop", image, path()}) == 0;
+    switch (kind) {
+    case Kind::Ext2:
+        mounted_ = runCommand({"mkfs.ext2", "-q", "-F", "-m", "0", image}) == 0 &&
+                   runCommand({"mount", "-o", "loop", image, path()}) == 0;
+        break;
+    case Kind::Ntfs:
+        mounted_ = runCommand({"mkntfs", "-q", "-F", "-f", image}) == 0 &&
+                   runCommand({"ntfs-3g", image, path()}) == 0;
+        break;
+    case Kind::Fat:
+        mounted_ = runCommand({"mkfs.vfat", image}) == 0 &&
+                   runCommand({"mount", "-t", "vfat", "-o", "loop", image, path()}) == 0;
+        break;
+    }
+}
+
+const char* ScratchFs::skipReason() const
+{
+    if (::geteuid() != 0)
+        return "needs root to mount a scratch file system";
+    switch (kind_) {
+    case Kind::Ntfs:
+        return "skipped: ntfs-3g (package ntfs-3g) could not mount an NTFS image";
+    case Kind::Fat:
+        return "skipped: no FAT driver (the kernel could not mount a vfat image)";
+    default:
+        return "needs loop devices to mount a scratch file system";
+    }
 }
 
 ScratchFs::~ScratchFs()
