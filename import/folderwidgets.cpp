@@ -61,7 +61,9 @@ void DriveChooser::populate(const std::vector<fs::Volume>& volumes)
     const QIcon icon = style()->standardIcon(QStyle::SP_DriveHDIcon);
     for (const fs::Volume& v : volumes) {
         QString text = displayText(v.mountPoint);
-        if (!v.label.empty())
+        if (v.network)  // a share shows its name and server, as it is written
+            text += u' ' + displayText(v.label);
+        else if (!v.label.empty())
             text += QStringLiteral(" [") + displayText(v.label).toLower() + u']';
         addItem(icon, text, bytesOf(v.mountPoint));
     }
