@@ -13,7 +13,9 @@
 #include "app/core/importrows.h"
 #include "app/core/keywords.h"
 #include "platform/attrib.h"
+#include "platform/mounts.h"
 #include "testutil/files.h"
+#include "testutil/share.h"
 
 using namespace vemlo;
 using namespace vemlo::test;
@@ -660,6 +662,44 @@ private slots:
                  failure("b.png", command == 0 ? Kind::KeywordFolderNotMade : kind, EROFS));
         QCOMPARE(tree(d), before);
         QVERIFY(scratch.setReadOnly(false));
+    }
+
+    // An sshfs share (no rename without replacing, no extended attributes):
+    // the drive chooser offers it by name; files and folders move without
+    // replacing anything; bits it cannot keep are reported; nothing is lost.
+    void sshfsShareKeepsPromises()
+    {
+        TempDir remote;
+        SshfsMount share(remote.path());
+        VEMLO_REQUIRE_SHARE(share);
+        const std::string d = share.path();
+        const std::string name = remote.path().substr(remote.path().rfind('/') + 1);
+        bool offered = false;
+        for (const fs::Volume& v : fs::currentVolumes())
+            offered |= v.mountPoint == d && v.network && v.label == name + " (127.0.0.1)";
+        QVERIFY(offered);
+
+        makeEntries(d, {"a.jpg", "b.jpg", "pics.jpg/", "pics.jpg/in.png", "jpg/", "jpg/b.jpg"});
+        FileTable table;
+        listInto(table, d);
+        const OrganizeResult moved = organizeTable(table, 2, {"jpg"}, d);
+        QCOMPARE(failuresOf(moved.notMoved), QStringList{failure("b.jpg", Kind::Io, EEXIST)});
+        const Names after{"b.jpg", "jpg/", "jpg/a.jpg", "jpg/b.jpg", "jpg/pics.jpg/",
+                          "jpg/pics.jpg/in.png"};
+        QCOMPARE(tree(remote.path()), after);
+        QCOMPARE(readFile(remote.path() + "/b.jpg"), std::string("b.jpg"));
+
+        listInto(table, d);
+        const BatchOutcome hidden = changeAttributes(table, fs::AttrHidden);
+        QCOMPARE(hidden.failures.count(), 2);
+        QCOMPARE(failuresOf(hidden.failures).first(), failure("b.jpg", Kind::Attributes, ENOTSUP));
+        // A file's read-only is its mode; a folder's needs the record.
+        QCOMPARE(failuresOf(changeAttributes(table, fs::AttrReadOnly).failures),
+                 QStringList{failure("jpg", Kind::Attributes, ENOTSUP)});
+        QCOMPARE(attribListed(d, "b.jpg"), 1);
+        QCOMPARE(attribListed(d, "jpg"), 16);
+        QCOMPARE(tree(remote.path()), after);
+        QVERIFY(share.unmount());
     }
 };
 
