@@ -58,8 +58,10 @@ DriveChooser::DriveChooser(std::string startMount, QWidget* parent)
 void DriveChooser::populate(const std::vector<fs::Volume>& volumes)
 {
     clear();
-    const QIcon icon = style()->standardIcon(QStyle::SP_DriveHDIcon);
+    const QIcon disk = style()->standardIcon(QStyle::SP_DriveHDIcon);
+    const QIcon share = style()->standardIcon(QStyle::SP_DriveNetIcon);
     for (const fs::Volume& v : volumes) {
+        const QIcon& icon = v.network ? share : disk;
         QString text = displayText(v.mountPoint);
         if (v.network)  // a share shows its name and server, as it is written
             text += u' ' + displayText(v.label);

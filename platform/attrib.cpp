@@ -69,21 +69,21 @@ Status storeRecord(const std::string& path, uint32_t value, bool isFolder)
     return dropOldRecord(path);
 }
 
-// NTFS: the bits a program may set are replaced, the others kept. The
-// earlier versions' record goes first: ntfs-3g keeps it as a stream, and
+// NTFS and cifs: the bits a program may set are replaced, the others kept.
+// The earlier versions' record goes first: ntfs-3g keeps it as a stream, and
 // removing one marks the file archived.
-Status setNtfsAttrib(const std::string& path, uint32_t value)
+Status setWholeAttrib(const std::string& path, const char* xattr, uint32_t value)
 {
     if (Status s = dropOldRecord(path); !s)
         return s;
     uint32_t attrib = 0;
-    const ssize_t n = ::lgetxattr(path.c_str(), kNtfsAttribXattr, &attrib, sizeof attrib);
+    const ssize_t n = ::lgetxattr(path.c_str(), xattr, &attrib, sizeof attrib);
     if (n < 0)
         return Status::fromErrno();
     if (n != sizeof attrib)
         return Status{EINVAL};
     attrib = (attrib & ~kSettableAttribBits) | (value & kAskedBits);
-    if (::lsetxattr(path.c_str(), kNtfsAttribXattr, &attrib, sizeof attrib, 0) != 0)
+    if (::lsetxattr(path.c_str(), xattr, &attrib, sizeof attrib, 0) != 0)
         return Status::fromErrno();
     return {};
 }
@@ -160,9 +160,11 @@ Status setAttributes(const std::string& path, uint32_t value)
         return Status{ELOOP};
     const bool isFolder = S_ISDIR(st.st_mode);
     const bool keepsXattrs = S_ISREG(st.st_mode) || isFolder;
-    switch (attribStoreOfPath(path)) {
+    const AttribStore store = attribStoreOfPath(path);
+    switch (store) {
     case AttribStore::Ntfs:
-        return setNtfsAttrib(path, value);
+    case AttribStore::Cifs:
+        return setWholeAttrib(path, wholeAttribXattr(store), value);
     case AttribStore::Fat:
         return keepsXattrs ? setFatAttrib(path, value) : Status{ENOTSUP};
     case AttribStore::Samba:

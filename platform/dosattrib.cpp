@@ -27,6 +27,8 @@ constexpr long kExfatMagic = 0x2011BAB0;
 constexpr long kNtfsMagic = 0x5346544e;   // the old read-only driver
 constexpr long kNtfs3Magic = 0x7366746e;  // ntfs3
 constexpr long kFuseMagic = 0x65735546;   // ntfs-3g among many others
+constexpr long kCifsMagic = 0xFF534D42;
+constexpr long kSmb2Magic = 0xFE534D42;
 
 template <class Probe>
 AttribStore storeFor(long type, const Probe& keepsNtfsAttrib)
@@ -38,6 +40,9 @@ AttribStore storeFor(long type, const Probe& keepsNtfsAttrib)
     case kNtfsMagic:
     case kNtfs3Magic:
         return AttribStore::Ntfs;
+    case kCifsMagic:
+    case kSmb2Magic:
+        return AttribStore::Cifs;
     case kFuseMagic:
         return keepsNtfsAttrib() ? AttribStore::Ntfs : AttribStore::Samba;
     default:
@@ -102,6 +107,13 @@ struct XattrArgs {
 };
 
 }  // namespace
+
+const char* wholeAttribXattr(AttribStore store)
+{
+    return store == AttribStore::Ntfs ? kNtfsAttribXattr
+           : store == AttribStore::Cifs ? kCifsAttribXattr
+                                        : nullptr;
+}
 
 AttribStore attribStoreOf(int fd)
 {
@@ -204,11 +216,12 @@ uint32_t AttribReader::attribOf(const char* name, uint32_t mode)
     uint32_t recorded = 0;
     size_t n = 0;
     switch (store_) {
-    case AttribStore::Ntfs: {
+    case AttribStore::Ntfs:
+    case AttribStore::Cifs: {
         // Exactly as the file system keeps it; a link stays marked as one.
         uint32_t v = 0;
-        if (xattrAt(dirfd_, name, kNtfsAttribXattr, reinterpret_cast<char*>(&v), sizeof v, n,
-                    route_) && n == sizeof v)
+        if (xattrAt(dirfd_, name, wholeAttribXattr(store_), reinterpret_cast<char*>(&v), sizeof v,
+                    n, route_) && n == sizeof v)
             return (v ? v : uint32_t(AttrNormal)) | (S_ISLNK(mode) ? uint32_t(AttrLink) : 0);
         break;
     }

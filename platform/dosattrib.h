@@ -2,6 +2,8 @@
 //
 // - NTFS (ntfs-3g, ntfs3): the file's own attribute, the 4-byte extended
 //   attribute system.ntfs_attrib (host order);
+// - an SMB share mounted by the kernel (cifs): the server's attribute, the
+//   4-byte extended attribute user.cifs.dosattrib;
 // - FAT, vfat, exFAT: the attribute byte, through ioctl_fat(2);
 // - everything else: Samba's record user.DOSATTRIB, which Samba and Java
 //   read and write too; where the file system keeps no user extended
@@ -19,9 +21,14 @@
 
 namespace vemlo::fs {
 
-enum class AttribStore { Ntfs, Fat, Samba, None };
+enum class AttribStore { Ntfs, Cifs, Fat, Samba, None };
 
 inline constexpr const char* kNtfsAttribXattr = "system.ntfs_attrib";
+inline constexpr const char* kCifsAttribXattr = "user.cifs.dosattrib";
+
+// The 4-byte extended attribute that is the whole attribute on NTFS and
+// cifs; nullptr for the other stores.
+const char* wholeAttribXattr(AttribStore store);
 inline constexpr const char* kDosAttribXattr = "user.DOSATTRIB";
 // The record of earlier versions: the bits as a decimal number.
 inline constexpr const char* kOldAttribXattr = "user.vemlo.attrib";

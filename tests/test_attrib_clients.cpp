@@ -115,10 +115,7 @@ private slots:
         VEMLO_REQUIRE_SHARE(*samba_);
         const std::string name = "e" + std::to_string(std::hash<std::string>()(QTest::currentDataTag()));
         const std::string path = shared_.path() + "/" + name;
-        if (folder)
-            QCOMPARE(::mkdir(path.c_str(), 0755), 0);
-        else
-            writeFile(path);
+        makeEntries(shared_.path(), {folder ? name + "/" : name});
         QVERIFY(setRecord(path, before.toStdString()));
 
         QCOMPARE(fs::setAttributes(path, valueOf(ticks)).err, 0);
@@ -161,10 +158,7 @@ private slots:
             VEMLO_REQUIRE_SHARE(*samba_);
         const std::string name = "c" + std::to_string(std::hash<std::string>()(QTest::currentDataTag()));
         const std::string path = shared_.path() + "/" + name;
-        if (folder)
-            QCOMPARE(::mkdir(path.c_str(), 0755), 0);
-        else
-            writeFile(path);
+        makeEntries(shared_.path(), {folder ? name + "/" : name});
         if (command == "java") {
             QCOMPARE(javaAttributes({"set-hs:" + path, path}), std::vector<std::string>{"HS"});
         } else {
@@ -208,10 +202,7 @@ private slots:
         }
         const std::string path = ntfs.path() + "/e";
         removeTree(path);
-        if (folder)
-            QCOMPARE(::mkdir(path.c_str(), 0755), 0);
-        else
-            writeFile(path);
+        makeEntries(ntfs.path(), {folder ? "e/" : "e"});
         // An earlier version's private record, kept by ntfs-3g as a stream.
         QCOMPARE(::lsetxattr(path.c_str(), fs::kOldAttribXattr, "2", 1, 0), 0);
         const uint32_t b = uint32_t(before);

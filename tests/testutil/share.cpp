@@ -118,13 +118,11 @@ std::string commandOutput(const std::vector<std::string>& argv, int* status, int
 SambaShare::SambaShare(const std::string& folder)
 {
     if (::geteuid() != 0) {
-        skip_ = "skipped: the Samba server needs root";
-        missing_ = true;
+        toolIsMissing("skipped: the Samba server needs root");
         return;
     }
     if (!onPath("smbd") || !onPath("smbclient")) {
-        skip_ = "skipped: smbd or smbclient missing (packages samba, smbclient)";
-        missing_ = true;
+        toolIsMissing("skipped: smbd or smbclient missing (packages samba, smbclient)");
         return;
     }
     const std::string d = dir_.path();
@@ -175,13 +173,11 @@ std::string SambaShare::client(const std::string& commands) const
 SshfsMount::SshfsMount(const std::string& remoteFolder)
 {
     if (::geteuid() != 0) {
-        skip_ = "skipped: the private sshd needs root";
-        missing_ = true;
+        toolIsMissing("skipped: the private sshd needs root");
         return;
     }
     if (!onPath("sshd") || !onPath("sshfs") || !onPath("ssh-keygen")) {
-        skip_ = "skipped: sshd or sshfs missing (packages openssh-server, sshfs)";
-        missing_ = true;
+        toolIsMissing("skipped: sshd or sshfs missing (packages openssh-server, sshfs)");
         return;
     }
     const std::string d = dir_.path();

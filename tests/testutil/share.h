@@ -36,15 +36,29 @@ int freeLocalPort();
 std::string commandOutput(const std::vector<std::string>& argv, int* status = nullptr,
                           int timeoutMs = 60000);
 
-// smbd sharing folder as "share" to guests, with Samba's attribute record
-// (store dos attributes) and no attribute taken from the mode.
-class SambaShare {
+// Whether a share helper works, and why not.
+class ShareStatus {
 public:
-    explicit SambaShare(const std::string& folder);
-    ~SambaShare();
     bool usable() const { return skip_.empty(); }
     const std::string& skipReason() const { return skip_; }
     bool toolMissing() const { return missing_; }
+
+protected:
+    void toolIsMissing(std::string why)
+    {
+        skip_ = std::move(why);
+        missing_ = true;
+    }
+    std::string skip_;
+    bool missing_ = false;
+};
+
+// smbd sharing folder as "share" to guests, with Samba's attribute record
+// (store dos attributes) and no attribute taken from the mode.
+class SambaShare : public ShareStatus {
+public:
+    explicit SambaShare(const std::string& folder);
+    ~SambaShare();
     // smbclient's output for commands ("allinfo a.txt; setmode b +h").
     std::string client(const std::string& commands) const;
 
@@ -52,19 +66,14 @@ private:
     TempDir dir_;
     int port_ = 0;
     std::unique_ptr<QProcess> server_;
-    std::string skip_;
-    bool missing_ = false;
 };
 
 // sshd on 127.0.0.1 (root logs in with a key of its own) and remoteFolder
 // mounted through sshfs on path().
-class SshfsMount {
+class SshfsMount : public ShareStatus {
 public:
     explicit SshfsMount(const std::string& remoteFolder);
     ~SshfsMount();
-    bool usable() const { return skip_.empty(); }
-    const std::string& skipReason() const { return skip_; }
-    bool toolMissing() const { return missing_; }
     std::string path() const { return dir_.path() + "/mnt"; }
     // Unmounts (also done at the end); true when nothing is left mounted.
     bool unmount();
@@ -74,8 +83,6 @@ private:
     int port_ = 0;
     std::unique_ptr<QProcess> server_;
     bool mounted_ = false;
-    std::string skip_;
-    bool missing_ = false;
 };
 
 }  // namespace vemlo::test
