@@ -1,5 +1,6 @@
 #include "platform/dosattrib.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -96,7 +97,10 @@ bool layoutOf(std::string_view r, size_t nul, RecordLayout& l)
 }
 
 #ifndef SYS_getxattrat
-#define SYS_getxattrat 464  // the same number on every architecture
+#define SYS_getxattrat 464  // the same numbers on every architecture
+#endif
+#ifndef SYS_listxattrat
+#define SYS_listxattrat 465
 #endif
 
 // The argument block of getxattrat.
@@ -188,7 +192,9 @@ Status xattrAt(int dirfd, const char* name, const char* attr, char* buf, size_t 
     ssize_t got = -1;
     if (route == XattrRoute::Syscall || (route == XattrRoute::Auto && !noSyscall)) {
         XattrArgs args{reinterpret_cast<uintptr_t>(buf), uint32_t(size), 0};
-        got = ::syscall(SYS_getxattrat, dirfd, name, AT_SYMLINK_NOFOLLOW, attr, &args, sizeof args);
+        got = attr ? ::syscall(SYS_getxattrat, dirfd, name, AT_SYMLINK_NOFOLLOW, attr, &args,
+                               sizeof args)
+                   : ::syscall(SYS_listxattrat, dirfd, name, AT_SYMLINK_NOFOLLOW, buf, size);
         if (got < 0 && route == XattrRoute::Auto && (errno == ENOSYS || errno == EPERM))
             noSyscall = true;
     }
@@ -198,7 +204,7 @@ Status xattrAt(int dirfd, const char* name, const char* attr, char* buf, size_t 
         const int len = std::snprintf(path, sizeof path, "/proc/self/fd/%d/%s", dirfd, name);
         if (len < 0 || size_t(len) >= sizeof path)
             return Status{ENAMETOOLONG};
-        got = ::lgetxattr(path, attr, buf, size);
+        got = attr ? ::lgetxattr(path, attr, buf, size) : ::llistxattr(path, buf, size);
     }
     if (got < 0)
         return Status::fromErrno();
@@ -238,14 +244,23 @@ uint32_t AttribReader::attribOf(const char* name, uint32_t mode)
     case AttribStore::Samba: {
         if (S_ISLNK(mode))
             break;  // links keep no user attributes
+        // The names first: one call for the many entries without a record.
         char buf[512];
-        const Status read = xattrAt(dirfd_, name, kDosAttribXattr, buf, sizeof buf, n, route_);
-        if (read) {
-            parseDosAttrib({buf, n}, recorded);
-        } else if (read.err == ENOTSUP) {
+        const Status listed = xattrAt(dirfd_, name, nullptr, buf, sizeof buf, n, route_);
+        if (listed.err == ENOTSUP)
             store_ = AttribStore::None;  // no user attributes on this file system
-        } else if (read.err == ENODATA &&
-                   xattrAt(dirfd_, name, kOldAttribXattr, buf, 16, n, route_)) {
+        if (!listed && listed.err != ERANGE)
+            break;
+        bool record = !listed, old = !listed;  // too many names: ask for both
+        for (std::string_view names(buf, listed ? n : 0); !names.empty();) {
+            const std::string_view one = names.substr(0, names.find('\0'));
+            record |= one == kDosAttribXattr;
+            old |= one == kOldAttribXattr;
+            names.remove_prefix(std::min(names.size(), one.size() + 1));
+        }
+        if (record && xattrAt(dirfd_, name, kDosAttribXattr, buf, sizeof buf, n, route_)) {
+            parseDosAttrib({buf, n}, recorded);
+        } else if (old && xattrAt(dirfd_, name, kOldAttribXattr, buf, 16, n, route_)) {
             unsigned v = 0;
             if (std::from_chars(buf, buf + n, v).ec == std::errc())
                 recorded = v & kStoredAttribBits;

@@ -54,14 +54,14 @@ bool parseDosAttrib(std::string_view record, uint32_t& attrib);
 std::string withDosAttrib(std::string_view record, uint32_t attrib);
 
 // How an entry's extended attribute is reached relative to its folder: Auto
-// takes the kernel's getxattrat (Linux 6.13 and later) and falls back to the
+// takes the kernel's getxattrat and listxattrat (Linux 6.13 and later) and falls back to the
 // folder handle's path under /proc/self/fd; the other two force one way (for
 // measurements and tests).
 enum class XattrRoute { Auto, Syscall, ProcPath };
 
-// Reads the extended attribute attr of the entry name in the folder open as
-// dirfd, not following a link, whatever the length of the entry's full path;
-// n gets its length.
+// Reads the extended attribute attr (with nullptr: the list of names) of the
+// entry name in the folder open as dirfd, not following a link, whatever the
+// length of the entry's full path; n gets its length.
 Status xattrAt(int dirfd, const char* name, const char* attr, char* buf, size_t size,
                size_t& n, XattrRoute route = XattrRoute::Auto);
 

@@ -147,6 +147,11 @@ private slots:
             QVERIFY(setRecord(path, record));
         }
         QVERIFY(setRecord(d + "/both.txt", "old:4"));
+        // More names than the listing's first look takes in.
+        writeFile(d + "/crowded.txt");
+        for (int i = 0; i < 40; ++i)
+            QCOMPARE(setxattr((d + "/crowded.txt").c_str(), ("user.other-attribute-" + std::to_string(i)).c_str(), "x", 1, 0), 0);
+        QVERIFY(setRecord(d + "/crowded.txt", "0x4"));
 
         const auto rows = listByName(d, d);
         QCOMPARE(rows.at("big.bin").size, std::string("3221225472"));
@@ -157,6 +162,7 @@ private slots:
         QCOMPARE(rows.at("v3.txt").attrib, std::string("8224"));
         QCOMPARE(rows.at("v1.txt").attrib, std::string("2"));
         QCOMPARE(rows.at("both.txt").attrib, std::string("32"));
+        QCOMPARE(rows.at("crowded.txt").attrib, std::string("4"));
         QCOMPARE(rows.at("garbled.txt").attrib, std::string("128"));
         QCOMPARE(rows.at("folder").attrib, std::string("48"));
         QCOMPARE(rows.at("hidden-folder").attrib, std::string("18"));

@@ -14,17 +14,14 @@ namespace vemlo::test {
 
 namespace {
 
-bool onPath(const char* tool)
-{
-    return !QStandardPaths::findExecutable(tool).isEmpty() ||
-           !QStandardPaths::findExecutable(tool, {"/usr/sbin", "/sbin"}).isEmpty();
-}
-
+// A program on PATH or in the administrator's folders; empty when missing.
 QString toolPath(const char* tool)
 {
     QString p = QStandardPaths::findExecutable(tool);
     return p.isEmpty() ? QStandardPaths::findExecutable(tool, {"/usr/sbin", "/sbin"}) : p;
 }
+
+bool onPath(const char* tool) { return !toolPath(tool).isEmpty(); }
 
 bool accepts(int port)
 {
