@@ -70,6 +70,7 @@ class AttribClientsTest : public QObject {
 
     TempDir shared_;
     std::unique_ptr<SambaShare> samba_;
+    std::unique_ptr<ScratchFs> ntfs_;
 
 private slots:
     void initTestCase()
@@ -79,7 +80,11 @@ private slots:
             qWarning("%s", samba_->skipReason().c_str());
     }
 
-    void cleanupTestCase() { samba_.reset(); }
+    void cleanupTestCase()
+    {
+        samba_.reset();
+        ntfs_.reset();
+    }
 
     // Bits set by our change, as smbclient and Java read them back.
     void oursSeenByClients_data()
@@ -194,7 +199,9 @@ private slots:
         QFETCH(int, before);
         QFETCH(Ticks, ticks);
         QFETCH(int, after);
-        static ScratchFs ntfs(8192, ScratchFs::Kind::Ntfs);
+        if (!ntfs_)
+            ntfs_ = std::make_unique<ScratchFs>(8192, ScratchFs::Kind::Ntfs);
+        const ScratchFs& ntfs = *ntfs_;
         if (!ntfs.usable()) {
             if (QStandardPaths::findExecutable("ntfs-3g").isEmpty() || !pathExists("/dev/fuse"))
                 QSKIP("skipped: no ntfs-3g or no /dev/fuse");
