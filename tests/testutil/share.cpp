@@ -177,6 +177,10 @@ SshfsMount::SshfsMount(const std::string& remoteFolder)
         toolIsMissing("skipped: sshd or sshfs missing (packages openssh-server, sshfs)");
         return;
     }
+    if (!pathExists("/dev/fuse")) {
+        toolIsMissing("skipped: no /dev/fuse for sshfs");
+        return;
+    }
     const std::string d = dir_.path();
     for (const char* key : {"/host", "/user"}) {
         int st = 0;
