@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <sys/xattr.h>
@@ -113,11 +114,18 @@ int main(int argc, char** argv)
         kRuns,
         [&] {
             // What setting read-only and hidden on a writable file takes:
-            // its mode, the stored bits, the write bits it had, the new mode.
+            // its mode, its file system, the record read and written, the
+            // earlier versions' record dropped, the write bits it had, the
+            // new mode.
             struct stat st;
+            struct statfs sf;
+            char record[512];
             for (const auto& p : paths) {
                 ::lstat(p.c_str(), &st);
-                ::lsetxattr(p.c_str(), vemlo::fs::kAttribXattr, "2", 1, 0);
+                ::statfs(p.c_str(), &sf);
+                ::lgetxattr(p.c_str(), vemlo::fs::kDosAttribXattr, record, sizeof record);
+                ::lsetxattr(p.c_str(), vemlo::fs::kDosAttribXattr, "0x3", 4, 0);
+                ::lremovexattr(p.c_str(), vemlo::fs::kOldAttribXattr);
                 ::lsetxattr(p.c_str(), vemlo::fs::kWriteBitsXattr, "222 444", 7, 0);
                 ::syscall(SYS_fchmodat2, AT_FDCWD, p.c_str(), st.st_mode & 07555, AT_SYMLINK_NOFOLLOW);
             }

@@ -88,6 +88,7 @@ size_t listFloor(const std::string& folder)
         return 0;
     DIR* dir = ::fdopendir(fd);
     size_t count = 0;
+    vemlo::fs::AttribReader attribs(fd);
     while (const dirent* d = ::readdir(dir)) {
         const char* name = d->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
@@ -97,9 +98,7 @@ size_t listFloor(const std::string& folder)
                     STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_CTIME | STATX_BTIME,
                     &sx) != 0)
             continue;
-        uint32_t stored = 0;
-        if (!S_ISLNK(sx.stx_mode))
-            vemlo::fs::storedBitsAt(fd, name, stored);
+        (void)attribs.attribOf(name, sx.stx_mode);
         ++count;
     }
     ::closedir(dir);
@@ -113,12 +112,11 @@ std::vector<std::string> subfolderFloor(const std::string& folder)
     if (fd < 0)
         return names;
     DIR* dir = ::fdopendir(fd);
+    vemlo::fs::AttribReader attribs(fd);
     while (const dirent* d = ::readdir(dir)) {
         if (d->d_name[0] == '.' || d->d_type != DT_DIR)
             continue;
-        uint32_t stored = 0;
-        if (vemlo::fs::storedBitsAt(fd, d->d_name, stored).ok() &&
-            (stored & (vemlo::fs::AttrHidden | vemlo::fs::AttrSystem)))
+        if (attribs.attribOf(d->d_name, S_IFDIR) & (vemlo::fs::AttrHidden | vemlo::fs::AttrSystem))
             continue;
         names.emplace_back(d->d_name);
     }

@@ -26,8 +26,8 @@ void makeFiles(const std::string& folder, int count,
 void removeTree(const std::string& folder);
 // A fresh folder under /tmp (or $VEMLO_BENCH_DIR) for this program.
 std::string scratchFolder(const std::string& tag);
-// The floor of a listing: readdir, statx and the stored-attribute read
-// (relative to the open folder) of every entry, single-threaded, as a bare
+// The floor of a listing: readdir, statx and the attribute record's read
+// (relative to the open folder, with the listing's reader) of every entry, single-threaded, as a bare
 // program makes them. Returns the number of entries.
 size_t listFloor(const std::string& folder);
 // The floor of the folder tree: readdir, the stored attribute of every

@@ -59,10 +59,14 @@ DriveChooser::DriveChooser(std::string startMount, QWidget* parent)
 void DriveChooser::populate(const std::vector<fs::Volume>& volumes)
 {
     clear();
-    const QIcon icon = style()->standardIcon(QStyle::SP_DriveHDIcon);
+    const QIcon disk = style()->standardIcon(QStyle::SP_DriveHDIcon);
+    const QIcon share = style()->standardIcon(QStyle::SP_DriveNetIcon);
     for (const fs::Volume& v : volumes) {
+        const QIcon& icon = v.network ? share : disk;
         QString text = displayText(v.mountPoint);
-        if (!v.label.empty())
+        if (v.network)  // a share shows its name and server, as it is written
+            text += u' ' + displayText(v.label);
+        else if (!v.label.empty())
             text += QStringLiteral(" [") + displayText(v.label).toLower() + u']';
         addItem(icon, text, bytesOf(v.mountPoint));
     }

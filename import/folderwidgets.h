@@ -24,8 +24,9 @@ public:
     // The chosen mount point, as bytes.
     const std::string& drive() const { return drive_; }
 
-    // Lists the volumes ("mount point [label]", the label in lower case),
-    // shows the chosen one and notifies.
+    // Lists the volumes ("mount point [label]", the label in lower case; a
+    // network share "mount point photos (nas)"), shows the chosen one and
+    // notifies.
     void populate(const std::vector<fs::Volume>& volumes);
 
 signals:

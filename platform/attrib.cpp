@@ -4,17 +4,30 @@
 #include <cerrno>
 #include <charconv>
 #include <fcntl.h>
+#include <linux/msdos_fs.h>
+#include <string_view>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include "platform/dosattrib.h"
+#include "platform/handles.h"
 
 namespace vemlo::fs {
 
 namespace {
 
-constexpr uint32_t kStoredBits = AttrHidden | AttrSystem | AttrArchive;
+constexpr uint32_t kAskedBits = AttrReadOnly | AttrHidden | AttrSystem | AttrArchive;
+
+Status dropOldRecord(const std::string& path)
+{
+    if (::lremovexattr(path.c_str(), kOldAttribXattr) == 0 || errno == ENODATA ||
+        errno == ENOTSUP)
+        return {};
+    return Status::fromErrno();
+}
 
 #ifndef SYS_fchmodat2
 #define SYS_fchmodat2 452  // the same number on every architecture
@@ -39,18 +52,51 @@ Status chmodNoFollow(const std::string& path, mode_t mode)
     return {};
 }
 
-// Writes the stored bits (or removes the attribute when there are none).
-Status storeBits(const std::string& path, uint32_t bits)
+// Writes Samba's record of path with the asked bits, keeping the bits of the
+// file system and the record's form, and drops the record of earlier versions.
+Status storeRecord(const std::string& path, uint32_t value, bool isFolder)
 {
-    if (bits == 0) {
-        if (::lremovexattr(path.c_str(), kAttribXattr) == 0 || errno == ENODATA ||
-            errno == ENOTSUP)
-            return {};  // nothing stored, or nothing can be stored here
+    char buf[512];
+    const ssize_t n = ::lgetxattr(path.c_str(), kDosAttribXattr, buf, sizeof buf);
+    const std::string_view old = n > 0 ? std::string_view(buf, size_t(n)) : std::string_view();
+    uint32_t attrib = 0;
+    parseDosAttrib(old, attrib);
+    attrib = (attrib & ~(kSettableAttribBits | AttrFolder)) | (value & kAskedBits) |
+             (isFolder ? uint32_t(AttrFolder) : 0);
+    const std::string record = withDosAttrib(old, attrib);
+    if (::lsetxattr(path.c_str(), kDosAttribXattr, record.data(), record.size(), 0) != 0)
         return Status::fromErrno();
-    }
-    char text[12];
-    const auto end = std::to_chars(text, text + sizeof text, bits).ptr;
-    if (::lsetxattr(path.c_str(), kAttribXattr, text, size_t(end - text), 0) != 0)
+    return dropOldRecord(path);
+}
+
+// NTFS and cifs: the bits a program may set are replaced, the others kept.
+// The earlier versions' record goes first: ntfs-3g keeps it as a stream, and
+// removing one marks the file archived.
+Status setWholeAttrib(const std::string& path, const char* xattr, uint32_t value)
+{
+    if (Status s = dropOldRecord(path); !s)
+        return s;
+    uint32_t attrib = 0;
+    const ssize_t n = ::lgetxattr(path.c_str(), xattr, &attrib, sizeof attrib);
+    if (n < 0)
+        return Status::fromErrno();
+    if (n != sizeof attrib)
+        return Status{EINVAL};
+    attrib = (attrib & ~kSettableAttribBits) | (value & kAskedBits);
+    if (::lsetxattr(path.c_str(), xattr, &attrib, sizeof attrib, 0) != 0)
+        return Status::fromErrno();
+    return {};
+}
+
+// FAT: the four bits of the attribute byte replaced, the others kept.
+Status setFatAttrib(const std::string& path, uint32_t value)
+{
+    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    uint32_t attrib = 0;
+    if (!fd.valid() || ::ioctl(fd.get(), FAT_IOCTL_GET_ATTRIBUTES, &attrib) != 0)
+        return Status::fromErrno();
+    attrib = (attrib & ~kAskedBits) | (value & kAskedBits);
+    if (::ioctl(fd.get(), FAT_IOCTL_SET_ATTRIBUTES, &attrib) != 0)
         return Status::fromErrno();
     return {};
 }
@@ -112,13 +158,23 @@ Status setAttributes(const std::string& path, uint32_t value)
         return Status::fromErrno();
     if (S_ISLNK(st.st_mode))
         return Status{ELOOP};
-
     const bool isFolder = S_ISDIR(st.st_mode);
     const bool keepsXattrs = S_ISREG(st.st_mode) || isFolder;
-    uint32_t bits = value & kStoredBits;
-    if (isFolder && (value & AttrReadOnly))
-        bits |= AttrReadOnly;  // a folder's read-only is the stored flag alone
-    if (bits && !keepsXattrs)
+    const AttribStore store = attribStoreOfPath(path);
+    switch (store) {
+    case AttribStore::Ntfs:
+    case AttribStore::Cifs:
+        return setWholeAttrib(path, wholeAttribXattr(store), value);
+    case AttribStore::Fat:
+        return keepsXattrs ? setFatAttrib(path, value) : Status{ENOTSUP};
+    case AttribStore::Samba:
+    case AttribStore::None:
+        break;
+    }
+
+    // What only the record can say: all but a file's read-only.
+    const bool needsRecord = value & (isFolder ? kAskedBits : kAskedBits & ~AttrReadOnly);
+    if (needsRecord && !keepsXattrs)
         return Status{ENOTSUP};  // user attributes exist on files and folders only
 
     const mode_t oldMode = st.st_mode & 07777;
@@ -152,7 +208,7 @@ Status setAttributes(const std::string& path, uint32_t value)
         return failure;
     };
     auto writeXattrs = [&]() -> Status {
-        if (Status s = storeBits(path, bits); !s)
+        if (Status s = storeRecord(path, value, isFolder); !s && (s.err != ENOTSUP || needsRecord))
             return s;
         if (remember)
             return rememberWriteBits(path, oldMode & 0222, newMode);

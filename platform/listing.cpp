@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <charconv>
-#include <climits>
-#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <dirent.h>
@@ -14,8 +11,6 @@
 #include <thread>
 #include <vector>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "platform/handles.h"
@@ -27,44 +22,6 @@ namespace {
 int64_t seconds(const struct statx_timestamp& t) { return t.tv_sec; }
 
 }  // namespace
-
-uint32_t attribNumber(uint32_t mode, std::string_view name, uint32_t storedBits)
-{
-    uint32_t bits = storedBits & (AttrHidden | AttrSystem | AttrArchive);
-    if (S_ISLNK(mode)) {
-        bits |= AttrLink;
-    } else if (S_ISDIR(mode)) {
-        // A folder's read-only is a stored flag: the folder still takes entries.
-        bits |= AttrFolder | (storedBits & AttrReadOnly);
-    } else if (!(mode & S_IWUSR)) {
-        bits |= AttrReadOnly;
-    }
-    if (!name.empty() && name.front() == '.')
-        bits |= AttrHidden;
-    return bits ? bits : uint32_t(AttrNormal);
-}
-
-namespace {
-
-// Reads the stored bits of path; n is lgetxattr's result (errno set when < 0).
-ssize_t readBits(const char* path, uint32_t& bits)
-{
-    char buf[32];
-    ssize_t n = lgetxattr(path, kAttribXattr, buf, sizeof buf);
-    unsigned value = 0;
-    if (n > 0 && std::from_chars(buf, buf + n, value).ec == std::errc())
-        bits = value & kStoredAttribBits;
-    return n;
-}
-
-}  // namespace
-
-uint32_t readStoredBits(const char* path)
-{
-    uint32_t bits = 0;
-    readBits(path, bits);
-    return bits;
-}
 
 namespace {
 
@@ -78,7 +35,7 @@ void describe(int fd, const std::string_view* names, size_t count,
               const std::function<void(const EntryInfo&)>& sink, ListingGaps& gaps,
               std::atomic<bool>& halt)
 {
-    bool xattrsWork = true;
+    AttribReader attribs(fd);
     for (size_t i = 0; i < count && !halt.load(std::memory_order_relaxed); ++i) {
         const char* name = names[i].data();  // each name ends in a NUL
         struct statx sx;
@@ -93,10 +50,7 @@ void describe(int fd, const std::string_view* names, size_t count,
         e.size = e.isFolder ? 0 : int64_t(sx.stx_size);
         e.modified = seconds(sx.stx_mtime);
         e.created = createdSeconds(sx);
-        uint32_t stored = 0;
-        if (xattrsWork && !S_ISLNK(sx.stx_mode) && storedBitsAt(fd, name, stored).err == ENOTSUP)
-            xattrsWork = false;  // no user xattrs on this file system
-        e.attrib = attribNumber(sx.stx_mode, e.name, stored);
+        e.attrib = attribs.attribOf(name, sx.stx_mode);
         sink(e);
         if (gaps.stopped)
             halt = true;
@@ -302,52 +256,6 @@ int64_t createdSeconds(const struct statx& sx)
     return recorded ? seconds(sx.stx_btime) : seconds(sx.stx_ctime);
 }
 
-namespace {
-
-#ifndef SYS_getxattrat
-#define SYS_getxattrat 464  // the same number on every architecture
-#endif
-
-// The argument block of getxattrat.
-struct XattrArgs {
-    uint64_t value;
-    uint32_t size;
-    uint32_t flags;
-};
-
-}  // namespace
-
-Status storedBitsAt(int dirfd, const char* name, uint32_t& value, XattrRoute route)
-{
-    // Set once the kernel turned the call down: old kernels say ENOSYS, some
-    // sandboxes EPERM for calls they do not know.
-    static std::atomic<bool> noSyscall{false};
-    char buf[32];
-    ssize_t n = -1;
-    if (route == XattrRoute::Syscall || (route == XattrRoute::Auto && !noSyscall)) {
-        XattrArgs args{reinterpret_cast<uintptr_t>(buf), sizeof buf, 0};
-        n = ::syscall(SYS_getxattrat, dirfd, name, AT_SYMLINK_NOFOLLOW, kAttribXattr, &args,
-                      sizeof args);
-        if (n < 0 && route == XattrRoute::Auto && (errno == ENOSYS || errno == EPERM))
-            noSyscall = true;
-    }
-    if (route == XattrRoute::ProcPath || (route == XattrRoute::Auto && noSyscall && n < 0)) {
-        // "/proc/self/fd/<dirfd>/<name>": short whatever the folder's path is.
-        char path[32 + NAME_MAX + 1];
-        const int len = std::snprintf(path, sizeof path, "/proc/self/fd/%d/%s", dirfd, name);
-        if (len < 0 || size_t(len) >= sizeof path)
-            return Status{ENAMETOOLONG};
-        n = lgetxattr(path, kAttribXattr, buf, sizeof buf);
-    }
-    if (n < 0)
-        return Status::fromErrno();
-    unsigned number = 0;
-    if (std::from_chars(buf, buf + n, number).ec != std::errc())
-        return Status{EINVAL};
-    value = number;
-    return {};
-}
-
 Status readSubfolders(std::vector<std::string>& names, Progress* watcher)
 {
     Progress& progress = watched(watcher);
@@ -358,7 +266,7 @@ Status readSubfolders(std::vector<std::string>& names, Progress* watcher)
         return Status::fromErrno();
     DIR* const d = dir.get();
     const int fd = ::dirfd(d);
-    bool xattrsWork = true;
+    AttribReader attribs(fd);
     int err = 0;
     for (;;) {
         errno = 0;
@@ -380,14 +288,8 @@ Status readSubfolders(std::vector<std::string>& names, Progress* watcher)
         bool folder = type == DT_DIR;
         if (type == DT_LNK)  // a link to a folder is shown; links keep no stored bits
             folder = ::fstatat(fd, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
-        else if (folder && xattrsWork) {
-            uint32_t stored = 0;
-            const Status read = storedBitsAt(fd, e->d_name, stored);
-            if (read.err == ENOTSUP)
-                xattrsWork = false;  // no user xattrs on this file system
-            else if (read && (stored & (AttrHidden | AttrSystem)))
-                folder = false;  // hidden or system by its stored attribute
-        }
+        else if (folder && (attribs.attribOf(e->d_name, S_IFDIR) & (AttrHidden | AttrSystem)))
+            folder = false;  // hidden or system by its stored attribute
         if (folder)
             names.emplace_back(e->d_name);
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/attrib.h"
+#include "platform/dosattrib.h"
 #include "platform/progress.h"
 #include "platform/status.h"
 
@@ -76,29 +77,10 @@ inline bool nameLess(std::string_view a, std::string_view b)
 // exactly 0 is what some file systems report when they keep none.
 int64_t createdSeconds(const struct statx& sx);
 
-// How storedBitsAt reaches an entry: Auto takes the kernel's getxattrat
-// (Linux 6.13 and later) and falls back to the folder handle's path under
-// /proc/self/fd; the other two force one way (for measurements and tests).
-enum class XattrRoute { Auto, Syscall, ProcPath };
-
-// Reads the stored attribute number (user.vemlo.attrib) of the entry name in
-// the folder open as dirfd, without following a link and whatever the length
-// of the entry's full path. Fails with ENODATA when nothing is stored and
-// ENOTSUP where the file system keeps no user attributes.
-Status storedBitsAt(int dirfd, const char* name, uint32_t& value,
-                 XattrRoute route = XattrRoute::Auto);
-
-// The attribute number of one entry, from its lstat-like data and stored bits.
-uint32_t attribNumber(uint32_t mode, std::string_view name, uint32_t storedBits);
-
 // The visible subfolders of the current directory, in name order (nameLess).
 // Left out: names starting with ".", and folders whose stored attribute marks
 // them hidden or system. Links to folders are kept.
 // A stop asked through progress fails it with ECANCELED and no names.
 Status readSubfolders(std::vector<std::string>& names, Progress* progress = nullptr);
-
-// Reads the stored bits of path (kStoredAttribBits; 0 when there are none).
-// Symbolic links are not followed.
-uint32_t readStoredBits(const char* path);
 
 }  // namespace vemlo::fs

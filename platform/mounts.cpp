@@ -2,15 +2,13 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cstdlib>
 #include <dirent.h>
-#include <fstream>
+#include <cstdio>
+#include <libmount/libmount.h>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 #include "platform/handles.h"
 #include "platform/paths.h"
@@ -20,26 +18,9 @@ namespace vemlo::fs {
 
 namespace {
 
-// mountinfo writes blanks, tabs, newlines and backslashes as \ooo.
-std::string decodeOctal(std::string_view s)
-{
-    std::string out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' && i + 3 < s.size() &&
-            std::all_of(s.begin() + long(i) + 1, s.begin() + long(i) + 4,
-                        [](char c) { return c >= '0' && c <= '7'; })) {
-            out += char(((s[i + 1] - '0') << 6) | ((s[i + 2] - '0') << 3) | (s[i + 3] - '0'));
-            i += 3;
-        } else {
-            out += s[i];
-        }
-    }
-    return out;
-}
-
-// udev writes unsafe bytes of a label as \xHH.
-std::string decodeHex(std::string_view s)
+// Unsafe bytes written as an escape and two hex digits: udev's "\x20" in a
+// label, gvfs's "%20" in a share's name.
+std::string decodeHex(std::string_view s, std::string_view escape)
 {
     auto hex = [](char c) {
         if (c >= '0' && c <= '9')
@@ -52,29 +33,14 @@ std::string decodeHex(std::string_view s)
     };
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] == 'x' &&
-            hex(s[i + 2]) >= 0 && hex(s[i + 3]) >= 0) {
-            out += char(hex(s[i + 2]) * 16 + hex(s[i + 3]));
-            i += 3;
+        const size_t at = i + escape.size();
+        if (s.substr(i, escape.size()) == escape && at + 1 < s.size() && hex(s[at]) >= 0 &&
+            hex(s[at + 1]) >= 0) {
+            out += char(hex(s[at]) * 16 + hex(s[at + 1]));
+            i = at + 1;
         } else {
             out += s[i];
         }
-    }
-    return out;
-}
-
-std::vector<std::string_view> fields(std::string_view line)
-{
-    std::vector<std::string_view> out;
-    size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && line[i] == ' ')
-            ++i;
-        const size_t start = i;
-        while (i < line.size() && line[i] != ' ')
-            ++i;
-        if (i > start)
-            out.push_back(line.substr(start, i - start));
     }
     return out;
 }
@@ -96,54 +62,77 @@ std::string realPath(const std::string& path)
 
 }  // namespace
 
-std::vector<MountEntry> parseMountInfo(std::string_view text)
+namespace {
+
+struct TableFree {
+    void operator()(libmnt_table* t) const { mnt_unref_table(t); }
+};
+struct IterFree {
+    void operator()(libmnt_iter* i) const { mnt_free_iter(i); }
+};
+using Table = std::unique_ptr<libmnt_table, TableFree>;
+
+// The entries of a parsed table; a table that could not be parsed is empty.
+std::vector<MountEntry> entriesOf(const Table& table, int parsed)
 {
     std::vector<MountEntry> out;
-    while (!text.empty()) {
-        const size_t end = text.find('\n');
-        const std::string_view line = text.substr(0, end);
-        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
-
-        // id parent major:minor root mount-point options [optional...] - type source super
-        const auto f = fields(line);
-        const auto dash = std::find(f.begin(), f.end(), std::string_view("-"));
-        if (f.size() < 6 || dash == f.end() || f.end() - dash < 3 || dash - f.begin() < 6)
-            continue;
-        const std::string_view devText = f[2];
-        const size_t colon = devText.find(':');
-        if (colon == std::string_view::npos)
-            continue;
+    if (parsed != 0)
+        return out;
+    const std::unique_ptr<libmnt_iter, IterFree> it(mnt_new_iter(MNT_ITER_FORWARD));
+    libmnt_fs* fs = nullptr;
+    while (it && mnt_table_next_fs(table.get(), it.get(), &fs) == 0) {
+        auto text = [](const char* s) { return s ? std::string(s) : std::string(); };
         MountEntry m;
-        m.mountPoint = decodeOctal(f[4]);
-        m.fsType = decodeOctal(dash[1]);
-        m.source = decodeOctal(dash[2]);
-        unsigned major = 0, minor = 0;
-        std::from_chars(devText.data(), devText.data() + colon, major);
-        std::from_chars(devText.data() + colon + 1, devText.data() + devText.size(), minor);
-        m.device = makedev(major, minor);
+        m.mountPoint = text(mnt_fs_get_target(fs));
+        m.fsType = text(mnt_fs_get_fstype(fs));
+        m.source = text(mnt_fs_get_source(fs));
+        m.device = mnt_fs_get_devno(fs);
+        m.pseudo = mnt_fs_is_pseudofs(fs) == 1;
+        m.network = mnt_fs_is_netfs(fs) == 1;
         out.push_back(std::move(m));
     }
     return out;
 }
 
+// Lines the parser cannot read are left out.
+int skipLine(libmnt_table*, const char*, int) { return 1; }
+
+Table newTable()
+{
+    Table t(mnt_new_table());
+    if (t)
+        mnt_table_set_parser_errcb(t.get(), skipLine);
+    return t;
+}
+
+}  // namespace
+
+std::vector<MountEntry> parseMountInfo(std::string_view text)
+{
+    const Table table = newTable();
+    std::string copy(text);
+    FILE* f = copy.empty() ? nullptr : ::fmemopen(copy.data(), copy.size(), "r");
+    if (!table || !f) {
+        if (f)
+            std::fclose(f);
+        return {};
+    }
+    const int parsed = mnt_table_parse_stream(table.get(), f, "mountinfo");
+    std::fclose(f);
+    return entriesOf(table, parsed);
+}
+
 std::vector<MountEntry> readMountTable(const char* file)
 {
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        return {};
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return parseMountInfo(ss.str());
+    const Table table = newTable();
+    return table ? entriesOf(table, mnt_table_parse_file(table.get(), file)) : std::vector<MountEntry>{};
 }
 
 bool isUserFileSystem(const MountEntry& m)
 {
-    static const std::array<std::string_view, 26> kernelTypes = {
-        "proc",      "sysfs",    "cgroup",      "cgroup2",    "devpts",    "devtmpfs",
-        "mqueue",    "securityfs", "debugfs",   "tracefs",    "pstore",    "bpf",
-        "configfs",  "fusectl",  "hugetlbfs",   "binfmt_misc", "autofs",   "rpc_pipefs",
-        "nsfs",      "efivarfs", "selinuxfs",   "nfsd",       "rootfs",    "fuse.lxcfs",
-        "fuse.portal", "fuse.gvfsd-fuse"};
+    // Memory and layered file systems, which the mount library counts among
+    // the kernel's, hold user files: /tmp, a container's root.
+    static const std::array<std::string_view, 3> filesInMemory = {"tmpfs", "ramfs", "overlay"};
     static const std::array<std::string_view, 7> internalFolders = {
         "/proc", "/sys", "/dev", "/snap", "/var/lib/docker", "/var/lib/containers",
         "/var/lib/snapd"};
@@ -151,7 +140,8 @@ bool isUserFileSystem(const MountEntry& m)
     const std::string_view mp = m.mountPoint;
     if (mp.empty() || mp[0] != '/')
         return false;
-    if (std::find(kernelTypes.begin(), kernelTypes.end(), m.fsType) != kernelTypes.end())
+    if (m.pseudo &&
+        std::find(filesInMemory.begin(), filesInMemory.end(), m.fsType) == filesInMemory.end())
         return false;
     for (std::string_view folder : internalFolders) {
         if (isWithin(mp, folder))
@@ -195,7 +185,7 @@ std::vector<Volume> labelVolumes(const std::vector<MountEntry>& mounts,
             if (name == "." || name == "..")
                 continue;
             Label l;
-            l.text = decodeHex(name);
+            l.text = decodeHex(name, "\\x");
             const std::string link = byLabelFolder + "/" + name;
             l.target = realPath(link);
             struct stat st;
@@ -211,6 +201,10 @@ std::vector<Volume> labelVolumes(const std::vector<MountEntry>& mounts,
 
     std::vector<Volume> out;
     for (const MountEntry& m : mounts) {
+        if (m.network) {
+            out.push_back({m.mountPoint, shareLabel(m), true});
+            continue;
+        }
         Volume v{m.mountPoint, {}};
         const std::string source = m.source.rfind("/", 0) == 0 ? realPath(m.source) : std::string();
         for (const Label& l : labels) {
@@ -224,15 +218,90 @@ std::vector<Volume> labelVolumes(const std::vector<MountEntry>& mounts,
     return out;
 }
 
+namespace {
+
+std::string named(std::string_view path, std::string_view server)
+{
+    while (!path.empty() && path.back() == '/')
+        path.remove_suffix(1);
+    const std::string_view name = path.substr(path.rfind('/') + 1);
+    return name.empty() ? std::string(server) : std::string(name) + " (" + std::string(server) + ")";
+}
+
+}  // namespace
+
+std::string shareLabel(const MountEntry& m)
+{
+    const std::string_view src = m.source;
+    if (src.rfind("//", 0) == 0) {  // cifs: //server/share[/path]
+        const size_t slash = src.find('/', 2);
+        const std::string_view server = src.substr(2, slash == std::string_view::npos ? slash : slash - 2);
+        return named(slash == std::string_view::npos ? std::string_view() : src.substr(slash), server);
+    }
+    const size_t colon = src.find(':');  // nfs, sshfs: [user@]server:path
+    if (colon == std::string_view::npos)
+        return std::string(src);
+    std::string_view server = src.substr(0, colon);
+    server = server.substr(server.find('@') == std::string_view::npos ? 0 : server.find('@') + 1);
+    return named(src.substr(colon + 1), server);
+}
+
+std::string gvfsShareLabel(std::string_view folder)
+{
+    const size_t colon = folder.find(':');
+    if (colon == std::string_view::npos)
+        return std::string(folder);
+    std::map<std::string_view, std::string> keys;
+    std::string_view rest = folder.substr(colon + 1);
+    while (!rest.empty()) {
+        const size_t comma = rest.find(',');
+        const std::string_view pair = rest.substr(0, comma);
+        const size_t eq = pair.find('=');
+        if (eq != std::string_view::npos)
+            keys[pair.substr(0, eq)] = decodeHex(pair.substr(eq + 1), "%");
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    }
+    const std::string server = !keys["server"].empty() ? keys["server"] : keys["host"];
+    if (server.empty())
+        return std::string(folder);
+    if (!keys["share"].empty())
+        return keys["share"] + " (" + server + ")";
+    return named(keys["prefix"], server);
+}
+
+std::vector<Volume> gvfsShares(const std::vector<MountEntry>& table)
+{
+    std::vector<Volume> out;
+    for (const MountEntry& m : table) {
+        if (m.fsType != "fuse.gvfsd-fuse")
+            continue;
+        // The daemon answers this from its own list, not from the network.
+        const DirHandle d(opendir(m.mountPoint.c_str()));
+        while (const dirent* e = d ? readdir(d.get()) : nullptr) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..")
+                out.push_back({m.mountPoint + "/" + name, gvfsShareLabel(name), true});
+        }
+    }
+    return out;
+}
+
 std::vector<Volume> currentVolumes()
 {
-    std::vector<MountEntry> mounts = userMounts(readMountTable());
-    // Files bound over files (a container's /etc/hosts) are no folders to open.
+    const std::vector<MountEntry> table = readMountTable();
+    std::vector<MountEntry> mounts = userMounts(table);
+    // Files bound over files (a container's /etc/hosts) are no folders to
+    // open. A share is not asked: its server may be slow or gone.
     std::erase_if(mounts, [](const MountEntry& m) {
         struct stat st;
-        return stat(m.mountPoint.c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
+        return !m.network && (stat(m.mountPoint.c_str(), &st) != 0 || !S_ISDIR(st.st_mode));
     });
-    return labelVolumes(mounts);
+    std::vector<Volume> out = labelVolumes(mounts);
+    for (Volume& v : gvfsShares(table))
+        out.push_back(std::move(v));
+    std::sort(out.begin(), out.end(),
+              [](const Volume& a, const Volume& b) { return a.mountPoint < b.mountPoint; });
+    return out;
 }
 
 std::string mountContaining(const std::vector<std::string>& mountPoints, const std::string& path)

@@ -16,7 +16,9 @@ struct MountEntry {
     std::string mountPoint;
     std::string fsType;
     std::string source;
-    dev_t device = 0;  // the st_dev of files on this mount
+    dev_t device = 0;      // the st_dev of files on this mount
+    bool pseudo = false;   // a kernel or runtime file system (proc, cgroup, ...)
+    bool network = false;  // reached over the network (nfs, cifs, sshfs, ...)
 };
 
 // Parses the text of a mountinfo file; malformed lines are skipped.
@@ -39,16 +41,31 @@ std::vector<MountEntry> userMounts(const std::vector<MountEntry>& table);
 // A mount as the drive chooser shows it.
 struct Volume {
     std::string mountPoint;
-    std::string label;  // empty when the file system has none
+    std::string label;      // empty when the file system has none
+    bool network = false;   // label is then the share's name and server
 };
+
+// How a network share is named, as Windows names a mapped drive: "photos
+// (nas)" for //nas/photos (cifs), nas:/export/photos (nfs) or
+// ann@nas:photos (sshfs); the server alone for its root or home.
+std::string shareLabel(const MountEntry& m);
+
+// The name of a share the desktop mounted under gvfs, from the name of its
+// folder: "smb-share:server=nas,share=photos" gives "photos (nas)".
+std::string gvfsShareLabel(std::string_view folderName);
+
+// The shares the desktop mounted: one per folder in each gvfs mount of table.
+std::vector<Volume> gvfsShares(const std::vector<MountEntry>& table);
 
 // Labels of mounts from a folder of links named after labels (udev's
 // /dev/disk/by-label, "\x20"-style escapes decoded). A link belongs to a
-// mount when it leads to the mount's device node or to its source.
+// mount when it leads to the mount's device node or to its source. Network
+// shares are named by shareLabel, without a look at the network.
 std::vector<Volume> labelVolumes(const std::vector<MountEntry>& mounts,
                                  const std::string& byLabelFolder = "/dev/disk/by-label");
 
-// The user file systems mounted now, on folders, with their labels.
+// The user file systems mounted now, on folders, with their labels, and the
+// shares the desktop mounted; in mount-point byte order.
 std::vector<Volume> currentVolumes();
 
 // The longest of mountPoints that contains path, compared by whole path

@@ -7,7 +7,9 @@ packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libqt6opengl
           qt6-charts-dev libxlsxwriter-dev xvfb xauth x11-utils imagemagick python3-openpyxl
           fonts-wqy-microhei attr hyperfine unzip zlib1g-dev libminizip-dev libreoffice-calc-nogui
           qt6-translations-l10n librsvg2-bin desktop-file-utils appstream dpkg-dev man-db lintian
-          fcitx5 fcitx5-pinyin fcitx5-frontend-qt6 xdotool dbus-daemon)
+          fcitx5 fcitx5-pinyin fcitx5-frontend-qt6 xdotool dbus-daemon
+          libmount-dev samba smbclient ntfs-3g openjdk-17-jre-headless sshfs openssh-server
+          dosfstools)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -13,7 +13,9 @@
 #include "app/core/importrows.h"
 #include "app/core/keywords.h"
 #include "platform/attrib.h"
+#include "platform/mounts.h"
 #include "testutil/files.h"
+#include "testutil/share.h"
 
 using namespace vemlo;
 using namespace vemlo::test;
@@ -86,7 +88,6 @@ int attribListed(const std::string& dir, const std::string& name)
     return -1;
 }
 
-std::string stored(const std::string& path) { return xattrOf(path, fs::kAttribXattr); }
 
 }  // namespace
 
@@ -100,7 +101,7 @@ private slots:
         TempDir dir;
         const std::string probe = dir.path() + "/probe";
         writeFile(probe);
-        QVERIFY2(::lsetxattr(probe.c_str(), fs::kAttribXattr, "2", 1, 0) == 0,
+        QVERIFY2(setRecord(probe, "0x2"),
                  "temporary folders do not keep user extended attributes");
     }
 
@@ -490,24 +491,36 @@ private slots:
         QTest::addColumn<int>("modeAfter");
         QTest::addColumn<QString>("storedAfter");
         using L = QList<bool>;
-        QTest::newRow("start-up ticks") << false << "f.txt" << 0666 << "" << L{0, 0, 1, 0} << 32 << 0666 << "32";
-        QTest::newRow("read-only and hidden") << false << "f.txt" << 0666 << "" << L{1, 1, 0, 0} << 3 << 0444 << "2";
-        QTest::newRow("nothing ticked clears all") << false << "f.txt" << 0444 << "38" << L{0, 0, 0, 0} << 128
-                                                   << 0644 << "<none>";
-        QTest::newRow("all four") << false << "f.txt" << 0640 << "" << L{1, 1, 1, 1} << 39 << 0440 << "38";
-        QTest::newRow("owner write only, group kept") << false << "f.txt" << 0464 << "4" << L{0, 0, 1, 0} << 32
-                                                      << 0664 << "32";
-        QTest::newRow("read-only stays, bits change") << false << "f.txt" << 0444 << "32" << L{1, 0, 0, 1} << 5
-                                                      << 0444 << "4";
-        QTest::newRow("folder with archive") << true << "d" << 0755 << "" << L{0, 0, 1, 0} << 48 << 0755 << "32";
-        // A folder's read-only is a stored flag: it still takes new entries.
-        QTest::newRow("read-only folder") << true << "d" << 0775 << "" << L{1, 0, 0, 0} << 17 << 0775 << "1";
-        QTest::newRow("read-only folder cleared") << true << "d" << 0755 << "3" << L{0, 0, 1, 0} << 48 << 0755
-                                                  << "32";
+        // Samba's v5 record of a hidden, system file, as smbd 4.17 writes it.
+        const QString samba = "hex:00000500050000001100000006000000754aaa2da486dd01";
+        QTest::newRow("start-up ticks") << false << "f.txt" << 0666 << "" << L{0, 0, 1, 0} << 32 << 0666 << "0x20";
+        QTest::newRow("read-only and hidden") << false << "f.txt" << 0666 << "" << L{1, 1, 0, 0} << 3 << 0444 << "0x3";
+        QTest::newRow("nothing ticked clears all") << false << "f.txt" << 0444 << "0x27" << L{0, 0, 0, 0} << 128
+                                                   << 0644 << "0x0";
+        QTest::newRow("all four") << false << "f.txt" << 0640 << "" << L{1, 1, 1, 1} << 39 << 0440 << "0x27";
+        QTest::newRow("owner write only, group kept") << false << "f.txt" << 0464 << "0x4" << L{0, 0, 1, 0} << 32
+                                                      << 0664 << "0x20";
+        QTest::newRow("read-only stays, bits change") << false << "f.txt" << 0444 << "0x21" << L{1, 0, 0, 1} << 5
+                                                      << 0444 << "0x5";
+        // Read-only set by a Samba client is in the record only.
+        QTest::newRow("read-only of the record alone") << false << "f.txt" << 0644 << "0x21" << L{0, 0, 1, 0}
+                                                       << 32 << 0644 << "0x20";
+        QTest::newRow("bits of the file system kept") << false << "f.txt" << 0644 << "0x2220" << L{0, 1, 0, 0}
+                                                      << 0x202 << 0644 << "0x202";
+        QTest::newRow("Samba's record keeps its form")
+            << false << "f.txt" << 0644 << samba << L{0, 0, 1, 0} << 32 << 0644
+            << "hex:00000500050000001100000020000000754aaa2da486dd01";
+        QTest::newRow("earlier version's record moves") << false << "f.txt" << 0444 << "old:38" << L{0, 1, 0, 0}
+                                                        << 2 << 0644 << "0x2";
+        QTest::newRow("folder with archive") << true << "d" << 0755 << "" << L{0, 0, 1, 0} << 48 << 0755 << "0x30";
+        // A folder's read-only is a flag: it still takes new entries.
+        QTest::newRow("read-only folder") << true << "d" << 0775 << "" << L{1, 0, 0, 0} << 17 << 0775 << "0x11";
+        QTest::newRow("read-only folder cleared") << true << "d" << 0755 << "old:3" << L{0, 0, 1, 0} << 48 << 0755
+                                                  << "0x30";
         QTest::newRow("folder mode is not read-only") << true << "d" << 0555 << "" << L{0, 1, 0, 0} << 18 << 0555
-                                                      << "2";
-        QTest::newRow("dot name looks hidden") << false << ".rc" << 0644 << "2" << L{0, 0, 0, 0} << 2 << 0644
-                                               << "<none>";
+                                                      << "0x12";
+        QTest::newRow("dot name looks hidden") << false << ".rc" << 0644 << "0x2" << L{0, 0, 0, 0} << 2 << 0644
+                                               << "0x0";
     }
 
     void attributesReadBack()
@@ -524,9 +537,7 @@ private slots:
         const std::string n = name.toStdString();
         const std::string path = tmp.path() + "/" + n;
         makeEntries(tmp.path(), {folder ? n + "/" : n});
-        const std::string before = storedBefore.toStdString();
-        if (!before.empty())
-            QCOMPARE(::lsetxattr(path.c_str(), fs::kAttribXattr, before.data(), before.size(), 0), 0);
+        QVERIFY(setRecord(path, storedBefore.toStdString()));
         QCOMPARE(::chmod(path.c_str(), mode_t(modeBefore)), 0);
         FileTable table;
         listInto(table, tmp.path());
@@ -536,7 +547,8 @@ private slots:
         QCOMPARE(failuresOf(outcome.failures), QStringList{});
         QCOMPARE(attribListed(tmp.path(), n), shown);
         QCOMPARE(int(modeOf(path)), modeAfter);
-        QCOMPARE(stored(path), storedAfter.toStdString());
+        QCOMPARE(recordOf(path), storedAfter.toStdString());
+        QCOMPARE(xattrOf(path, fs::kOldAttribXattr), std::string("<none>"));
     }
 
     // Read-only on a file and off again gives back exactly the write bits it
@@ -624,7 +636,7 @@ private slots:
         QCOMPARE(attribListed(dir, "f.txt"), 39);
         QCOMPARE(attribListed(dir, "l.txt"), int(fs::AttrLink));
         for (const auto& t : {target, targetDir}) {
-            QCOMPARE(stored(t), std::string("<none>"));
+            QCOMPARE(recordOf(t), std::string("<none>"));
             QVERIFY(modeOf(t) & S_IWUSR);
         }
 
@@ -688,6 +700,44 @@ private slots:
                  failure("b.png", command == 0 ? Kind::KeywordFolderNotMade : kind, EROFS));
         QCOMPARE(tree(d), before);
         QVERIFY(scratch.setReadOnly(false));
+    }
+
+    // An sshfs share (no rename without replacing, no extended attributes):
+    // the drive chooser offers it by name; files and folders move without
+    // replacing anything; bits it cannot keep are reported; nothing is lost.
+    void sshfsShareKeepsPromises()
+    {
+        TempDir remote;
+        SshfsMount share(remote.path());
+        VEMLO_REQUIRE_SHARE(share);
+        const std::string d = share.path();
+        const std::string name = remote.path().substr(remote.path().rfind('/') + 1);
+        bool offered = false;
+        for (const fs::Volume& v : fs::currentVolumes())
+            offered |= v.mountPoint == d && v.network && v.label == name + " (127.0.0.1)";
+        QVERIFY(offered);
+
+        makeEntries(d, {"a.jpg", "b.jpg", "pics.jpg/", "pics.jpg/in.png", "jpg/", "jpg/b.jpg"});
+        FileTable table;
+        listInto(table, d);
+        const OrganizeResult moved = organizeTable(table, 2, {"jpg"}, d);
+        QCOMPARE(failuresOf(moved.notMoved), QStringList{failure("b.jpg", Kind::Io, EEXIST)});
+        const Names after{"b.jpg", "jpg/", "jpg/a.jpg", "jpg/b.jpg", "jpg/pics.jpg/",
+                          "jpg/pics.jpg/in.png"};
+        QCOMPARE(tree(remote.path()), after);
+        QCOMPARE(readFile(remote.path() + "/b.jpg"), std::string("b.jpg"));
+
+        listInto(table, d);
+        const BatchOutcome hidden = changeAttributes(table, fs::AttrHidden);
+        QCOMPARE(hidden.failures.count(), 2);
+        QCOMPARE(failuresOf(hidden.failures).first(), failure("b.jpg", Kind::Attributes, ENOTSUP));
+        // A file's read-only is its mode; a folder's needs the record.
+        QCOMPARE(failuresOf(changeAttributes(table, fs::AttrReadOnly).failures),
+                 QStringList{failure("jpg", Kind::Attributes, ENOTSUP)});
+        QCOMPARE(attribListed(d, "b.jpg"), 1);
+        QCOMPARE(attribListed(d, "jpg"), 16);
+        QCOMPARE(tree(remote.path()), after);
+        QVERIFY(share.unmount());
     }
 };
 

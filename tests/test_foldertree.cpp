@@ -55,6 +55,10 @@ private slots:
         row("blank in mount point", "40 27 8:17 / /mnt/my\\040disk rw - vfat /dev/sdb1 rw",
             "/mnt/my disk", true);
         row("network share", "41 27 0:50 / /mnt/share rw - nfs4 srv:/export rw", "/mnt/share", true);
+        row("sshfs share", "51 27 0:51 / /mnt/ssh rw - fuse.sshfs ann@srv:/data rw", "/mnt/ssh", true);
+        row("desktop's gvfs", "52 44 0:52 / /run/user/1000/gvfs rw - fuse.gvfsd-fuse gvfsd-fuse rw",
+            "/run/user/1000/gvfs", false);
+        row("autofs trigger", "53 27 0:53 / /net rw - autofs systemd-1 rw", "/net", false);
         row("container root", "50 40 0:44 / / rw - overlay overlay rw,lowerdir=/a", "/", true);
         row("scratch memory", "42 27 0:40 / /tmp rw - tmpfs tmpfs rw", "/tmp", true);
         row("desktop-mounted stick", "43 30 8:33 / /run/media/ann/STICK rw - exfat /dev/sdc1 rw",
@@ -111,6 +115,62 @@ private slots:
         QCOMPARE(mounts[1].device, makedev(8, 3));
     }
 
+    // Shares named as Windows names a mapped drive: share (server).
+    void shareLabels_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QByteArray>("label");
+        auto row = [](const char* name, const char* type, const char* source, const char* label) {
+            QTest::newRow(name) << (QByteArray("41 27 0:50 / /mnt/s rw - ") + type + " " + source + " rw")
+                                << QByteArray(label);
+        };
+        row("cifs", "cifs", "//nas/photos", "photos (nas)");
+        row("cifs, a folder of the share", "cifs", "//nas/photos/2024/", "2024 (nas)");
+        row("cifs, the server alone", "smb3", "//nas", "nas");
+        row("nfs", "nfs", "nas:/export/photos", "photos (nas)");
+        row("nfs4 root", "nfs4", "nas:/", "nas");
+        row("sshfs with a user", "fuse.sshfs", "ann@srv:/home/ann/docs", "docs (srv)");
+        row("sshfs home", "fuse.sshfs", "ann@srv:", "srv");
+    }
+
+    void shareLabels()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, label);
+        const auto table = fs::parseMountInfo(line.toStdString());
+        QCOMPARE(table.size(), size_t(1));
+        QVERIFY(table[0].network);
+        QCOMPARE(fs::labelVolumes(table)[0].label, label.toStdString());
+    }
+
+    // The desktop's shares: one per folder of its gvfs mount, names decoded.
+    void gvfsShares()
+    {
+        TempDir dir;
+        const std::string gvfs = dir.path() + "/gvfs";
+        const std::pair<const char*, const char*> shares[] = {
+            {"smb-share:server=nas,share=photos", "photos (nas)"},
+            {"smb-share:domain=WORK,server=nas,share=my%20files,user=ann", "my files (nas)"},
+            {"sftp:host=srv,user=ann", "srv"},
+            {"ftp:host=ftp.example.org,prefix=%2Fpub%2Fdocs", "docs (ftp.example.org)"},
+            {"dav:host=cloud,ssl=true,prefix=%2Fremote.php%2Fwebdav", "webdav (cloud)"},
+            {"mtp:host=Phone", "Phone"},
+            {"plain", "plain"},
+        };
+        QVERIFY(::mkdir(gvfs.c_str(), 0755) == 0);
+        for (const auto& [folder, label] : shares) {
+            QCOMPARE(fs::gvfsShareLabel(folder), std::string(label));
+            QVERIFY(::mkdir((gvfs + "/" + folder).c_str(), 0755) == 0);
+        }
+        const auto table =
+            fs::parseMountInfo("52 44 0:52 / " + gvfs + " rw - fuse.gvfsd-fuse gvfsd-fuse rw\n");
+        const auto volumes = fs::gvfsShares(table);
+        QCOMPARE(volumes.size(), std::size(shares));
+        for (const auto& v : volumes)
+            QVERIFY(v.network && v.mountPoint.rfind(gvfs + "/", 0) == 0 &&
+                    v.label == fs::gvfsShareLabel(v.mountPoint.substr(gvfs.size() + 1)));
+    }
+
     void labelsFromLinks()
     {
         TempDir dir;
@@ -162,9 +222,9 @@ private slots:
                                 "/start/hiddenbit", "/start/system", "/start/both"})
             QVERIFY(::mkdir((base + sub).c_str(), 0755) == 0);
         // Folders hidden or system by their stored attribute are left out.
-        for (auto [sub, bits] : {std::pair{"/start/archived", "32"}, {"/start/hiddenbit", "2"},
-                                 {"/start/system", "36"}, {"/start/both", "6"}})
-            QCOMPARE(::setxattr((base + sub).c_str(), fs::kAttribXattr, bits, std::strlen(bits), 0), 0);
+        for (auto [sub, record] : {std::pair{"/start/archived", "0x30"}, {"/start/hiddenbit", "old:2"},
+                                   {"/start/system", "0x34"}, {"/start/both", "0x16"}})
+            QVERIFY(test::setRecord(base + sub, record));
         test::writeFile(start + "/file.txt");
         QVERIFY(::symlink("../target", (start + "/zlink").c_str()) == 0);
         QVERIFY(::symlink("missing", (start + "/dangling").c_str()) == 0);

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -123,18 +124,87 @@ private slots:
             QVERIFY(fd.valid());
             QCOMPARE(ftruncate(fd.get(), 3LL << 30), 0);  // sparse: takes no disk space
         }
-        writeFile(d + "/archived.txt");
-        writeFile(d + "/system.txt");
-        mkdir((d + "/folder").c_str(), 0755);
-        QCOMPARE(setxattr((d + "/archived.txt").c_str(), fs::kAttribXattr, "32", 2, 0), 0);
-        QCOMPARE(setxattr((d + "/system.txt").c_str(), fs::kAttribXattr, "6", 1, 0), 0);
-        QCOMPARE(setxattr((d + "/folder").c_str(), fs::kAttribXattr, "32", 2, 0), 0);
+        // Every form of the record, and the one of earlier versions; a
+        // newer record wins over an older one.
+        struct Record {
+            const char* name;
+            const char* record;
+            const char* shown;
+        };
+        const Record records[] = {
+            {"archived.txt", "old:32", "32"},
+            {"system.txt", "0x6", "6"},
+            {"not-indexed.txt", "hex:3078323032300000", "8224"},  // hex text, NUL, padding
+            {"samba.txt", "hex:00000500050000001100000026000000754aaa2da486dd01", "38"},
+            {"v3.txt", "hex:3078323000000300030000000f000000202000000000000000000000000000000000000000000000000000000000000000000000", "8224"},
+            {"v1.txt", "hex:000001000100000002000000", "2"},
+            {"both.txt", "0x20", "32"},
+            {"crowded.txt", "0x4", "4"},
+            {"garbled.txt", "hex:0102", "128"},
+            {"folder", "old:32", "48"},
+            {"hidden-folder", "0x12", "18"},
+        };
+        for (const Record& r : records) {
+            const std::string path = d + "/" + r.name;
+            if (std::strstr(r.name, "folder"))
+                QCOMPARE(::mkdir(path.c_str(), 0755), 0);
+            else
+                writeFile(path);
+            QVERIFY(setRecord(path, r.record));
+        }
+        QVERIFY(setRecord(d + "/both.txt", "old:4"));
+        // More names than the listing's first look takes in.
+        for (int i = 0; i < 40; ++i)
+            QCOMPARE(setxattr((d + "/crowded.txt").c_str(), ("user.other-attribute-" + std::to_string(i)).c_str(), "x", 1, 0), 0);
 
         const auto rows = listByName(d, d);
         QCOMPARE(rows.at("big.bin").size, std::string("3221225472"));
-        QCOMPARE(rows.at("archived.txt").attrib, std::string("32"));
-        QCOMPARE(rows.at("system.txt").attrib, std::string("6"));
-        QCOMPARE(rows.at("folder").attrib, std::string("48"));
+        for (const Record& r : records)
+            QCOMPARE(rows.at(r.name).attrib, std::string(r.shown));
+    }
+
+    // Samba's record in every form found: read, and its attribute replaced
+    // with the rest of the record kept (the hex text rewritten, the binary
+    // part moved to its new alignment).
+    void dosAttribRecords_data()
+    {
+        QTest::addColumn<QString>("record");
+        QTest::addColumn<int>("attrib");  // -1: not a record
+        QTest::addColumn<QString>("rewritten");  // with 0x2021
+        const QString v3tail = "0f00000002000000" + QString(72, '0');
+        QTest::newRow("hex text") << "0x22" << 0x22 << "0x2021";
+        QTest::newRow("hex text without its NUL") << "hex:307832" << 2 << "0x2021";
+        QTest::newRow("hex text, NUL padding") << "hex:3078323032300000" << 0x2020 << "0x2021";
+        QTest::newRow("Samba 4.17: v5, no hex text")
+            << "hex:00000500050000001100000006000000754aaa2da486dd01" << 6
+            << "hex:00000500050000001100000021200000754aaa2da486dd01";
+        QTest::newRow("v3 after a hex text that grows")
+            << "hex:3078320003000300" + v3tail << 2
+            << "hex:307832303231000003000300" + v3tail.left(8) + "21200000" + v3tail.mid(16);
+        QTest::newRow("v1") << "hex:000001000100000002000000" << 2 << "hex:000001000100000021200000";
+        QTest::newRow("v2: flags first") << "hex:0000020002000000ffffffff04000000" << 4
+                                          << "hex:0000020002000000ffffffff21200000";
+        QTest::newRow("cut before the attribute") << "hex:00000500050000001100" << -1 << "0x2021";
+        QTest::newRow("unknown version") << "hex:00000900090000001100000006000000" << -1 << "0x2021";
+        QTest::newRow("level differs from version") << "hex:00000500040000001100000006000000" << -1 << "0x2021";
+        QTest::newRow("not hex") << "0xzz" << -1 << "0x2021";
+        QTest::newRow("empty") << "hex:" << -1 << "0x2021";
+    }
+
+    void dosAttribRecords()
+    {
+        QFETCH(QString, record);
+        QFETCH(int, attrib);
+        QFETCH(QString, rewritten);
+        const std::string bytes = recordBytes(record.toStdString());
+        uint32_t value = 0;
+        QCOMPARE(fs::parseDosAttrib(bytes, value), attrib >= 0);
+        if (attrib >= 0)
+            QCOMPARE(int(value), attrib);
+        const std::string out = fs::withDosAttrib(bytes, 0x2021);
+        QCOMPARE(QString::fromStdString(recordText(out)), rewritten);
+        QVERIFY(fs::parseDosAttrib(out, value));
+        QCOMPARE(value, 0x2021u);
     }
 
     void largeFolderListsEveryEntryOnce()
@@ -153,7 +223,7 @@ private slots:
             }
             writeFile(path, std::string(size_t(i % 7), 'x'));
             if (i % 10 == 3)
-                QCOMPARE(setxattr(path.c_str(), fs::kAttribXattr, "2", 1, 0), 0);
+                QVERIFY(setRecord(path, i % 20 == 3 ? "0x2" : "old:2"));
         }
         RowStore rows;
         fs::ListingGaps gaps;
@@ -315,20 +385,25 @@ private slots:
             QVERIFY(::mkdirat(dir.get(), folder.c_str(), 0755) == 0);
             const fs::FileDescriptor sub(::openat(dir.get(), folder.c_str(), O_RDONLY | O_DIRECTORY));
             QVERIFY(f.valid() && sub.valid());
-            QCOMPARE(::fsetxattr(f.get(), fs::kAttribXattr, "32", 2, 0), 0);
-            QCOMPARE(::fsetxattr(sub.get(), fs::kAttribXattr, "6", 1, 0), 0);
+            QCOMPARE(::fsetxattr(f.get(), fs::kDosAttribXattr, "0x20", 5, 0), 0);
+            QCOMPARE(::fsetxattr(sub.get(), fs::kDosAttribXattr, "0x16", 5, 0), 0);
         }
         QVERIFY((d + "/" + file).size() >= PATH_MAX);
 
-        uint32_t value = 0;
-        const int err = fs::storedBitsAt(dir.get(), file.c_str(), value, fs::XattrRoute(route)).err;
+        char buf[16];
+        size_t n = 0;
+        auto read = [&](const std::string& name) {
+            return fs::xattrAt(dir.get(), name.c_str(), fs::kDosAttribXattr, buf, sizeof buf, n,
+                               fs::XattrRoute(route)).err;
+        };
+        const int err = read(file);
         if (err == ENOSYS)
             QSKIP("the kernel has no getxattrat (Linux 6.13 and later)");
         QCOMPARE(err, 0);
-        QCOMPARE(value, 32u);
-        QCOMPARE(fs::storedBitsAt(dir.get(), folder.c_str(), value, fs::XattrRoute(route)).err, 0);
-        QCOMPARE(value, 6u);
-        QCOMPARE(fs::storedBitsAt(dir.get(), "missing", value, fs::XattrRoute(route)).err, ENOENT);
+        QCOMPARE(std::string(buf, n), std::string("0x20", 5));
+        QCOMPARE(read(folder), 0);
+        QCOMPARE(std::string(buf, n), std::string("0x16", 5));
+        QCOMPARE(read("missing"), ENOENT);
 
         const auto rows = listByName(d, d);  // the listing's own route
         QCOMPARE(rows.at(file).attrib, std::string("32"));

@@ -143,6 +143,45 @@ std::string xattrOf(const std::string& path, const char* name)
     return n < 0 ? std::string("<none>") : std::string(buf, size_t(n));
 }
 
+std::string recordText(const std::string& r)
+{
+    if (r.size() > 1 && r.back() == '\0' && r.find('\0') == r.size() - 1)
+        return r.substr(0, r.size() - 1);
+    std::string out = "hex:";
+    for (unsigned char c : r) {
+        char two[3];
+        std::snprintf(two, sizeof two, "%02x", c);
+        out += two;
+    }
+    return out;
+}
+
+std::string recordBytes(const std::string& text)
+{
+    if (text.rfind("hex:", 0) != 0)
+        return text + '\0';
+    std::string value;
+    for (size_t i = 4; i + 1 < text.size(); i += 2)
+        value += char(std::stoi(text.substr(i, 2), nullptr, 16));
+    return value;
+}
+
+std::string recordOf(const std::string& path)
+{
+    const std::string r = xattrOf(path, "user.DOSATTRIB");
+    return r == "<none>" ? r : recordText(r);
+}
+
+bool setRecord(const std::string& path, const std::string& record)
+{
+    if (record.empty())
+        return true;
+    const bool old = record.rfind("old:", 0) == 0;
+    const std::string value = old ? record.substr(4) : recordBytes(record);
+    return ::lsetxattr(path.c_str(), old ? "user.vemlo.attrib" : "user.DOSATTRIB", value.data(),
+                       value.size(), 0) == 0;
+}
+
 std::string currentDir()
 {
     char* cwd = ::getcwd(nullptr, 0);
@@ -160,6 +199,8 @@ std::string canonicalPath(const std::string& path)
 }
 
 namespace {
+
+}  // namespace
 
 int runCommand(const std::vector<std::string>& argv)
 {
@@ -182,9 +223,7 @@ int runCommand(const std::vector<std::string>& argv)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-}  // namespace
-
-ScratchFs::ScratchFs(int kibibytes)
+ScratchFs::ScratchFs(int kibibytes, Kind kind) : kind_(kind)
 {
     if (::geteuid() != 0)
         return;
@@ -193,9 +232,34 @@ ScratchFs::ScratchFs(int kibibytes)
     writeFile(image, "");
     if (::truncate(image.c_str(), off_t(kibibytes) * 1024) != 0)
         return;
-    if (runCommand({"mkfs.ext2", "-q", "-F", "-m", "0", image}) != 0)
-        return;
-    mounted_ = runCommand({"mount", "-o", "loop", image, path()}) == 0;
+    switch (kind) {
+    case Kind::Ext2:
+        mounted_ = runCommand({"mkfs.ext2", "-q", "-F", "-m", "0", image}) == 0 &&
+                   runCommand({"mount", "-o", "loop", image, path()}) == 0;
+        break;
+    case Kind::Ntfs:
+        mounted_ = runCommand({"mkntfs", "-q", "-F", "-f", image}) == 0 &&
+                   runCommand({"ntfs-3g", image, path()}) == 0;
+        break;
+    case Kind::Fat:
+        mounted_ = runCommand({"mkfs.vfat", image}) == 0 &&
+                   runCommand({"mount", "-t", "vfat", "-o", "loop", image, path()}) == 0;
+        break;
+    }
+}
+
+const char* ScratchFs::skipReason() const
+{
+    if (::geteuid() != 0)
+        return "needs root to mount a scratch file system";
+    switch (kind_) {
+    case Kind::Ntfs:
+        return "skipped: ntfs-3g (package ntfs-3g) could not mount an NTFS image";
+    case Kind::Fat:
+        return "skipped: no FAT driver (the kernel could not mount a vfat image)";
+    default:
+        return "needs loop devices to mount a scratch file system";
+    }
 }
 
 ScratchFs::~ScratchFs()

@@ -38,18 +38,20 @@ std::vector<std::string> listNames(const std::string& folder);
 std::string currentDir();
 std::string canonicalPath(const std::string& path);
 
-// A small ext2 file system of its own, loop-mounted on a temporary folder and
-// unmounted again at the end: for full disks and read-only file systems.
-// Mounting needs root; usable() is false (say why with skipReason()) when the
-// mount could not be made.
+// A small file system of its own in an image file, mounted on a temporary
+// folder and unmounted again at the end: ext2 (loop) for full disks and
+// read-only file systems, NTFS (ntfs-3g) and FAT (loop, vfat) for the
+// attribute bits. Mounting needs root; usable() is false (say why with
+// skipReason()) when the mount could not be made.
 class ScratchFs {
 public:
-    explicit ScratchFs(int kibibytes = 8192);
+    enum class Kind { Ext2, Ntfs, Fat };
+    explicit ScratchFs(int kibibytes = 8192, Kind kind = Kind::Ext2);
     ~ScratchFs();
     ScratchFs(const ScratchFs&) = delete;
     ScratchFs& operator=(const ScratchFs&) = delete;
     bool usable() const { return mounted_; }
-    const char* skipReason() const { return "needs root and loop devices to mount a scratch file system"; }
+    const char* skipReason() const;
     // The mount point.
     std::string path() const { return dir_.path() + "/mnt"; }
     // Fills the file system until fewer than leftBytes are free.
@@ -61,6 +63,7 @@ public:
 
 private:
     TempDir dir_;
+    Kind kind_;
     bool mounted_ = false;
 };
 
@@ -69,6 +72,10 @@ private:
 // child could not be started or did not exit normally. A TempDir is mode 0700:
 // open it up (chmod 0755) for what the child is to reach.
 int runUnprivileged(const std::function<int()>& body);
+
+// Runs argv (found on PATH), its output thrown away; its exit status, 127
+// when it could not be started.
+int runCommand(const std::vector<std::string>& argv);
 
 // Entries made in root, in list order: a path ending in "/" makes a folder,
 // any other a file holding its own last name, so that contents can be
@@ -84,6 +91,16 @@ std::vector<std::string> sorted(std::vector<std::string> v);
 // extended attribute name ("<none>" when it has none).
 unsigned modeOf(const std::string& path);
 std::string xattrOf(const std::string& path, const char* name);
+// An attribute record's bytes as a test writes them, and back: "0x22" (the
+// hex text with its NUL), "hex:0000..." (any other bytes).
+std::string recordText(const std::string& bytes);
+std::string recordBytes(const std::string& text);
+// The attribute record of path as a test writes it: "0x22" (the hex text
+// with its NUL), "hex:0000..." (any other bytes), "<none>".
+std::string recordOf(const std::string& path);
+// Writes a record in that form, or "old:38" (earlier versions' record); ""
+// writes nothing. False when the file system refused.
+bool setRecord(const std::string& path, const std::string& record);
 
 // The files this process holds open: "descriptor -> target" for each.
 std::vector<std::string> openFiles();

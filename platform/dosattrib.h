@@ -1,0 +1,91 @@
+// Where the attribute bits that Windows sees are kept, by file system:
+//
+// - NTFS (ntfs-3g, ntfs3): the file's own attribute, the 4-byte extended
+//   attribute system.ntfs_attrib (host order);
+// - an SMB share mounted by the kernel (cifs): the server's attribute, the
+//   4-byte extended attribute user.cifs.dosattrib;
+// - FAT, vfat, exFAT: the attribute byte, through ioctl_fat(2);
+// - everything else: Samba's record user.DOSATTRIB, which Samba and Java
+//   read and write too; where the file system keeps no user extended
+//   attributes, nothing (the bits then follow from the mode alone).
+//
+// Entries written by earlier versions of this program kept their bits in
+// user.vemlo.attrib; they are read where no user.DOSATTRIB is found.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/status.h"
+
+namespace vemlo::fs {
+
+enum class AttribStore { Ntfs, Cifs, Fat, Samba, None };
+
+inline constexpr const char* kNtfsAttribXattr = "system.ntfs_attrib";
+inline constexpr const char* kCifsAttribXattr = "user.cifs.dosattrib";
+
+// The 4-byte extended attribute that is the whole attribute on NTFS and
+// cifs; nullptr for the other stores.
+const char* wholeAttribXattr(AttribStore store);
+inline constexpr const char* kDosAttribXattr = "user.DOSATTRIB";
+// The record of earlier versions: the bits as a decimal number.
+inline constexpr const char* kOldAttribXattr = "user.vemlo.attrib";
+
+// The bits a program may set (read-only, hidden, system, archive, normal,
+// temporary, offline, not content-indexed); the others (folder, compressed,
+// sparse, reparse point, encrypted, ...) belong to the file system.
+inline constexpr uint32_t kSettableAttribBits = 0x1 | 0x2 | 0x4 | 0x20 | 0x80 | 0x100 | 0x1000 | 0x2000;
+
+// The store of the file system that holds fd (an open file or folder).
+AttribStore attribStoreOf(int fd);
+// The same for a path (a link is not followed).
+AttribStore attribStoreOfPath(const std::string& path);
+
+// The attribute value of a user.DOSATTRIB record: a hex text ("0x22", its NUL
+// optional) alone, or a hex text (possibly empty) followed by a versioned
+// binary record (versions 1 to 5). False for anything else.
+bool parseDosAttrib(std::string_view record, uint32_t& attrib);
+
+// record with its attribute replaced by attrib, every other field and its
+// form kept (the hex text rewritten where there is one). An empty or
+// unreadable record gives the bare hex text "0x.." with its NUL.
+std::string withDosAttrib(std::string_view record, uint32_t attrib);
+
+// How an entry's extended attribute is reached relative to its folder: Auto
+// takes the kernel's getxattrat and listxattrat (Linux 6.13 and later) and falls back to the
+// folder handle's path under /proc/self/fd; the other two force one way (for
+// measurements and tests).
+enum class XattrRoute { Auto, Syscall, ProcPath };
+
+// Reads the extended attribute attr (with nullptr: the list of names) of the
+// entry name in the folder open as dirfd, not following a link, whatever the
+// length of the entry's full path; n gets its length.
+Status xattrAt(int dirfd, const char* name, const char* attr, char* buf, size_t size,
+               size_t& n, XattrRoute route = XattrRoute::Auto);
+
+// The attribute number the file table shows for entries of one folder.
+class AttribReader {
+public:
+    explicit AttribReader(int dirfd, XattrRoute route = XattrRoute::Auto);
+    // The number of the entry name whose lstat mode is mode. Where the file
+    // system turns out to keep no user attributes, later entries are not
+    // asked again.
+    uint32_t attribOf(const char* name, uint32_t mode);
+    AttribStore store() const { return store_; }
+
+private:
+    int dirfd_;
+    XattrRoute route_;
+    AttribStore store_;
+};
+
+// The attribute number from an entry's mode and the bits found in its record
+// (0 when there is none), on a file system whose records hold what Samba
+// keeps: the folder bit from the entry, read-only also from a file's missing
+// owner write permission, hidden also from a name starting with ".", 128
+// when nothing else is set.
+uint32_t attribNumber(uint32_t mode, std::string_view name, uint32_t recorded);
+
+}  // namespace vemlo::fs

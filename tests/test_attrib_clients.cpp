@@ -1,0 +1,251 @@
+// The attribute bits as other programs see them: a Samba server on
+// 127.0.0.1 over a temporary folder (smbclient), Java's DosFileAttributes,
+// an NTFS image through ntfs-3g and a FAT image where the kernel mounts one.
+#include <QStandardPaths>
+#include <QTest>
+
+#include <cerrno>
+#include <map>
+#include <regex>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+#include "platform/attrib.h"
+#include "platform/dosattrib.h"
+#include "platform/listing.h"
+#include "testutil/files.h"
+#include "testutil/share.h"
+
+using namespace vemlo;
+using namespace vemlo::test;
+
+namespace {
+
+using Ticks = QList<bool>;  // 只读 隐藏 存档 系统文件
+
+uint32_t valueOf(const Ticks& t)
+{
+    return (t[0] ? fs::AttrReadOnly : 0) | (t[1] ? fs::AttrHidden : 0) |
+           (t[2] ? fs::AttrArchive : 0) | (t[3] ? fs::AttrSystem : 0);
+}
+
+// The attribute numbers the listing shows for folder's entries.
+std::map<std::string, uint32_t> listed(const std::string& folder)
+{
+    std::map<std::string, uint32_t> out;
+    fs::ListingGaps gaps;
+    fs::listFolder(folder, [&](const fs::EntryInfo& e) { out[std::string(e.name)] = e.attrib; }, gaps);
+    return out;
+}
+
+// "attributes: RHA (23)" lines of smbclient's allinfo, in order.
+std::vector<int> smbAttributes(const std::string& output)
+{
+    std::vector<int> out;
+    static const std::regex line(R"(attributes: [A-Z]* \(([0-9a-f]+)\))");
+    for (auto it = std::sregex_iterator(output.begin(), output.end(), line); it != std::sregex_iterator(); ++it)
+        out.push_back(std::stoi((*it)[1].str(), nullptr, 16));
+    return out;
+}
+
+// Java's letters for each path, one line each.
+std::vector<std::string> javaAttributes(const std::vector<std::string>& args)
+{
+    std::vector<std::string> argv{"java", VEMLO_TEST_DIR "/DosAttribs.java"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const std::string out = commandOutput(argv);
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t nl; (nl = out.find('\n', start)) != std::string::npos; start = nl + 1)
+        lines.push_back(out.substr(start, nl - start));
+    return lines;
+}
+
+bool haveJava() { return !QStandardPaths::findExecutable("java").isEmpty(); }
+
+}  // namespace
+
+class AttribClientsTest : public QObject {
+    Q_OBJECT
+
+    TempDir shared_;
+    std::unique_ptr<SambaShare> samba_;
+    std::unique_ptr<ScratchFs> ntfs_;
+
+private slots:
+    void initTestCase()
+    {
+        samba_ = std::make_unique<SambaShare>(shared_.path());
+        if (!samba_->usable())
+            qWarning("%s", samba_->skipReason().c_str());
+    }
+
+    void cleanupTestCase()
+    {
+        samba_.reset();
+        ntfs_.reset();
+    }
+
+    // Bits set by our change, as smbclient and Java read them back.
+    void oursSeenByClients_data()
+    {
+        QTest::addColumn<bool>("folder");
+        QTest::addColumn<QString>("before");  // record before the change
+        QTest::addColumn<Ticks>("ticks");
+        QTest::addColumn<int>("smb");
+        QTest::addColumn<QString>("java");
+        QTest::newRow("file, start-up ticks") << false << "" << Ticks{0, 0, 1, 0} << 0x20 << "A";
+        QTest::newRow("file, read-only and hidden") << false << "" << Ticks{1, 1, 0, 0} << 0x3 << "RH";
+        QTest::newRow("file, system") << false << "" << Ticks{0, 0, 0, 1} << 0x4 << "S";
+        QTest::newRow("file, all four") << false << "" << Ticks{1, 1, 1, 1} << 0x27 << "RHSA";
+        QTest::newRow("file, nothing") << false << "0x27" << Ticks{0, 0, 0, 0} << 0x80 << "-";
+        QTest::newRow("folder, hidden") << true << "" << Ticks{0, 1, 0, 0} << 0x12 << "H";
+        QTest::newRow("folder, read-only and archive") << true << "" << Ticks{1, 0, 1, 0} << 0x31 << "RA";
+        QTest::newRow("folder, all four") << true << "" << Ticks{1, 1, 1, 1} << 0x37 << "RHSA";
+        QTest::newRow("folder, nothing") << true << "0x12" << Ticks{0, 0, 0, 0} << 0x10 << "-";
+        QTest::newRow("earlier version's record") << false << "old:6" << Ticks{0, 0, 1, 0} << 0x20 << "A";
+        // Samba's own record keeps its form, which Java cannot read.
+        QTest::newRow("file Samba marked")
+            << false << "hex:00000500050000001100000006000000754aaa2da486dd01" << Ticks{0, 0, 1, 1} << 0x24
+            << "!";
+    }
+
+    void oursSeenByClients()
+    {
+        QFETCH(bool, folder);
+        QFETCH(QString, before);
+        QFETCH(Ticks, ticks);
+        QFETCH(int, smb);
+        QFETCH(QString, java);
+        VEMLO_REQUIRE_SHARE(*samba_);
+        const std::string name = "e" + std::to_string(std::hash<std::string>()(QTest::currentDataTag()));
+        const std::string path = shared_.path() + "/" + name;
+        makeEntries(shared_.path(), {folder ? name + "/" : name});
+        QVERIFY(setRecord(path, before.toStdString()));
+
+        QCOMPARE(fs::setAttributes(path, valueOf(ticks)).err, 0);
+        const std::string out = samba_->client("allinfo " + name);
+        QCOMPARE(smbAttributes(out), std::vector<int>{smb});
+        QCOMPARE(int(listed(shared_.path()).at(name)), smb == 0x80 ? 128 : smb);
+        if (!haveJava())
+            QSKIP("skipped: no java (package openjdk-17-jre-headless)");
+        const auto lines = javaAttributes({path});
+        QCOMPARE(lines.size(), size_t(1));
+        QCOMPARE(QString::fromStdString(lines[0]).left(java.size()), java);
+        qInfo("%s: smbclient %x, java %s, record %s", QTest::currentDataTag(), smb, lines[0].c_str(),
+              recordOf(path).c_str());
+    }
+
+    // Bits set by smbclient or Java, as our listing shows them.
+    void clientsSeenByUs_data()
+    {
+        QTest::addColumn<bool>("folder");
+        QTest::addColumn<QString>("command");  // smbclient setmode flags, or "java"
+        QTest::addColumn<int>("shown");
+        QTest::newRow("file +h") << false << "+h" << 2;
+        QTest::newRow("file +r (the record alone)") << false << "+r" << 1;
+        QTest::newRow("file +hsa") << false << "+hsa" << 0x26;
+        QTest::newRow("file +s then -s") << false << "+s;-s" << 128;
+        QTest::newRow("folder +h") << true << "+h" << 0x12;
+        QTest::newRow("folder +r") << true << "+r" << 0x11;
+        QTest::newRow("folder +hs") << true << "+hs" << 0x16;
+        QTest::newRow("file, Java sets hidden and system") << false << "java" << 6;
+    }
+
+    void clientsSeenByUs()
+    {
+        QFETCH(bool, folder);
+        QFETCH(QString, command);
+        QFETCH(int, shown);
+        if (command == "java" && !haveJava())
+            QSKIP("skipped: no java (package openjdk-17-jre-headless)");
+        if (command != "java")
+            VEMLO_REQUIRE_SHARE(*samba_);
+        const std::string name = "c" + std::to_string(std::hash<std::string>()(QTest::currentDataTag()));
+        const std::string path = shared_.path() + "/" + name;
+        makeEntries(shared_.path(), {folder ? name + "/" : name});
+        if (command == "java") {
+            QCOMPARE(javaAttributes({"set-hs:" + path, path}), std::vector<std::string>{"HS"});
+        } else {
+            std::string commands;
+            for (const QString& flags : command.split(';'))
+                commands += "setmode " + name + " " + flags.toStdString() + ";";
+            samba_->client(commands);
+            QCOMPARE(smbAttributes(samba_->client("allinfo " + name)),
+                     std::vector<int>{shown == 128 ? 0x80 : shown});
+        }
+        QCOMPARE(int(listed(shared_.path()).at(name)), shown);
+    }
+
+    // NTFS through ntfs-3g: the file's own attribute, listed exactly as kept;
+    // the change replaces the bits a program may set and keeps the others.
+    void ntfsRoundTrip_data()
+    {
+        QTest::addColumn<bool>("folder");
+        QTest::addColumn<int>("before");
+        QTest::addColumn<Ticks>("ticks");
+        QTest::addColumn<int>("after");
+        QTest::newRow("not content-indexed archive, archive ticked") << false << 0x2020 << Ticks{0, 0, 1, 0} << 0x20;
+        QTest::newRow("hidden system archive, hidden ticked") << false << 0x26 << Ticks{0, 1, 0, 0} << 0x2;
+        QTest::newRow("all four") << false << 0x20 << Ticks{1, 1, 1, 1} << 0x27;
+        QTest::newRow("nothing ticked: normal") << false << 0x27 << Ticks{0, 0, 0, 0} << 0x80;
+        QTest::newRow("folder keeps its bit") << true << 0x10 << Ticks{1, 1, 1, 1} << 0x37;
+        QTest::newRow("folder, nothing ticked") << true << 0x2012 << Ticks{0, 0, 0, 0} << 0x10;
+    }
+
+    void ntfsRoundTrip()
+    {
+        QFETCH(bool, folder);
+        QFETCH(int, before);
+        QFETCH(Ticks, ticks);
+        QFETCH(int, after);
+        if (!ntfs_)
+            ntfs_ = std::make_unique<ScratchFs>(8192, ScratchFs::Kind::Ntfs);
+        const ScratchFs& ntfs = *ntfs_;
+        if (!ntfs.usable()) {
+            if (QStandardPaths::findExecutable("ntfs-3g").isEmpty() || !pathExists("/dev/fuse"))
+                QSKIP("skipped: no ntfs-3g or no /dev/fuse");
+            QFAIL(ntfs.skipReason());
+        }
+        const std::string path = ntfs.path() + "/e";
+        removeTree(path);
+        makeEntries(ntfs.path(), {folder ? "e/" : "e"});
+        // An earlier version's private record, kept by ntfs-3g as a stream.
+        QCOMPARE(::lsetxattr(path.c_str(), fs::kOldAttribXattr, "2", 1, 0), 0);
+        const uint32_t b = uint32_t(before);
+        QCOMPARE(::lsetxattr(path.c_str(), fs::kNtfsAttribXattr, &b, sizeof b, 0), 0);
+        QCOMPARE(int(listed(ntfs.path()).at("e")), before);
+
+        QCOMPARE(fs::setAttributes(path, valueOf(ticks)).err, 0);
+        uint32_t stored = 0;
+        QCOMPARE(::lgetxattr(path.c_str(), fs::kNtfsAttribXattr, &stored, sizeof stored), ssize_t(4));
+        QCOMPARE(int(stored), after);
+        QCOMPARE(int(listed(ntfs.path()).at("e")), after);
+        QCOMPARE(xattrOf(path, fs::kOldAttribXattr), std::string("<none>"));
+        QCOMPARE(xattrOf(path, fs::kDosAttribXattr), std::string("<none>"));
+    }
+
+    // FAT: the attribute byte through the kernel's FAT driver.
+    void fatRoundTrip()
+    {
+        ScratchFs fat(8192, ScratchFs::Kind::Fat);
+        if (!fat.usable())
+            QSKIP(fat.skipReason());
+        const std::string file = fat.path() + "/a.txt", folder = fat.path() + "/d";
+        writeFile(file);
+        QCOMPARE(::mkdir(folder.c_str(), 0755), 0);
+        QCOMPARE(fs::setAttributes(file, fs::AttrReadOnly | fs::AttrHidden).err, 0);
+        QCOMPARE(fs::setAttributes(folder, fs::AttrSystem | fs::AttrArchive).err, 0);
+        auto rows = listed(fat.path());
+        QCOMPARE(int(rows.at("a.txt")), 0x3);
+        QCOMPARE(int(rows.at("d")), 0x34);
+        struct stat st;
+        QCOMPARE(::stat(file.c_str(), &st), 0);
+        QVERIFY(!(st.st_mode & 0222));  // the driver shows read-only to Linux programs
+        QCOMPARE(fs::setAttributes(file, 0).err, 0);
+        QCOMPARE(int(listed(fat.path()).at("a.txt")), 128);
+    }
+};
+
+QTEST_GUILESS_MAIN(AttribClientsTest)
+#include "test_attrib_clients.moc"
