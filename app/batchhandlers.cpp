@@ -49,7 +49,9 @@ void TForm1::btnrnClick(QObject*)
     {
         vemlo::BusyCursor busy;
         vemlo::ProgressGate progress(QStringLiteral("正在重命名…"));
-        outcome = vemlo::renameNumbered(*table_, folder, base, &progress);
+        outcome = progress.run([&, rows = table_->snapshot()] {
+            return vemlo::renameNumbered(rows, folder, base, &progress);
+        });
     }
     relistAndReport(*this, outcome, QStringLiteral("重命名"));
 }
@@ -64,7 +66,9 @@ void TForm1::btnrenameClick(QObject*)
     {
         vemlo::BusyCursor busy;
         vemlo::ProgressGate progress(QStringLiteral("正在更改属性…"));
-        outcome = vemlo::changeAttributes(*table_, value, &progress);
+        outcome = progress.run([&, rows = table_->snapshot()] {
+            return vemlo::changeAttributes(rows, value, &progress);
+        });
     }
     relistAndReport(*this, outcome, QStringLiteral("更改属性"));
 }

@@ -52,14 +52,20 @@ void TForm1::btndecClick(QObject*)
     const int col = selectedColumn(*table_, cbbfilterate);
     if (col < 0)
         return;
-    bool done = false;
+    const std::vector<std::string> keywords = keywordsOf(lst);
+    std::vector<int> drop;
     {
         vemlo::BusyCursor busy;
         vemlo::ProgressGate progress(QStringLiteral("正在筛选…"));
-        done = vemlo::filterTable(*table_, col, keywordsOf(lst), &progress);
+        if (!progress.run([&, rows = table_->snapshot()] {
+                return vemlo::rowsFilteredOut(rows, col, keywords, drop, &progress);
+            })) {
+            vemlo::ShowMessage(QStringLiteral("已取消：筛选没有进行，表格保持原样"));
+            return;
+        }
     }
-    if (!done)
-        vemlo::ShowMessage(QStringLiteral("已取消：筛选没有进行，表格保持原样"));
+    table_->markRows(drop);
+    AdjustToTop();
 }
 
 void TForm1::btnsortClick(QObject*)
@@ -80,8 +86,11 @@ void TForm1::btnsortClick(QObject*)
     {
         vemlo::BusyCursor busy;
         vemlo::ProgressGate progress(QStringLiteral("正在整理…"));
-        result = vemlo::organizeTable(*table_, col, keywords, folder, &progress);
+        result = progress.run([&, rows = table_->snapshot()] {
+            return vemlo::organizeRows(rows, col, keywords, folder, &progress);
+        });
     }
+    table_->markRows(result.movedRows);
     switch (result.stop) {
     case vemlo::OrganizeResult::Stop::NoWorkingFolder:
         vemlo::ShowMessage(QStringLiteral("你没有选择文件夹"));

@@ -347,7 +347,8 @@ void TForm1::ImportDir(const std::string& pattern)
     {
         vemlo::BusyCursor busy;
         vemlo::ProgressGate progress(QStringLiteral("正在读取文件夹…"));
-        status = vemlo::listRows(folder, workingFolder(), rows, gaps, &progress);
+        const std::string working = workingFolder();
+        status = progress.run([&] { return vemlo::listRows(folder, working, rows, gaps, &progress); });
         if (status)
             table_->replaceDataRows(std::move(rows));
         // The listing's scratch memory and the rows it replaced go back to

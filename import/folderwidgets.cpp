@@ -147,7 +147,7 @@ void FolderTreeView::change(const std::function<TreeStep(Progress*)>& step)
         BusyCursor busy;
         const std::string mountBefore = tree_.mount();
         ProgressGate progress(QStringLiteral("正在打开文件夹…"));
-        done = step(&progress);
+        done = progress.run([&] { return step(&progress); });
         // A new mount alone (the same folder under another root) redraws too.
         if (done.changed || tree_.mount() != mountBefore)
             rebuild();
@@ -186,7 +186,7 @@ void FolderTreeView::showEvent(QShowEvent* event)
     ProgressGate progress(QStringLiteral("正在打开文件夹…"));
     // The start-up folder's subfolders: one it cannot read shows none, as
     // before it was chosen; a stop leaves them to the next showing.
-    if (tree_.loadSubfolders(&progress).status.err != ECANCELED)
+    if (progress.run([&] { return tree_.loadSubfolders(&progress); }).status.err != ECANCELED)
         rebuild();
 }
 

@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libqt6opengl6-dev
           qt6-charts-dev libxlsxwriter-dev xvfb xauth x11-utils imagemagick python3-openpyxl
           fonts-wqy-microhei attr hyperfine unzip zlib1g-dev libreoffice-calc-nogui
-          qt6-translations-l10n librsvg2-bin desktop-file-utils appstream dpkg-dev man-db)
+          qt6-translations-l10n librsvg2-bin desktop-file-utils appstream dpkg-dev man-db
+          libtsan2 openssh-server sshfs)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/core/failures.h"
-#include "app/core/filetable.h"
+#include "app/core/rowstore.h"
 #include "platform/progress.h"
 
 namespace vemlo {
@@ -31,12 +31,15 @@ QString baseNameProblem(std::string_view base);
 // base + " " + n + "." + extension; no "." when the extension is empty.
 std::string numberedName(std::string_view base, int n, std::string_view extension);
 
+// Both passes read only rows (a snapshot of the file table, row 0 the
+// captions), so they may run on a worker.
+
 // Renames the entry of each data row (column 0) to folder + "/" +
 // numberedName(base, row, column 2), in row order. Never replaces an entry;
 // an entry that already has its new name counts as done. Rows without a path
 // are no entries and are passed over. A stop asked through progress leaves
 // the remaining entries as they are.
-BatchOutcome renameNumbered(const FileTable& table, const std::string& folder,
+BatchOutcome renameNumbered(const RowStore& rows, const std::string& folder,
                             std::string_view base, Progress* progress = nullptr);
 
 // The attribute value of the four ticks.
@@ -45,7 +48,7 @@ uint32_t attributeValue(bool readOnly, bool hidden, bool archive, bool system);
 // Sets value on the entry of each data row; symbolic links are left alone
 // and count as failed. A stop asked through progress leaves the remaining
 // entries as they are.
-BatchOutcome changeAttributes(const FileTable& table, uint32_t value,
+BatchOutcome changeAttributes(const RowStore& rows, uint32_t value,
                               Progress* progress = nullptr);
 
 }  // namespace vemlo

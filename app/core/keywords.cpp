@@ -127,27 +127,32 @@ int KeywordSet::scan(std::string_view cell, bool anyHit) const
     return best;
 }
 
-bool filterTable(FileTable& table, int col, const std::vector<std::string>& keywords,
-                 Progress* watcher)
+bool rowsFilteredOut(const RowStore& table, int col, const std::vector<std::string>& keywords,
+                     std::vector<int>& drop, Progress* watcher)
 {
     Progress& progress = watched(watcher);
     const KeywordSet set(keywords);
-    const int rows = table.tableRows();
+    const int rows = int(table.size());
     progress.begin(rows - 1);
-    // The rows to drop are gathered first, so that a stopped pass changes nothing.
-    std::vector<int> drop;
+    drop.clear();
     for (int r = 1; r < rows; ++r) {
         // A row costs a few nanoseconds: the watcher is told every 64 rows.
-        if ((r & 63) == 0 && !progress.stepLazy(r - 1, [&] { return table.cell(1, r); }))
+        if ((r & 63) == 0 && !progress.stepLazy(r - 1, [&] { return table.cell(size_t(r), 1); }))
             return false;
-        if (!set.anyMatch(table.cell(col, r)))
+        if (!set.anyMatch(table.cell(size_t(r), col)))
             drop.push_back(r);
     }
-    {
-        FileTable::Batch batch(table);
-        for (const int r : drop)
-            table.markRow(r);
-    }
+    return true;
+}
+
+bool filterTable(FileTable& table, int col, const std::vector<std::string>& keywords,
+                 Progress* progress)
+{
+    // The rows to drop are gathered first, so that a stopped pass changes nothing.
+    std::vector<int> drop;
+    if (!rowsFilteredOut(table.snapshot(), col, keywords, drop, progress))
+        return false;
+    table.markRows(drop);
     table.adjustToTop();
     return true;
 }
@@ -211,12 +216,20 @@ Failure keywordFolderFailure(std::string_view keyword, std::string_view failed, 
 }  // namespace
 
 OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::string>& keywords,
-                             const std::string& workingFolder, Progress* watcher)
+                             const std::string& workingFolder, Progress* progress)
+{
+    OrganizeResult result = organizeRows(table.snapshot(), col, keywords, workingFolder, progress);
+    table.markRows(result.movedRows);
+    return result;
+}
+
+OrganizeResult organizeRows(const RowStore& rows, int col, const std::vector<std::string>& keywords,
+                            const std::string& workingFolder, Progress* watcher)
 {
     Progress& progress = watched(watcher);
     OrganizeResult result;
     const KeywordSet set(keywords);
-    FileTable::Batch batch(table);
+    auto cell = [&rows](int c, int r) { return rows.cell(size_t(r), c); };
 
     // The working folder is opened once, at the first row that needs it, as
     // the user gave it; each keyword folder is reached beneath it without
@@ -227,6 +240,7 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
     fs::FileDescriptor workingFd;
     int workingErr = 0;  // why workingFd is not valid
     std::vector<fs::FileDescriptor> keywordFds(keywords.size());
+    fs::NoReplaceMoves moves;
     std::string folder, source, target;
 
     auto notMoved = [&](std::string_view name, Failure f) {
@@ -240,16 +254,16 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
         return f;
     };
 
-    const int rows = table.tableRows();
-    progress.begin(rows - 1);
-    for (int r = 1; r < rows; ++r) {
-        const int k = set.lastMatch(table.cell(col, r));
-        if (k < 0 || table.cell(0, r).empty())
+    const int count = int(rows.size());
+    progress.begin(count - 1);
+    for (int r = 1; r < count; ++r) {
+        const int k = set.lastMatch(cell(col, r));
+        if (k < 0 || cell(0, r).empty())
             continue;  // no keyword, or already marked
-        if (!progress.step(r - 1, table.cell(1, r))) {
+        if (!progress.step(r - 1, cell(1, r))) {
             result.cancelled = true;
-            for (int rest = r; rest < rows; ++rest)
-                result.left += set.lastMatch(table.cell(col, rest)) >= 0 && !table.cell(0, rest).empty();
+            for (int rest = r; rest < count; ++rest)
+                result.left += set.lastMatch(cell(col, rest)) >= 0 && !cell(0, rest).empty();
             return result;
         }
         if (w.empty()) {
@@ -258,8 +272,8 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
         }
         const std::string& keyword = keywords[size_t(k)];
         folder.assign(w).append("/").append(keyword);
-        source.assign(table.cell(0, r));
-        const std::string_view name = table.cell(1, r);
+        source.assign(cell(0, r));
+        const std::string_view name = cell(1, r);
 
         if (fs::isWithin(folder, source)) {
             notMoved(name, because(Failure::Kind::IntoItself));
@@ -299,7 +313,8 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
         const bool movesFolder = fs::isRealFolder(source);
         target.assign(name);
         if (const fs::Status moved =
-                fs::moveNoReplaceAt(AT_FDCWD, source.c_str(), keywordFd.get(), target.c_str());
+                moves.move(AT_FDCWD, source.c_str(), keywordFd.get(), target.c_str(),
+                           movesFolder ? fs::EntryKind::Folder : fs::EntryKind::File);
             !moved) {
             notMoved(name, fs::insideFolder(folder, source) ? because(Failure::Kind::IntoItself)
                                                             : because(Failure::Kind::Io, moved.err));
@@ -310,7 +325,7 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
         if (movesFolder)
             for (fs::FileDescriptor& f : keywordFds)
                 f = fs::FileDescriptor();
-        table.markRow(r);
+        result.movedRows.push_back(r);
         ++result.moved;
     }
     return result;
