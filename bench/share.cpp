@@ -92,6 +92,7 @@ std::string Share::mount(const std::string& scratch)
             return std::string(tool) + " is not installed";
     if (::access("/dev/fuse", R_OK | W_OK) != 0)
         return "no /dev/fuse";
+    ::mkdir(scratch.c_str(), 0700);
     ::mkdir(served_.c_str(), 0755);
     ::mkdir(mounted_.c_str(), 0755);
     ::mkdir("/run/sshd", 0755);  // sshd's privilege separation folder
