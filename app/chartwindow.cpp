@@ -182,12 +182,14 @@ ChartWindow::~ChartWindow() = default;
 void ChartWindow::saveTo(const std::string& path)
 {
     SaveOutcome saved;
+    bool stopped = false;
     {
         BusyCursor busy;
         ProgressGate progress(QStringLiteral("正在保存…"));
         saved = progress.run([&] { return saveWorkbook(workbook(), path, SaveMode::Replace, &progress); });
+        stopped = progress.stopped();
     }
-    if (saved.cancelled) {
+    if (stopped) {
         ShowMessage(QStringLiteral("已取消：没有保存任何文件"));
         return;
     }

@@ -57,9 +57,10 @@ void TForm1::btndecClick(QObject*)
     {
         vemlo::BusyCursor busy;
         vemlo::ProgressGate progress(QStringLiteral("正在筛选…"));
-        if (!progress.run([&, rows = table_->snapshot()] {
-                return vemlo::rowsFilteredOut(rows, col, keywords, drop, &progress);
-            })) {
+        progress.run([&, rows = table_->snapshot()] {
+            vemlo::rowsFilteredOut(rows, col, keywords, drop, &progress);
+        });
+        if (progress.stopped()) {
             vemlo::ShowMessage(QStringLiteral("已取消：筛选没有进行，表格保持原样"));
             return;
         }
@@ -83,12 +84,14 @@ void TForm1::btnsortClick(QObject*)
     // Nothing can change the path box while the handler runs: it is read once.
     const std::string folder = workingFolder();
     vemlo::OrganizeResult result;
+    bool stopped = false;
     {
         vemlo::BusyCursor busy;
         vemlo::ProgressGate progress(QStringLiteral("正在整理…"));
         result = progress.run([&, rows = table_->snapshot()] {
             return vemlo::organizeRows(rows, col, keywords, folder, &progress);
         });
+        stopped = progress.stopped();
     }
     table_->markRows(result.movedRows);
     switch (result.stop) {
@@ -102,8 +105,8 @@ void TForm1::btnsortClick(QObject*)
         break;
     }
     AdjustToTop();
-    if (result.notMoved.empty() && !result.cancelled)
-        vemlo::ShowMessage(vemlo::organizeReport(result));
+    if (result.notMoved.empty() && !stopped)
+        vemlo::ShowMessage(vemlo::organizeReport(result, stopped));
     else
-        vemlo::showWarningBox(vemlo::organizeReport(result));
+        vemlo::showWarningBox(vemlo::organizeReport(result, stopped));
 }

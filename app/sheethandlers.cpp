@@ -66,14 +66,16 @@ void TForm1::btnanagridClick(QObject*)
         mode = SaveMode::Replace;
     }
     SaveOutcome saved;
+    bool stopped = false;
     {
         vemlo::BusyCursor busy;
         vemlo::ProgressGate progress(QStringLiteral("正在导出表格…"));
         saved = progress.run([&, source = SnapshotSource(*table_)] {
             return exportTable(*app, source, orientation, file, mode, &progress);
         });
+        stopped = progress.stopped();
     }
-    if (saved.cancelled) {
+    if (stopped) {
         vemlo::ShowMessage(QStringLiteral("已取消：没有导出任何文件"));
         return;
     }

@@ -3,12 +3,16 @@
 #include <QApplication>
 #include <QLocale>
 #include <QProgressDialog>
+#include <QScopeGuard>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <chrono>
 #include <exception>
 #include <system_error>
+#include <sys/eventfd.h>
 #include <thread>
+#include <unistd.h>
 
 #include "common/messages.h"
 #include "common/text.h"
@@ -25,13 +29,6 @@ ProgressGate::Timing g_timing;
 // the window to see it move, rarely enough that looking costs nothing.
 constexpr qint64 kLookNs = 2'000'000;
 constexpr int kMaxStride = 1 << 16;
-
-// Lets the window's thread out of its wait for events.
-void wakeWindowThread()
-{
-    if (QCoreApplication* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection);
-}
 
 }  // namespace
 
@@ -73,8 +70,31 @@ ProgressGate::Timing ProgressGate::setTiming(Timing t)
     return before;
 }
 
+void ProgressGate::wakeWindowThread()
+{
+    const uint64_t one = 1;
+    if (wakeFd_ >= 0)
+        (void)!::write(wakeFd_, &one, sizeof one);
+}
+
 void ProgressGate::runOnWorker(const std::function<void()>& pass)
 {
+    // The worker wakes the window's thread through a descriptor its event
+    // loop watches: a write, which hands over all the worker did before it.
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    const auto closeWake = qScopeGuard([this] {
+        if (wakeFd_ >= 0)
+            ::close(wakeFd_);
+        wakeFd_ = -1;
+    });
+    std::optional<QSocketNotifier> woken;
+    if (wakeFd_ >= 0) {
+        woken.emplace(wakeFd_, QSocketNotifier::Read);
+        QObject::connect(&*woken, &QSocketNotifier::activated, [this] {
+            uint64_t n = 0;
+            (void)!::read(wakeFd_, &n, sizeof n);
+        });
+    }
     std::exception_ptr failed;
     std::thread worker;
     try {

@@ -42,7 +42,7 @@ public:
     {
         using Result = std::invoke_result_t<Pass&>;
         if constexpr (std::is_void_v<Result>) {
-            runOnWorker(pass);
+            runOnWorker([&] { pass(); });
         } else {
             std::optional<Result> out;
             runOnWorker([&] { out.emplace(pass()); });
@@ -85,6 +85,7 @@ protected:
 
 private:
     void runOnWorker(const std::function<void()>& pass);
+    void wakeWindowThread();
     // One turn of the window's thread: the dialog shown or updated, a 取消
     // or a close passed on to the pass.
     void watch();
@@ -95,6 +96,7 @@ private:
     const Timing timing_;
     std::atomic<int64_t> total_ = 0;
     std::atomic<bool> cancel_ = false;  // set by the window's thread, read by the pass
+    int wakeFd_ = -1;  // the worker writes to it to wake the window's thread
 
     // Shared with the worker, under mutex_.
     std::mutex mutex_;

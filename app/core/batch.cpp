@@ -48,7 +48,6 @@ bool stopsAt(BatchOutcome& outcome, const RowStore& rows, int row, Progress& pro
 {
     if (progress.step(row - 1, fs::lastPart(path)))
         return false;
-    outcome.cancelled = true;
     outcome.left = entriesFrom(rows, row);
     return true;
 }

@@ -19,9 +19,9 @@ namespace vemlo {
 struct BatchOutcome {
     int done = 0;
     FailureList failures;
-    // Entries not tried because the pass was stopped (0 when it ran through).
+    // Entries not tried because the pass was stopped (0 when it ran
+    // through; its watcher tells whether it was stopped).
     int left = 0;
-    bool cancelled = false;
 };
 
 // Why base cannot be used as a base name, or empty when it can: a name with

@@ -127,7 +127,7 @@ int KeywordSet::scan(std::string_view cell, bool anyHit) const
     return best;
 }
 
-bool rowsFilteredOut(const RowStore& table, int col, const std::vector<std::string>& keywords,
+void rowsFilteredOut(const RowStore& table, int col, const std::vector<std::string>& keywords,
                      std::vector<int>& drop, Progress* watcher)
 {
     Progress& progress = watched(watcher);
@@ -138,23 +138,22 @@ bool rowsFilteredOut(const RowStore& table, int col, const std::vector<std::stri
     for (int r = 1; r < rows; ++r) {
         // A row costs a few nanoseconds: the watcher is told every 64 rows.
         if ((r & 63) == 0 && !progress.stepLazy(r - 1, [&] { return table.cell(size_t(r), 1); }))
-            return false;
+            return;
         if (!set.anyMatch(table.cell(size_t(r), col)))
             drop.push_back(r);
     }
-    return true;
 }
 
-bool filterTable(FileTable& table, int col, const std::vector<std::string>& keywords,
+void filterTable(FileTable& table, int col, const std::vector<std::string>& keywords,
                  Progress* progress)
 {
     // The rows to drop are gathered first, so that a stopped pass changes nothing.
     std::vector<int> drop;
-    if (!rowsFilteredOut(table.snapshot(), col, keywords, drop, progress))
-        return false;
+    rowsFilteredOut(table.snapshot(), col, keywords, drop, progress);
+    if (progress && progress->stopped())
+        return;
     table.markRows(drop);
     table.adjustToTop();
-    return true;
 }
 
 namespace {
@@ -261,7 +260,6 @@ OrganizeResult organizeRows(const RowStore& rows, int col, const std::vector<std
         if (k < 0 || cell(0, r).empty())
             continue;  // no keyword, or already marked
         if (!progress.step(r - 1, cell(1, r))) {
-            result.cancelled = true;
             for (int rest = r; rest < count; ++rest)
                 result.left += set.lastMatch(cell(col, rest)) >= 0 && !cell(0, rest).empty();
             return result;

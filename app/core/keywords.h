@@ -53,15 +53,15 @@ private:
 
 // The data rows whose cell in column col matches none of keywords, in
 // order, into drop. No keywords: every data row. Reads only rows, so it may
-// run on a worker over a snapshot of the table. Returns false when stopped
-// through progress.
-bool rowsFilteredOut(const RowStore& rows, int col, const std::vector<std::string>& keywords,
+// run on a worker over a snapshot of the table. Stopped through progress,
+// it leaves drop incomplete.
+void rowsFilteredOut(const RowStore& rows, int col, const std::vector<std::string>& keywords,
                      std::vector<int>& drop, Progress* progress = nullptr);
 
 // Marks every data row whose cell in column col matches none of keywords,
 // then drops the marked rows. A stop asked through progress leaves the table
-// as it was; returns false then.
-bool filterTable(FileTable& table, int col, const std::vector<std::string>& keywords,
+// as it was.
+void filterTable(FileTable& table, int col, const std::vector<std::string>& keywords,
                  Progress* progress = nullptr);
 
 // Why keyword cannot name a folder strictly inside the working folder (an
@@ -79,9 +79,9 @@ struct OrganizeResult {
     int moved = 0;
     std::vector<int> movedRows;  // the rows of the moved entries, in order
     FailureList notMoved;  // by the names in column 1
-    // Matching entries not tried because the pass was stopped.
+    // Matching entries not tried because the pass was stopped (its
+    // watcher tells whether it was).
     int left = 0;
-    bool cancelled = false;
 };
 
 // Moves the entry of every data row whose cell in column col matches a

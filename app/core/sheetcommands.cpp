@@ -120,7 +120,7 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
         SaveOutcome out = done.get();
         if (progress->stopped()) {
             out = {};
-            out.cancelled = true;
+            out.stage = Stage::Stopped;
             return out;
         }
         if (!out.ok())
