@@ -6,7 +6,7 @@ BUILD ?= build
 TSAN_BUILD ?= $(BUILD)-tsan
 JOBS ?= $(shell nproc)
 # The tests that start threads, run again under ThreadSanitizer.
-TSAN_TESTS = test_listing test_commands test_gui_progress
+TSAN_TESTS = test_listing test_commands test_gui_progress test_gui_batch test_gui_keywords test_gui_import
 
 .PHONY: deps configure build run test tsan bench package clean
 

@@ -241,8 +241,10 @@ void ProgressGate::updateDialog()
     if (!name.empty())
         text += u'\n' + displayText(name);
     dialog_->setLabelText(text);
-    if (total > 0)
+    if (total > 0) {
+        dialog_->setMaximum(1000);  // the total may come after the dialog
         dialog_->setValue(int(done * 1000 / total));
+    }
 }
 
 }  // namespace vemlo

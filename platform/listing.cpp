@@ -447,6 +447,7 @@ Status listFolder(const std::string& folder,
     }
     std::vector<size_t>().swap(ends);
     sortNames(names, progress);
+    progress.begin(int64_t(names.size()));
     if (progress.stopped()) {
         gaps.stopped = true;
         return Status{};
