@@ -43,13 +43,6 @@ constexpr int kListed = 20000;
 constexpr int kRenamed = 5000;
 constexpr double kStallTargetMs = 100;
 
-std::string name20(int i)
-{
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "file-%011d.dat", i);
-    return buf;
-}
-
 // The longest time between two turns of the window thread's event loop while
 // command runs, boxes answered as they show. The loop is looked at every
 // millisecond rather than at every turn, so that the looking itself does

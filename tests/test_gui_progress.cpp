@@ -18,6 +18,8 @@
 #include <unistd.h>
 #include <cstdio>
 #include <set>
+#include <stdexcept>
+#include <thread>
 
 #include "common/progressgate.h"
 #include "import/core/foldertree.h"
@@ -280,6 +282,8 @@ private slots:
             importFolder(dir.path());
             boxes = catcher.boxes();
             QVERIFY(watch.acted());
+            // The count is out of the number of names read.
+            QVERIFY2(watch.label().contains(QStringLiteral(" / 400")), qPrintable(watch.label()));
         }
         QCOMPARE(int(boxes.size()), 1);
         const QRegularExpressionMatch m =
@@ -346,6 +350,17 @@ private slots:
         QCOMPARE(int(boxes.size()), 1);
         QVERIFY(boxes[0].text.startsWith(QStringLiteral("已取消")));
         QCOMPARE(column(1), before);
+    }
+
+    // The pass runs off the window's thread; what it returns comes back and
+    // what it throws is thrown again on the window's thread.
+    void passRunsOnAWorker()
+    {
+        ProgressGate gate(QStringLiteral("正在测试…"));
+        const std::thread::id window = std::this_thread::get_id();
+        QVERIFY(gate.run([] { return std::this_thread::get_id(); }) != window);
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error,
+                                 gate.run([] { throw std::runtime_error("in the pass"); }));
     }
 
     // Opening a folder of many subfolders stops when asked: the tree and
