@@ -3,9 +3,14 @@
 # make bench – build and run the benchmarks
 # make package – build the Debian package (.deb) in the build folder
 BUILD ?= build
+TSAN_BUILD ?= $(BUILD)-tsan
 JOBS ?= $(shell nproc)
+# The tests that start threads, run again under ThreadSanitizer (not those
+# whose unprivileged child forks from a process with threads: the checker
+# cannot follow that).
+TSAN_TESTS = test_listing test_commands test_gui_progress test_gui_batch test_gui_keywords
 
-.PHONY: deps configure build run test bench package clean
+.PHONY: deps configure build run test tsan bench package clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -27,6 +32,12 @@ run: build
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	@$(MAKE) --no-print-directory tsan
+
+tsan: deps
+	@[ -f $(TSAN_BUILD)/build.ninja ] || cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEMLO_TSAN=ON
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TESTS)
+	cd $(TSAN_BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) -R '^($(subst $() ,|,$(TSAN_TESTS)))$$'
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do if [ -f "$$b" ] && [ -x "$$b" ]; then QT_QPA_PLATFORM=offscreen "$$b" || exit 1; fi; done
@@ -36,4 +47,4 @@ package: build
 	@ls -l $(BUILD)/*.deb
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(TSAN_BUILD)

@@ -12,12 +12,13 @@ namespace {
 
 // After a batch change: the folder listed anew, then the entries that could
 // not be changed, if any.
-void relistAndReport(TForm1& form, const vemlo::BatchOutcome& outcome, const QString& what)
+void relistAndReport(TForm1& form, const vemlo::BatchOutcome& outcome, bool stopped,
+                     const QString& what)
 {
     form.table()->setTableRows(2);
     form.ImportDir(form.workingFolder() + "/*");
     QString report = vemlo::failureReport(outcome, what);
-    if (outcome.cancelled) {
+    if (stopped) {
         const QString counts = vemlo::cancelledReport(what, outcome.done, outcome.left);
         report = report.isEmpty() ? counts : counts + u'\n' + report;
     }
@@ -48,12 +49,16 @@ void TForm1::btnrnClick(QObject*)
     if (refuseEmptyFolder(folder))
         return;
     vemlo::BatchOutcome outcome;
+    bool stopped = false;
     {
         vemlo::BusyCursor busy;
         vemlo::ProgressGate progress(QStringLiteral("正在重命名…"));
-        outcome = vemlo::renameNumbered(*table_, folder, base, &progress);
+        outcome = progress.run([&, rows = table_->snapshot()] {
+            return vemlo::renameNumbered(rows, folder, base, &progress);
+        });
+        stopped = progress.stopped();
     }
-    relistAndReport(*this, outcome, QStringLiteral("重命名"));
+    relistAndReport(*this, outcome, stopped, QStringLiteral("重命名"));
 }
 
 void TForm1::btnrenameClick(QObject*)
@@ -63,10 +68,14 @@ void TForm1::btnrenameClick(QObject*)
     if (refuseEmptyFolder(workingFolder()))
         return;
     vemlo::BatchOutcome outcome;
+    bool stopped = false;
     {
         vemlo::BusyCursor busy;
         vemlo::ProgressGate progress(QStringLiteral("正在更改属性…"));
-        outcome = vemlo::changeAttributes(*table_, value, &progress);
+        outcome = progress.run([&, rows = table_->snapshot()] {
+            return vemlo::changeAttributes(rows, value, &progress);
+        });
+        stopped = progress.stopped();
     }
-    relistAndReport(*this, outcome, QStringLiteral("更改属性"));
+    relistAndReport(*this, outcome, stopped, QStringLiteral("更改属性"));
 }

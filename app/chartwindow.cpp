@@ -24,6 +24,7 @@
 #include "app/core/sheetcommands.h"
 #include "common/errtext.h"
 #include "common/messages.h"
+#include "common/progressgate.h"
 #include "common/text.h"
 
 namespace vemlo {
@@ -280,9 +281,16 @@ ChartWindow::~ChartWindow() = default;
 void ChartWindow::saveTo(const std::string& path)
 {
     SaveOutcome saved;
+    bool stopped = false;
     {
         BusyCursor busy;
-        saved = saveWorkbook(workbook(), path, SaveMode::Replace);
+        ProgressGate progress(QStringLiteral("正在保存…"));
+        saved = progress.run([&] { return saveWorkbook(workbook(), path, SaveMode::Replace, &progress); });
+        stopped = progress.stopped();
+    }
+    if (stopped) {
+        ShowMessage(QStringLiteral("已取消：没有保存任何文件"));
+        return;
     }
     if (!saved.ok())
         throw VemloError(saveFailureText(path, saved));

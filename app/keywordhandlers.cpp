@@ -52,14 +52,21 @@ void TForm1::btndecClick(QObject*)
     const int col = selectedColumn(*table_, cbbfilterate);
     if (col < 0)
         return;
-    bool done = false;
+    const std::vector<std::string> keywords = keywordsOf(lst);
+    std::vector<int> drop;
     {
         vemlo::BusyCursor busy;
         vemlo::ProgressGate progress(QStringLiteral("正在筛选…"));
-        done = vemlo::filterTable(*table_, col, keywordsOf(lst), &progress);
+        progress.run([&, rows = table_->snapshot()] {
+            vemlo::rowsFilteredOut(rows, col, keywords, drop, &progress);
+        });
+        if (progress.stopped()) {
+            vemlo::ShowMessage(QStringLiteral("已取消：筛选没有进行，表格保持原样"));
+            return;
+        }
     }
-    if (!done)
-        vemlo::ShowMessage(QStringLiteral("已取消：筛选没有进行，表格保持原样"));
+    table_->markRows(drop);
+    AdjustToTop();
 }
 
 void TForm1::btnsortClick(QObject*)
@@ -78,11 +85,16 @@ void TForm1::btnsortClick(QObject*)
     // Nothing can change the path box while the handler runs: it is read once.
     const std::string folder = workingFolder();
     vemlo::OrganizeResult result;
+    bool stopped = false;
     {
         vemlo::BusyCursor busy;
         vemlo::ProgressGate progress(QStringLiteral("正在整理…"));
-        result = vemlo::organizeTable(*table_, col, keywords, folder, &progress);
+        result = progress.run([&, rows = table_->snapshot()] {
+            return vemlo::organizeRows(rows, col, keywords, folder, &progress);
+        });
+        stopped = progress.stopped();
     }
+    table_->markRows(result.movedRows);
     switch (result.stop) {
     case vemlo::OrganizeResult::Stop::NoWorkingFolder:
         vemlo::ShowMessage(QStringLiteral("你没有选择文件夹"));
@@ -94,8 +106,8 @@ void TForm1::btnsortClick(QObject*)
         break;
     }
     AdjustToTop();
-    if (result.notMoved.empty() && !result.cancelled)
-        vemlo::ShowMessage(vemlo::organizeReport(result));
+    if (result.notMoved.empty() && !stopped)
+        vemlo::ShowMessage(vemlo::organizeReport(result, stopped));
     else
-        vemlo::showWarningBox(vemlo::organizeReport(result));
+        vemlo::showWarningBox(vemlo::organizeReport(result, stopped));
 }

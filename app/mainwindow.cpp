@@ -345,10 +345,13 @@ void TForm1::ImportDir(const std::string& pattern)
     vemlo::RowStore rows;
     vemlo::fs::ListingGaps gaps;
     vemlo::fs::Status status;
+    bool stopped = false;
     {
         vemlo::BusyCursor busy;
         vemlo::ProgressGate progress(QStringLiteral("正在读取文件夹…"));
-        status = vemlo::listRows(folder, workingFolder(), rows, gaps, &progress);
+        const std::string working = workingFolder();
+        status = progress.run([&] { return vemlo::listRows(folder, working, rows, gaps, &progress); });
+        stopped = progress.stopped();
         if (status)
             table_->replaceDataRows(std::move(rows));
         // The listing's scratch memory and the rows it replaced go back to
@@ -367,7 +370,7 @@ void TForm1::ImportDir(const std::string& pattern)
         vemlo::showWarningBox(QStringLiteral("无法读取文件夹“%1”：%2")
                                   .arg(vemlo::displayText(shown),
                                        QString::fromStdString(vemlo::reasonText(status.err))));
-    } else if (gaps.stopped) {
+    } else if (stopped) {
         QString text = QStringLiteral("已取消：文件夹“%1”只列出了 %2 个条目，列表不完整")
                            .arg(vemlo::displayText(shown))
                            .arg(table_->tableRows() - 1);

@@ -74,9 +74,9 @@ QString cancelledReport(const QString& what, int done, int left)
     return QStringLiteral("已取消：已%1 %2 个，%3 个未处理").arg(what).arg(done).arg(left);
 }
 
-QString organizeReport(const OrganizeResult& result)
+QString organizeReport(const OrganizeResult& result, bool stopped)
 {
-    QString text = result.cancelled ? cancelledReport(QStringLiteral("整理"), result.moved, result.left)
+    QString text = stopped ? cancelledReport(QStringLiteral("整理"), result.moved, result.left)
                                     : QStringLiteral("整理完毕");
     if (result.notMoved.empty())
         return text;

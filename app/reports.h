@@ -25,7 +25,7 @@ QString failureReport(const BatchOutcome& outcome, const QString& what);
 
 // "整理完毕", followed, when entries stayed, by how many and up to ten of
 // them with their reasons.
-QString organizeReport(const OrganizeResult& result);
+QString organizeReport(const OrganizeResult& result, bool stopped = false);
 
 // "已取消：已<what> N 个，M 个未处理": a command stopped by the user.
 QString cancelledReport(const QString& what, int done, int left);

@@ -12,20 +12,9 @@
 
 namespace {
 
-// The file table as the workbook commands read it.
-class FileTableSource : public vemlo::TableSource {
-public:
-    explicit FileTableSource(const vemlo::FileTable& t) : t_(t) {}
-    int rows() const override { return t_.tableRows(); }
-    int columns() const override { return vemlo::FileTable::kColumns; }
-    std::string_view text(int row, int col) const override { return t_.text(row, col); }
-
-private:
-    const vemlo::FileTable& t_;
-};
-
-// The file table as it was when the chart was made, for a workbook that
-// outlives the command: it shares the table's bytes instead of copying them.
+// The file table as it was when the command started, for a workbook that
+// outlives the command or is written on a worker: it shares the table's
+// bytes instead of copying them.
 class SnapshotSource : public vemlo::TableSource {
 public:
     explicit SnapshotSource(const vemlo::FileTable& t) : rows_(t.snapshot()) {}
@@ -65,18 +54,28 @@ void TForm1::btnanagridClick(QObject*)
     const std::string file = workingFolder() + "/导出列表.xls";
     SaveMode mode = SaveMode::NoReplace;
     // A folder of that name is never offered for replacing: the save refuses it.
-    if (vemlo::fs::exists(file) && !vemlo::fs::isDirectory(file)) {
+    bool taken = false;
+    {
+        vemlo::BusyCursor busy;
+        vemlo::ProgressGate progress(QStringLiteral("正在导出表格…"));
+        taken = progress.run([&] { return vemlo::fs::exists(file) && !vemlo::fs::isDirectory(file); });
+    }
+    if (taken) {
         if (!vemlo::askYesNo(QStringLiteral("导出列表.xls 已存在，是否替换？")))
             return;
         mode = SaveMode::Replace;
     }
     SaveOutcome saved;
+    bool stopped = false;
     {
         vemlo::BusyCursor busy;
         vemlo::ProgressGate progress(QStringLiteral("正在导出表格…"));
-        saved = exportTable(*app, FileTableSource(*table_), orientation, file, mode, &progress);
+        saved = progress.run([&, source = SnapshotSource(*table_)] {
+            return exportTable(*app, source, orientation, file, mode, &progress);
+        });
+        stopped = progress.stopped();
     }
-    if (saved.cancelled) {
+    if (stopped) {
         vemlo::ShowMessage(QStringLiteral("已取消：没有导出任何文件"));
         return;
     }

@@ -61,9 +61,12 @@ void exportWithHandler(const std::string& folder)
     Form1->rbh->setChecked(true);
     // The completion box is closed as soon as it shows. The timer keeps
     // looking: while the rows are written the modal widget is the progress
-    // dialog, and a single look would miss the box that follows it.
+    // dialog, and a single look would miss the box that follows it. Every
+    // millisecond, not at every turn of the event loop, which would keep a
+    // processor busy beside the command's worker.
     QTimer answer;
-    answer.setInterval(0);
+    answer.setInterval(1);
+    answer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&answer, &QTimer::timeout, [] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
             box->accept();

@@ -30,13 +30,6 @@ std::string folderOfLength(const std::string& tag, size_t length)
     return dir;
 }
 
-std::string name20(int i)
-{
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "file-%011d.dat", i);  // 20 bytes
-    return buf;
-}
-
 // Lists dir as the user does: its path in the import window, a click on "导入".
 void listInto(const std::string& dir)
 {

@@ -196,13 +196,13 @@ int main(int argc, char** argv)
         [&] { freshFiles(dir, batchN); }));
 
     print("rename " + std::to_string(batchN),
-          measure(3, [&](Progress* p) { renameNumbered(table, dir, "x", p); },
+          measure(3, [&](Progress* p) { renameNumbered(table.snapshot(), dir, "x", p); },
                   [&] { freshFiles(dir, batchN); }));
 
     print("attributes " + std::to_string(batchN),
           measure(3,
                   [&](Progress* p) {
-                      changeAttributes(table, attributeValue(true, true, false, false), p);
+                      changeAttributes(table.snapshot(), attributeValue(true, true, false, false), p);
                   },
                   [&] { freshFiles(dir, batchN); }));
     removeTree(dir);

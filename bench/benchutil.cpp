@@ -68,6 +68,13 @@ void makeFiles(const std::string& folder, int count, const std::function<std::st
     }
 }
 
+std::string name20(int i)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "file-%011d.dat", i);
+    return buf;
+}
+
 void removeTree(const std::string& folder)
 {
     (void)std::system(("rm -rf '" + folder + "'").c_str());

@@ -22,6 +22,8 @@ long peakResidentBytes();
 // Makes (or empties and refills) folder with count files named by name(i).
 void makeFiles(const std::string& folder, int count,
                const std::function<std::string(int)>& name);
+// "file-00000000042.dat": a name of 20 bytes for entry i.
+std::string name20(int i);
 // Removes folder and everything below it.
 void removeTree(const std::string& folder);
 // A fresh folder under /tmp (or $VEMLO_BENCH_DIR) for this program.

@@ -116,6 +116,7 @@ QString saveFailureText(const std::string& path, const SaveOutcome& outcome)
     QString why;
     switch (outcome.stage) {
     case Stage::Done:
+    case Stage::Stopped:  // told by the one who stopped it
         return {};
     case Stage::File:
         why = saveReason(outcome.err);

@@ -36,13 +36,13 @@ struct SaveOutcome {
         ScratchFolder,  // the private folder for the engine's scratch files
         Write,          // the engine failed to write the file
         Incomplete,     // the file read back is not what was written
+        Stopped,        // the watcher stopped it: no file was placed
     };
     Stage stage = Stage::Done;
     int err = 0;                // errno of the failed call, where there is one
     std::string detail;         // the engine's text, or what the check found
     std::string scratchParent;  // where the scratch folder goes
-    bool cancelled = false;     // the user stopped it: no file was placed
-    bool ok() const { return stage == Stage::Done && !cancelled; }
+    bool ok() const { return stage == Stage::Done; }
 };
 
 // "无法保存“path”：" and the reason of a failed save.

@@ -3,6 +3,16 @@
 #include <QApplication>
 #include <QLocale>
 #include <QProgressDialog>
+#include <QScopeGuard>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <chrono>
+#include <exception>
+#include <system_error>
+#include <sys/eventfd.h>
+#include <thread>
+#include <unistd.h>
 
 #include "common/messages.h"
 #include "common/text.h"
@@ -11,12 +21,12 @@ namespace vemlo {
 
 namespace {
 
-ProgressGate* g_running = nullptr;
-bool g_closing = false;
+ProgressGate* g_running = nullptr;  // the window's thread only
+std::atomic<bool> g_closing = false;
 ProgressGate::Timing g_timing;
 
 // Between two looks the pass should take about this long: often enough for
-// the window to answer, rarely enough that looking costs nothing.
+// the window to see it move, rarely enough that looking costs nothing.
 constexpr qint64 kLookNs = 2'000'000;
 constexpr int kMaxStride = 1 << 16;
 
@@ -24,12 +34,12 @@ constexpr int kMaxStride = 1 << 16;
 
 QString groupedCount(int64_t n) { return QLocale(QLocale::English).toString(qlonglong(n)); }
 
-ProgressGate::ProgressGate(const QString& doing) : doing_(doing), outer_(g_running)
+ProgressGate::ProgressGate(const QString& doing)
+    : doing_(doing), timing_(g_timing), outer_(g_running)
 {
     g_running = this;
     started_.start();
     sinceLook_.start();
-    sincePump_.start();
     setStride(1);
 }
 
@@ -44,6 +54,7 @@ ProgressGate::~ProgressGate()
 void ProgressGate::begin(int64_t total)
 {
     total_ = total;
+    std::lock_guard lock(mutex_);
     done_ = 0;
 }
 
@@ -59,37 +70,136 @@ ProgressGate::Timing ProgressGate::setTiming(Timing t)
     return before;
 }
 
-bool ProgressGate::look(int64_t done, std::string_view name)
+void ProgressGate::wakeWindowThread()
 {
-    if (g_closing)
-        return false;
-    // Keep the time between looks near kLookNs whatever an entry costs.
-    const qint64 ns = sinceLook_.nsecsElapsed();
-    sinceLook_.restart();
-    if (ns < kLookNs / 2 && stride_ < kMaxStride)
-        stride_ *= 2;
-    else if (ns > kLookNs * 2 && stride_ > 1)
-        stride_ = std::max(1, stride_ / 4);
-    setStride(stride_);
+    const uint64_t one = 1;
+    if (wakeFd_ >= 0)
+        (void)!::write(wakeFd_, &one, sizeof one);
+}
 
-    if (done >= 0) {
-        done_ = done;
-        name_.assign(name);
+void ProgressGate::runOnWorker(const std::function<void()>& pass)
+{
+    // The worker wakes the window's thread through a descriptor its event
+    // loop watches: a write, which hands over all the worker did before it.
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    const auto closeWake = qScopeGuard([this] {
+        if (wakeFd_ >= 0)
+            ::close(wakeFd_);
+        wakeFd_ = -1;
+    });
+    std::optional<QSocketNotifier> woken;
+    if (wakeFd_ >= 0) {
+        woken.emplace(wakeFd_, QSocketNotifier::Read);
+        QObject::connect(&*woken, &QSocketNotifier::activated, [this] {
+            uint64_t n = 0;
+            (void)!::read(wakeFd_, &n, sizeof n);
+        });
     }
-    if (sincePump_.elapsed() < g_timing.lookEveryMs || started_.elapsed() < g_timing.firstLookMs)
-        return true;
-    if (!shown_ && started_.elapsed() >= g_timing.showAfterMs)
+    std::exception_ptr failed;
+    std::thread worker;
+    try {
+        worker = std::thread([&] {
+            try {
+                pass();
+            } catch (...) {
+                failed = std::current_exception();
+            }
+            {
+                std::lock_guard lock(mutex_);
+                finished_ = true;
+            }
+            changed_.notify_all();
+            wakeWindowThread();
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: the pass runs here and the window waits.
+        finished_ = true;  // looks do not wait for turns of this thread
+        pass();
+        return;
+    }
+    {
+        // Short work ends before the events are let through at all.
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, std::chrono::milliseconds(timing_.firstLookMs),
+                          [&] { return finished_; });
+    }
+    QTimer ticks;  // wakes the wait below for the next turn
+    ticks.start(std::max(1, timing_.lookEveryMs));
+    for (;;) {
+        {
+            std::lock_guard lock(mutex_);
+            if (finished_)
+                break;
+        }
+        // Until the dialog blocks the windows, input waits for the command's end.
+        QCoreApplication::processEvents(
+            (shown_ ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents) |
+            QEventLoop::WaitForMoreEvents);
+        watch();
+    }
+    worker.join();
+    if (failed)
+        std::rethrow_exception(failed);
+}
+
+void ProgressGate::watch()
+{
+    unsigned turns = 0;
+    {
+        std::lock_guard lock(mutex_);
+        turns = turnsWanted_;
+    }
+    if (g_closing)
+        cancel_ = true;
+    if (!shown_ && started_.elapsed() >= timing_.showAfterMs)
         showDialog();
     // The texts change ten times a second: enough to read, little to paint.
-    if (shown_ && (!sinceUpdate_.isValid() || sinceUpdate_.elapsed() >= g_timing.updateEveryMs)) {
+    if (shown_ && (timing_.lockstep || !sinceUpdate_.isValid() ||
+                   sinceUpdate_.elapsed() >= timing_.updateEveryMs)) {
         updateDialog();
         sinceUpdate_.restart();
     }
-    // Until the dialog blocks the windows, input waits for the command's end.
-    QCoreApplication::processEvents(shown_ ? QEventLoop::AllEvents
-                                           : QEventLoop::ExcludeUserInputEvents);
-    sincePump_.restart();
-    return !g_closing && !(shown_ && (!dialog_ || dialog_->wasCanceled()));
+    if (timing_.lockstep)
+        QCoreApplication::processEvents(shown_ ? QEventLoop::AllEvents
+                                               : QEventLoop::ExcludeUserInputEvents);
+    if (g_closing || (shown_ && (!dialog_ || dialog_->wasCanceled())))
+        cancel_ = true;
+    if (timing_.lockstep) {
+        {
+            std::lock_guard lock(mutex_);
+            turnsDone_ = turns;
+        }
+        changed_.notify_all();
+    }
+}
+
+bool ProgressGate::look(int64_t done, std::string_view name)
+{
+    {
+        std::unique_lock lock(mutex_);
+        if (done >= 0) {
+            done_ = done;
+            name_.assign(name);
+        }
+        if (timing_.lockstep && !finished_) {
+            const unsigned turn = ++turnsWanted_;
+            wakeWindowThread();
+            changed_.wait(lock, [&] { return turnsDone_ >= turn; });
+        }
+    }
+    if (timing_.lockstep) {
+        setStride(1);
+    } else {
+        // Keep the time between looks near kLookNs whatever an entry costs.
+        const qint64 ns = sinceLook_.nsecsElapsed();
+        sinceLook_.restart();
+        if (ns < kLookNs / 2 && stride_ < kMaxStride)
+            stride_ *= 2;
+        else if (ns > kLookNs * 2 && stride_ > 1)
+            stride_ = std::max(1, stride_ / 4);
+        setStride(stride_);
+    }
+    return !cancel_ && !g_closing;
 }
 
 void ProgressGate::showDialog()
@@ -105,7 +215,8 @@ void ProgressGate::showDialog()
     d->setMinimumDuration(0);
     d->setCancelButtonText(QStringLiteral("取消"));
     d->setMinimumWidth(d->fontMetrics().horizontalAdvance(QLatin1Char('M')) * 30);
-    d->setRange(0, total_ > 0 ? 1000 : 0);
+    const int64_t total = total_;
+    d->setRange(0, total > 0 ? 1000 : 0);
     // The pointer over the dialog is the normal one, the work goes on behind.
     QApplication::setOverrideCursor(Qt::ArrowCursor);
     cursorSet_ = true;
@@ -114,18 +225,26 @@ void ProgressGate::showDialog()
 
 void ProgressGate::updateDialog()
 {
-    const int64_t done = done_;
-    const std::string_view name = name_;
     if (!dialog_)
         return;
+    int64_t done = 0;
+    std::string name;
+    {
+        std::lock_guard lock(mutex_);
+        done = done_;
+        name = name_;
+    }
+    const int64_t total = total_;
     QString text = doing_ + u'\n';
-    text += total_ > 0 ? groupedCount(done) + QStringLiteral(" / ") + groupedCount(total_)
-                       : groupedCount(done);
+    text += total > 0 ? groupedCount(done) + QStringLiteral(" / ") + groupedCount(total)
+                      : groupedCount(done);
     if (!name.empty())
         text += u'\n' + displayText(name);
     dialog_->setLabelText(text);
-    if (total_ > 0)
-        dialog_->setValue(int(done * 1000 / total_));
+    if (total > 0) {
+        dialog_->setMaximum(1000);  // the total may come after the dialog
+        dialog_->setValue(int(done * 1000 / total));
+    }
 }
 
 }  // namespace vemlo

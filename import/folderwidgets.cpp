@@ -149,16 +149,18 @@ void FolderTreeView::setDrive(const std::string& mountPoint)
 void FolderTreeView::change(const std::function<TreeStep(Progress*)>& step)
 {
     TreeStep done;
+    bool stopped = false;
     {
         BusyCursor busy;
         const std::string mountBefore = tree_.mount();
         ProgressGate progress(QStringLiteral("正在打开文件夹…"));
-        done = step(&progress);
+        done = progress.run([&] { return step(&progress); });
+        stopped = progress.stopped();
         // A new mount alone (the same folder under another root) redraws too.
         if (done.changed || tree_.mount() != mountBefore)
             rebuild();
     }
-    if (done.status.err == ECANCELED)
+    if (stopped)
         return;  // stopped by the user: the tree stays where it was
     if (!done.ok())
         throw VemloError(QString::fromStdString(folderErrorText(done.status.err)));
@@ -192,7 +194,8 @@ void FolderTreeView::showEvent(QShowEvent* event)
     ProgressGate progress(QStringLiteral("正在打开文件夹…"));
     // The start-up folder's subfolders: one it cannot read shows none, as
     // before it was chosen; a stop leaves them to the next showing.
-    if (tree_.loadSubfolders(&progress).status.err != ECANCELED)
+    progress.run([&] { tree_.loadSubfolders(&progress); });
+    if (!progress.stopped())
         rebuild();
 }
 

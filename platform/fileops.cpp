@@ -24,42 +24,54 @@ Status moveNoReplace(const std::string& from, const std::string& to)
 
 Status moveNoReplaceAt(int fromDir, const char* from, int toDir, const char* to)
 {
-    if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0)
-        return {};
-    if (errno != EINVAL && errno != ENOSYS)
-        return Status::fromErrno();
-    // The file system may refuse the flag (EINVAL). A genuine EINVAL, such as
-    // a folder moved into itself, fails the same way below.
-    return moveNoReplaceFallback(fromDir, from, toDir, to);
+    return NoReplaceMoves().move(fromDir, from, toDir, to);
 }
 
-Status moveNoReplaceFallback(int fromDir, const char* from, int toDir, const char* to)
+Status NoReplaceMoves::move(int fromDir, const char* from, int toDir, const char* to,
+                            EntryKind kind)
 {
-    struct stat st;
-    if (::fstatat(fromDir, from, &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return Status::fromErrno();
-
-    if (!S_ISDIR(st.st_mode)) {
-        // A hard link is never made over an existing name; the old name goes
-        // only once the new one holds the file. A link is linked as a link.
-        if (::linkat(fromDir, from, toDir, to, 0) != 0)
+    if (!flagRefused_) {
+        if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0)
+            return {};
+        if (errno != EINVAL && errno != ENOSYS)
             return Status::fromErrno();
-        if (::unlinkat(fromDir, from, 0) != 0) {
-            const Status failed = Status::fromErrno();
-            ::unlinkat(toDir, to, 0);
-            return failed;
-        }
-        return {};
     }
+    // The file system may refuse the flag (EINVAL). A genuine EINVAL, such as
+    // a folder moved into itself, fails the same way below; a move that
+    // succeeds there shows that the flag was what the file system refused.
+    const Status moved = moveNoReplaceFallback(fromDir, from, toDir, to, kind);
+    if (moved)
+        flagRefused_ = true;
+    return moved;
+}
 
-    // A folder: mkdir claims the name (EEXIST when anything, a link too, is
-    // there), and a plain rename may then replace only that empty folder.
-    // What a race can still do between the two calls: another process puts
-    // entries into the placeholder (the rename then fails with ENOTEMPTY and
-    // the rmdir below leaves the placeholder with what it holds), puts a file
-    // or link in its place (the rename fails with ENOTDIR), or swaps in an
-    // empty folder of its own (replaced, but an empty folder holds nothing).
-    // The source folder either moves whole or stays: nothing is lost.
+namespace {
+
+// A file (or link) moved through a hard link: never made over an existing
+// name, and the old name goes only once the new one holds the file. A link
+// is linked as a link.
+Status moveByLink(int fromDir, const char* from, int toDir, const char* to)
+{
+    if (::linkat(fromDir, from, toDir, to, 0) != 0)
+        return Status::fromErrno();
+    if (::unlinkat(fromDir, from, 0) != 0) {
+        const Status failed = Status::fromErrno();
+        ::unlinkat(toDir, to, 0);
+        return failed;
+    }
+    return {};
+}
+
+// A folder: mkdir claims the name (EEXIST when anything, a link too, is
+// there), and a plain rename may then replace only that empty folder.
+// What a race can still do between the two calls: another process puts
+// entries into the placeholder (the rename then fails with ENOTEMPTY and
+// the rmdir below leaves the placeholder with what it holds), puts a file
+// or link in its place (the rename fails with ENOTDIR), or swaps in an
+// empty folder of its own (replaced, but an empty folder holds nothing).
+// The source folder either moves whole or stays: nothing is lost.
+Status moveByPlaceholder(int fromDir, const char* from, int toDir, const char* to)
+{
     if (::mkdirat(toDir, to, 0700) != 0)
         return Status::fromErrno();
     if (::renameat(fromDir, from, toDir, to) == 0)
@@ -67,6 +79,31 @@ Status moveNoReplaceFallback(int fromDir, const char* from, int toDir, const cha
     const Status failed = Status::fromErrno();
     ::unlinkat(toDir, to, AT_REMOVEDIR);  // removes the placeholder only while empty
     return failed;
+}
+
+}  // namespace
+
+Status moveNoReplaceFallback(int fromDir, const char* from, int toDir, const char* to,
+                             EntryKind kind)
+{
+    // A kind told by the caller is tried without a look; where the entry has
+    // since become the other kind, the call refuses it (a hard link to a
+    // folder: EPERM; a file renamed onto the placeholder: EISDIR) and the
+    // look decides after all.
+    if (kind == EntryKind::File) {
+        const Status moved = moveByLink(fromDir, from, toDir, to);
+        if (moved.err != EPERM)
+            return moved;
+    } else if (kind == EntryKind::Folder) {
+        const Status moved = moveByPlaceholder(fromDir, from, toDir, to);
+        if (moved.err != EISDIR)
+            return moved;
+    }
+    struct stat st;
+    if (::fstatat(fromDir, from, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return Status::fromErrno();
+    return S_ISDIR(st.st_mode) ? moveByPlaceholder(fromDir, from, toDir, to)
+                               : moveByLink(fromDir, from, toDir, to);
 }
 
 OpenedFolder openFolder(const std::string& path)

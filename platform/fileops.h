@@ -20,11 +20,30 @@ Status moveNoReplace(const std::string& from, const std::string& to);
 // of each is looked up by the move itself.
 Status moveNoReplaceAt(int fromDir, const char* from, int toDir, const char* to);
 
+// What the caller already knows of the entry it moves (from a listing):
+// spares the fallback its look at the entry. A guess that has gone stale is
+// found out by the calls themselves and costs a look, never a replace.
+enum class EntryKind { Unknown, File, Folder };
+
 // How moveNoReplaceAt moves where the file system refuses RENAME_NOREPLACE
 // (NFS, many FUSE file systems): a file through a hard link, a folder by
 // claiming the target name with an empty folder first. Fails with EEXIST,
 // changing nothing, when anything is at to.
-Status moveNoReplaceFallback(int fromDir, const char* from, int toDir, const char* to);
+Status moveNoReplaceFallback(int fromDir, const char* from, int toDir, const char* to,
+                             EntryKind kind = EntryKind::Unknown);
+
+// The moves of one pass over many entries of one folder: once the file
+// system has refused RENAME_NOREPLACE, the later moves go straight to the
+// fallback instead of asking again (on a share every refusal is a round
+// trip).
+class NoReplaceMoves {
+public:
+    Status move(int fromDir, const char* from, int toDir, const char* to,
+                EntryKind kind = EntryKind::Unknown);
+
+private:
+    bool flagRefused_ = false;
+};
 
 // A folder opened for use as the base of the *At calls, or why it could not
 // be opened.

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -11,6 +15,9 @@
 #include <thread>
 #include <vector>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "platform/handles.h"
@@ -28,54 +35,30 @@ namespace {
 constexpr unsigned kStatxMask =
     STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_CTIME | STATX_BTIME;
 
-// Looks at the entries names[0, count) of the folder open as fd and hands
-// each to sink. Ends early once halt is set, and sets it when the sink asks
-// to stop (gaps.stopped).
-void describe(int fd, const std::string_view* names, size_t count,
-              const std::function<void(const EntryInfo&)>& sink, ListingGaps& gaps,
-              std::atomic<bool>& halt)
-{
-    AttribReader attribs(fd);
-    for (size_t i = 0; i < count && !halt.load(std::memory_order_relaxed); ++i) {
-        const char* name = names[i].data();  // each name ends in a NUL
-        struct statx sx;
-        if (statx(fd, name, AT_SYMLINK_NOFOLLOW, kStatxMask, &sx) != 0) {
-            if (errno != ENOENT)  // ENOENT: gone since readdir
-                gaps.add(errno);
-            continue;
-        }
-        EntryInfo e;
-        e.name = names[i];
-        e.isFolder = S_ISDIR(sx.stx_mode);
-        e.size = e.isFolder ? 0 : int64_t(sx.stx_size);
-        e.modified = seconds(sx.stx_mtime);
-        e.created = createdSeconds(sx);
-        e.attrib = attribs.attribOf(name, sx.stx_mode);
-        sink(e);
-        if (gaps.stopped)
-            halt = true;
-    }
-}
-
-// Runs other on a thread of its own while own runs on this one. After both
-// have ended, a failure of either is raised here; when own fails, halt (if
-// given) is set first so that other can end early.
+// Runs other on a thread of its own while own runs on this one (both here
+// when no thread can be made). After both have ended, a failure of either is
+// raised here.
 template <class Other, class Own>
-void alongside(const Other& other, const Own& own, std::atomic<bool>* halt = nullptr)
+void alongside(const Other& other, const Own& own)
 {
     std::exception_ptr failed;  // a failure of the other thread
-    std::thread worker([&] {
-        try {
-            other();
-        } catch (...) {
-            failed = std::current_exception();
-        }
-    });
+    std::thread worker;
+    try {
+        worker = std::thread([&] {
+            try {
+                other();
+            } catch (...) {
+                failed = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+        other();
+        own();
+        return;
+    }
     try {
         own();
     } catch (...) {
-        if (halt)
-            *halt = true;
         worker.join();
         throw;
     }
@@ -84,48 +67,180 @@ void alongside(const Other& other, const Own& own, std::atomic<bool>* halt = nul
         std::rethrow_exception(failed);
 }
 
-// Entries looked at between two hand-overs; a batch this large is split
-// between two threads.
-constexpr size_t kBatch = 8192;
-constexpr size_t kEntriesForTwoThreads = 2048;
-
 bool twoCores()
 {
     static const bool two = std::thread::hardware_concurrency() >= 2;
     return two;
 }
 
-// Looks at a batch of entries, the second half on a thread of its own; the
-// sink runs on this thread only, and gets the entries in the batch's order.
-void describeBatch(int fd, const std::string_view* names, size_t count,
-                   const std::function<void(const EntryInfo&)>& sink, ListingGaps& gaps)
-{
-    std::atomic<bool> halt = false;
-    if (count < kEntriesForTwoThreads || !twoCores()) {
-        describe(fd, names, count, sink, gaps, halt);
-        return;
+// What the look at one entry found.
+struct Described {
+    int err = 0;  // statx failed with err
+    uint32_t mode = 0;
+    uint32_t attrib = 0;
+    int64_t size = 0;
+    int64_t modified = 0;
+    int64_t created = 0;
+};
+
+// Looks at the entries of the folder open as fd, a batch at a time, on a
+// pool of threads made once for the whole listing, the listing's own thread
+// taking part. While the listing hands one batch to its sink, the pool
+// already looks at the next. On a local disk the processor is the limit and
+// two threads suffice; where every call waits on the network, what counts
+// is how many calls are in flight.
+class Describer {
+public:
+    Describer(int fd, unsigned threads) : fd_(fd), threads_(threads), ownReader_(fd) {}
+    ~Describer()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        wake_.notify_all();
+        for (std::thread& t : helpers_)
+            t.join();
     }
-    const size_t half = count / 2;
-    std::vector<EntryInfo> second;
-    second.reserve(count - half);
-    ListingGaps secondGaps;
-    alongside(
-        [&] {
-            describe(fd, names + half, count - half,
-                     [&](const EntryInfo& e) { second.push_back(e); }, secondGaps, halt);
-        },
-        [&] { describe(fd, names, half, sink, gaps, halt); }, &halt);
-    if (gaps.stopped)
-        return;
-    for (const EntryInfo& e : second) {
-        sink(e);
-        if (gaps.stopped)
+    Describer(const Describer&) = delete;
+    Describer& operator=(const Describer&) = delete;
+
+    unsigned threads() const { return threads_; }
+
+    // Starts looking at names[0, count) into out[0, count).
+    void start(const std::string_view* names, size_t count, Described* out)
+    {
+        if (helpers_.empty() && threads_ > 1 && count >= 2 * kChunk)
+            hire();
+        std::lock_guard lock(mutex_);
+        names_ = names;
+        out_ = out;
+        count_ = count;
+        next_.store(0, std::memory_order_relaxed);
+        busy_ = helpers_.size();
+        ++generation_;
+        wake_.notify_all();
+    }
+    // Takes part in the batch started last and returns once all of it is
+    // looked at, or early when stop() says to; tick runs between chunks.
+    template <class Tick>
+    void finish(const Tick& tick)
+    {
+        while (work(ownReader_))
+            tick();
+        std::unique_lock lock(mutex_);
+        done_.wait(lock, [&] { return busy_ == 0; });
+    }
+    // The rest of the batch started last is not looked at.
+    void stop() { next_.store(SIZE_MAX / 2, std::memory_order_relaxed); }
+
+private:
+    // Entries a thread takes at a time.
+    static constexpr size_t kChunk = 16;
+
+    void hire()
+    {
+        try {
+            while (helpers_.size() + 1 < threads_)
+                helpers_.emplace_back([this] { serve(); });
+        } catch (const std::system_error&) {
+            // No more threads to be had: those there are do the work.
+        }
+    }
+    void serve()
+    {
+        uint64_t seen = 0;
+        AttribReader reader(fd_);  // one to a thread: it learns the file system as it goes
+        for (;;) {
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [&] { return quit_ || generation_ != seen; });
+                if (quit_)
+                    return;
+                seen = generation_;
+            }
+            while (work(reader)) {
+            }
+            std::lock_guard lock(mutex_);
+            if (--busy_ == 0)
+                done_.notify_all();
+        }
+    }
+    // Looks at one chunk; false when none is left.
+    bool work(AttribReader& reader)
+    {
+        const size_t first = next_.fetch_add(kChunk, std::memory_order_relaxed);
+        if (first >= count_)
+            return false;
+        const size_t end = std::min(count_, first + kChunk);
+        for (size_t i = first; i < end; ++i)
+            describe(reader, names_[i].data(), out_[i]);  // each name ends in a NUL
+        return true;
+    }
+    void describe(AttribReader& reader, const char* name, Described& d)
+    {
+        struct statx sx;
+        if (statx(fd_, name, AT_SYMLINK_NOFOLLOW, kStatxMask, &sx) != 0) {
+            d.err = errno;
             return;
+        }
+        d.err = 0;
+        d.mode = sx.stx_mode;
+        d.size = int64_t(sx.stx_size);
+        d.modified = seconds(sx.stx_mtime);
+        d.created = createdSeconds(sx);
+        d.attrib = reader.attribOf(name, sx.stx_mode);
     }
-    for (const auto& [err, n] : secondGaps.unreadable) {
-        for (size_t k = 0; k < n; ++k)
-            gaps.add(err);
+
+    const int fd_;
+    const unsigned threads_;
+    std::vector<std::thread> helpers_;
+    AttribReader ownReader_;  // the listing thread's
+
+    // The batch in hand; set under mutex_ before the generation changes.
+    const std::string_view* names_ = nullptr;
+    Described* out_ = nullptr;
+    size_t count_ = 0;
+    std::atomic<size_t> next_ = 0;
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    uint64_t generation_ = 0;
+    size_t busy_ = 0;  // helpers still at the batch
+    bool quit_ = false;
+};
+
+// Whether calls on the folder open as fd wait on the network: NFS, SMB/CIFS,
+// FUSE (sshfs, gvfs and the like), Ceph, 9p, AFS.
+bool onNetwork(int fd)
+{
+    struct statfs fs;
+    if (::fstatfs(fd, &fs) != 0)
+        return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x6969:      // NFS
+    case 0xFF534D42:  // CIFS
+    case 0xFE534D42:  // SMB2
+    case 0x517B:      // SMB
+    case 0x65735546:  // FUSE
+    case 0x00C36400:  // Ceph
+    case 0x01021997:  // 9p
+    case 0x5346414F:  // AFS
+        return true;
+    default:
+        return false;
     }
+}
+
+// Threads looking at entries at once: two on a local disk (one where the
+// machine has one core), sixteen where calls wait on the network; more gave
+// no more on a share that answers each call in half a millisecond.
+unsigned describeThreads(int fd)
+{
+    if (onNetwork(fd))
+        return 16;
+    return twoCores() ? 2 : 1;
 }
 
 // Ticks of the watcher for work far cheaper than looking at an entry
@@ -168,6 +283,75 @@ void sortNames(std::vector<std::string_view>& names, Progress& progress)
     merged.reserve(names.size());
     std::merge(names.begin(), middle, middle, names.end(), std::back_inserter(merged), less);
     names.swap(merged);
+}
+
+// Looks at every entry of names (in that order) and hands each to sink,
+// in batches sized so that the sink is reached about every kBatchNs however
+// slow the calls are.
+void describeAll(int fd, const std::vector<std::string_view>& names,
+                 const std::function<void(const EntryInfo&)>& sink, ListingGaps& gaps,
+                 Progress& progress)
+{
+    constexpr int64_t kBatchNs = 100'000'000;
+    constexpr size_t kMinBatch = 256, kMaxBatch = 8192;
+    Describer pool(fd, describeThreads(fd));
+    std::vector<Described> batches[2];
+    size_t first = 0, size = std::min(names.size(), kMinBatch);
+    auto tick = [&] {
+        progress.tick();
+        if (progress.stopped())
+            pool.stop();
+    };
+    if (size == 0)
+        return;
+    batches[0].resize(size);
+    auto started = std::chrono::steady_clock::now();
+    pool.start(names.data(), size, batches[0].data());
+    pool.finish(tick);
+    for (int cur = 0; size > 0; cur ^= 1) {
+        // Sized by how long the batch just looked at took.
+        const int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                               std::chrono::steady_clock::now() - started)
+                               .count();
+        size_t nextSize = ns < kBatchNs / 2 ? size * 2 : ns > kBatchNs * 2 ? size / 2 : size;
+        const size_t nextFirst = first + size;
+        nextSize = std::min(std::clamp(nextSize, kMinBatch, kMaxBatch), names.size() - nextFirst);
+        if (nextSize > 0 && !progress.stopped()) {
+            batches[cur ^ 1].resize(nextSize);
+            started = std::chrono::steady_clock::now();
+            pool.start(names.data() + nextFirst, nextSize, batches[cur ^ 1].data());
+        } else {
+            nextSize = 0;
+        }
+        if (progress.stopped())
+            gaps.stopped = true;
+        for (size_t i = 0; i < size && !gaps.stopped; ++i) {
+            const Described& d = batches[cur][i];
+            if (d.err != 0) {
+                if (d.err != ENOENT)  // ENOENT: gone since readdir
+                    gaps.add(d.err);
+                continue;
+            }
+            EntryInfo e;
+            e.name = names[first + i];
+            e.isFolder = S_ISDIR(d.mode);
+            e.size = e.isFolder ? 0 : d.size;
+            e.modified = d.modified;
+            e.created = d.created;
+            e.attrib = d.attrib;
+            sink(e);
+        }
+        if (gaps.stopped)
+            pool.stop();
+        if (nextSize > 0)
+            pool.finish(tick);
+        if (progress.stopped())
+            gaps.stopped = true;
+        if (gaps.stopped)
+            return;
+        first = nextFirst;
+        size = nextSize;
+    }
 }
 
 }  // namespace
@@ -220,13 +404,12 @@ Status listFolder(const std::string& folder,
     }
     std::vector<size_t>().swap(ends);
     sortNames(names, progress);
+    progress.begin(int64_t(names.size()));
     if (progress.stopped()) {
         gaps.stopped = true;
         return Status{};
     }
-    for (size_t first = 0; first < names.size() && !gaps.stopped; first += kBatch)
-        describeBatch(fd, names.data() + first, std::min(kBatch, names.size() - first), sink,
-                      gaps);
+    describeAll(fd, names, sink, gaps, progress);
     return Status{};
 }
 

@@ -44,7 +44,8 @@ struct ListingGaps {
 };
 
 // Calls sink once per entry of folder, in name order (nameLess), skipping
-// only "." and "..". Symbolic links are described, not followed.
+// only "." and "..", and tells progress their number once the names are
+// read. Symbolic links are described, not followed.
 // Fails (with nothing passed to sink) when the folder cannot be opened; what
 // could not be read after that is told in gaps. The sink may end the listing
 // by setting gaps.stopped; a stop asked through progress while the names are

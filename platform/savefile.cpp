@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -183,9 +184,14 @@ void NewFile::closeOtherDescriptors() const
     struct stat own;
     if (::fstat(fd(), &own) != 0)
         return;
+    // Each descriptor is looked at through its /proc link rather than by
+    // fstat: the descriptors of other threads (an event loop's, say) are
+    // only read about, never used, until one proves to be this file's.
     forEachDescriptor([&](int fd) {
+        char path[32];
+        std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
         struct stat st;
-        if (fd != this->fd() && ::fstat(fd, &st) == 0 && sameObject(st, own))
+        if (fd != this->fd() && ::stat(path, &st) == 0 && sameObject(st, own))
             ::close(fd);
     });
 }

@@ -392,7 +392,7 @@ private slots:
         FileTable table;
         listInto(table, dir, entries);
 
-        const BatchOutcome outcome = renameNumbered(table, dir, base.toStdString());
+        const BatchOutcome outcome = renameNumbered(table.snapshot(), dir, base.toStdString());
         for (size_t i = 0; i < entries.size(); ++i) {
             const std::string& e = entries[i];
             QCOMPARE(describe(dir + "/" + renamed[i]), e.back() == '/' ? "folder:inner=file:" + e + ";" : "file:" + e);
@@ -417,16 +417,16 @@ private slots:
         makeEntries(listed.path(), {"a.txt", "b.txt"});
         FileTable table;
         listInto(table, listed.path(), {"a.txt", "b.txt"});
-        QCOMPARE(renameNumbered(table, chosen.path(), "x").done, 2);
+        QCOMPARE(renameNumbered(table.snapshot(), chosen.path(), "x").done, 2);
         QCOMPARE(listNames(listed.path()), Names{});
         QCOMPARE(listNames(chosen.path()), (Names{"x 1.txt", "x 2.txt"}));
         QCOMPARE(readFile(chosen.path() + "/x 2.txt"), std::string("b.txt"));
 
         FileTable fresh;
         fresh.setTableRows(2);
-        const BatchOutcome none = renameNumbered(fresh, chosen.path(), "y");
+        const BatchOutcome none = renameNumbered(fresh.snapshot(), chosen.path(), "y");
         QCOMPARE(none.done + none.failures.count(), 0);
-        QCOMPARE(changeAttributes(fresh, fs::AttrArchive).failures.count(), 0);
+        QCOMPARE(changeAttributes(fresh.snapshot(), fs::AttrArchive).failures.count(), 0);
         QCOMPARE(listNames(chosen.path()), (Names{"x 1.txt", "x 2.txt"}));
     }
 
@@ -467,9 +467,9 @@ private slots:
         listInto(table, tmp.path());
         filterTable(table, 1, {"b"});
         if (rename)
-            QCOMPARE(renameNumbered(table, tmp.path(), "x").done, 1);
+            QCOMPARE(renameNumbered(table.snapshot(), tmp.path(), "x").done, 1);
         else
-            QCOMPARE(changeAttributes(table, attributeValue(true, true, false, false)).done, 1);
+            QCOMPARE(changeAttributes(table.snapshot(), attributeValue(true, true, false, false)).done, 1);
         const std::string changed = rename ? "x 1.txt" : "b.txt";
         QCOMPARE(listNames(tmp.path()), sorted({"a.txt", changed, "c.txt"}));
         QCOMPARE(attribListed(tmp.path(), "a.txt"), 128);
@@ -543,7 +543,7 @@ private slots:
         listInto(table, tmp.path());
 
         const BatchOutcome outcome =
-            changeAttributes(table, attributeValue(ticks[0], ticks[1], ticks[2], ticks[3]));
+            changeAttributes(table.snapshot(), attributeValue(ticks[0], ticks[1], ticks[2], ticks[3]));
         QCOMPARE(failuresOf(outcome.failures), QStringList{});
         QCOMPARE(attribListed(tmp.path(), n), shown);
         QCOMPARE(int(modeOf(path)), modeAfter);
@@ -580,12 +580,12 @@ private slots:
         FileTable table;
         listInto(table, tmp.path());
 
-        QCOMPARE(changeAttributes(table, fs::AttrReadOnly).done, 1);
+        QCOMPARE(changeAttributes(table.snapshot(), fs::AttrReadOnly).done, 1);
         QCOMPARE(int(modeOf(path)), readOnly);
         QCOMPARE(attribListed(tmp.path(), "f.txt"), 1);
         if (changedTo >= 0)
             QCOMPARE(::chmod(path.c_str(), mode_t(changedTo)), 0);
-        QCOMPARE(changeAttributes(table, 0).done, 1);
+        QCOMPARE(changeAttributes(table.snapshot(), 0).done, 1);
         QCOMPARE(int(modeOf(path)), after);
         QCOMPARE(attribListed(tmp.path(), "f.txt"), 128);
         QCOMPARE(xattrOf(path, fs::kWriteBitsXattr), std::string("<none>"));
@@ -603,7 +603,7 @@ private slots:
             QCOMPARE(::chown(folder.c_str(), 65534, 65534), 0);
         FileTable table;
         listInto(table, tmp.path());
-        QCOMPARE(changeAttributes(table, fs::AttrReadOnly).done, 1);
+        QCOMPARE(changeAttributes(table.snapshot(), fs::AttrReadOnly).done, 1);
         QCOMPARE(attribListed(tmp.path(), "d"), 17);
 
         const int status = runUnprivileged([&] {
@@ -630,7 +630,7 @@ private slots:
         FileTable table;
         listInto(table, dir, {"l.txt", "ld", "f.txt"});
 
-        const BatchOutcome outcome = changeAttributes(table, attributeValue(true, true, true, true));
+        const BatchOutcome outcome = changeAttributes(table.snapshot(), attributeValue(true, true, true, true));
         QCOMPARE(failuresOf(outcome.failures),
                  (QStringList{failure("l.txt", Kind::Attributes, ELOOP), failure("ld", Kind::Attributes, ELOOP)}));
         QCOMPARE(attribListed(dir, "f.txt"), 39);
@@ -640,7 +640,7 @@ private slots:
             QVERIFY(modeOf(t) & S_IWUSR);
         }
 
-        QCOMPARE(renameNumbered(table, dir, "x").done, 3);
+        QCOMPARE(renameNumbered(table.snapshot(), dir, "x").done, 3);
         QCOMPARE(listNames(dir), (Names{"x 1.txt", "x 2", "x 3.txt"}));
         QCOMPARE(describe(dir + "/x 1.txt"), "link:" + target);
         QCOMPARE(describe(outside.path()), std::string("folder:target.txt=file:target.txt;tdir=folder:;"));
@@ -655,10 +655,10 @@ private slots:
             QCOMPARE(::mkfifo((tmp.path() + "/p" + std::to_string(i)).c_str(), 0644), 0);
         FileTable table;
         listInto(table, tmp.path());
-        QCOMPARE(changeAttributes(table, fs::AttrReadOnly).done, 12);
+        QCOMPARE(changeAttributes(table.snapshot(), fs::AttrReadOnly).done, 12);
         QCOMPARE(attribListed(tmp.path(), "p3"), 1);
 
-        const BatchOutcome outcome = changeAttributes(table, fs::AttrArchive);
+        const BatchOutcome outcome = changeAttributes(table.snapshot(), fs::AttrArchive);
         QCOMPARE(outcome.failures.count(), 12);
         QCOMPARE(failuresOf(outcome.failures).first(), failure("p0", Kind::Attributes, ENOTSUP));
         QCOMPARE(attribListed(tmp.path(), "p3"), 1);  // still read-only, nothing half done
@@ -691,9 +691,9 @@ private slots:
         if (command == 0)
             failures = failuresOf(organizeTable(table, 2, {"jpg", "png"}, d).notMoved);
         else if (command == 1)
-            failures = failuresOf(renameNumbered(table, d, "x").failures);
+            failures = failuresOf(renameNumbered(table.snapshot(), d, "x").failures);
         else
-            failures = failuresOf(changeAttributes(table, fs::AttrArchive).failures);
+            failures = failuresOf(changeAttributes(table.snapshot(), fs::AttrArchive).failures);
         const Kind kind = command == 2 ? Kind::Attributes : Kind::Io;
         QCOMPARE(failures.first(), failure("a.jpg", kind, EROFS));
         QCOMPARE(failures.last(),
@@ -728,11 +728,11 @@ private slots:
         QCOMPARE(readFile(remote.path() + "/b.jpg"), std::string("b.jpg"));
 
         listInto(table, d);
-        const BatchOutcome hidden = changeAttributes(table, fs::AttrHidden);
+        const BatchOutcome hidden = changeAttributes(table.snapshot(), fs::AttrHidden);
         QCOMPARE(hidden.failures.count(), 2);
         QCOMPARE(failuresOf(hidden.failures).first(), failure("b.jpg", Kind::Attributes, ENOTSUP));
         // A file's read-only is its mode; a folder's needs the record.
-        QCOMPARE(failuresOf(changeAttributes(table, fs::AttrReadOnly).failures),
+        QCOMPARE(failuresOf(changeAttributes(table.snapshot(), fs::AttrReadOnly).failures),
                  QStringList{failure("jpg", Kind::Attributes, ENOTSUP)});
         QCOMPARE(attribListed(d, "b.jpg"), 1);
         QCOMPARE(attribListed(d, "jpg"), 16);

@@ -309,9 +309,11 @@ private slots:
         QVERIFY(Form2->isVisible());
         QApplication::setQuitOnLastWindowClosed(false);
         QTimer::singleShot(50, Form1, [] { Form1->close(); });
-        QTimer watchdog;
         bool timedOut = false;
-        watchdog.singleShot(5000, [&] { timedOut = true; QCoreApplication::exit(1); });
+        QTimer watchdog;  // gone with this function, and its call with it
+        watchdog.setSingleShot(true);
+        connect(&watchdog, &QTimer::timeout, [&] { timedOut = true; QCoreApplication::exit(1); });
+        watchdog.start(5000);
         const int status = QCoreApplication::exec();
         QVERIFY(!timedOut);
         QCOMPARE(status, 0);

@@ -209,9 +209,10 @@ private slots:
 
     void largeFolderListsEveryEntryOnce()
     {
-        // Enough entries to be sorted and looked at by two threads: every
-        // one is listed once, with its own size and attribute, the rows in
-        // name order across both halves, capitals or not.
+        // Enough entries to be sorted by two threads and looked at by the
+        // listing's threads in several batches: every one is listed once,
+        // with its own size and attribute, the rows in name order across
+        // the batches, capitals or not.
         TempDir tmp;
         const std::string d = tmp.path();
         constexpr int kCount = 20000;
@@ -247,8 +248,8 @@ private slots:
     void stopEndsTheListingAfterTheEntryInHand_data()
     {
         QTest::addColumn<int>("stopAt");
-        QTest::newRow("first thread's half") << 100;
-        QTest::newRow("second thread's half") << 6000;
+        QTest::newRow("the first batch") << 100;
+        QTest::newRow("a middle batch") << 6000;
         QTest::newRow("a later batch") << 9500;
     }
 

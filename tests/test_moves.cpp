@@ -40,10 +40,16 @@ private slots:
         QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("target");
         QTest::addColumn<int>("err");
-        for (const char* s : {"full folder", "empty folder", "file", "link"}) {
-            QTest::addRow("%s onto nothing", s) << s << "nothing" << 0;
-            for (const char* t : {"empty folder", "full folder", "file", "link"})
-                QTest::addRow("%s onto %s", s, t) << s << t << EEXIST;
+        // What the caller says the source is: nothing, or a kind that may be
+        // wrong (the entry changed since it was listed).
+        QTest::addColumn<int>("told");
+        const char* toldNames[] = {"", ", told a file", ", told a folder"};
+        for (int told : {0, 1, 2}) {
+            for (const char* s : {"full folder", "empty folder", "file", "link"}) {
+                QTest::addRow("%s onto nothing%s", s, toldNames[told]) << s << "nothing" << 0 << told;
+                for (const char* t : {"empty folder", "full folder", "file", "link"})
+                    QTest::addRow("%s onto %s%s", s, t, toldNames[told]) << s << t << EEXIST << told;
+            }
         }
     }
 
@@ -52,6 +58,7 @@ private slots:
         QFETCH(QString, source);
         QFETCH(QString, target);
         QFETCH(int, err);
+        QFETCH(int, told);
         TempDir tmp;
         const std::string a = tmp.path() + "/a", b = tmp.path() + "/b";
         QCOMPARE(::mkdir(a.c_str(), 0755), 0);
@@ -62,7 +69,8 @@ private slots:
         fs::FileDescriptor fa(::open(a.c_str(), O_PATH | O_DIRECTORY)),
             fb(::open(b.c_str(), O_PATH | O_DIRECTORY));
 
-        QCOMPARE(fs::moveNoReplaceFallback(fa.get(), "src", fb.get(), "dst").err, err);
+        QCOMPARE(fs::moveNoReplaceFallback(fa.get(), "src", fb.get(), "dst", fs::EntryKind(told)).err,
+                 err);
         if (err == 0) {
             QCOMPARE(describe(a + "/src"), std::string());
             QCOMPARE(describe(b + "/dst"), src);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <fcntl.h>
 
 #include "platform/attrib.h"
 #include "platform/fileops.h"
@@ -36,23 +37,33 @@ void fail(BatchOutcome& outcome, std::string_view path, Failure::Kind kind, int 
 }
 
 // The entries of rows [from, end): rows with a path.
-int entriesFrom(const FileTable& table, int from)
+int entriesFrom(const RowStore& rows, int from)
 {
     int n = 0;
-    for (int row = from; row < table.tableRows(); ++row)
-        n += !table.text(row, 0).empty();
+    for (size_t row = size_t(from); row < rows.size(); ++row)
+        n += !rows.cell(row, 0).empty();
     return n;
 }
 
 // Stops the pass at row when progress says so; true when stopped.
-bool stopsAt(BatchOutcome& outcome, const FileTable& table, int row, Progress& progress,
+bool stopsAt(BatchOutcome& outcome, const RowStore& rows, int row, Progress& progress,
              std::string_view path)
 {
     if (progress.step(row - 1, fs::lastPart(path)))
         return false;
-    outcome.cancelled = true;
-    outcome.left = entriesFrom(table, row);
+    outcome.left = entriesFrom(rows, row);
     return true;
+}
+
+// The kind of entry the attribute number of a listed row tells: a folder
+// (not a link to one) or something moved like a file.
+fs::EntryKind listedKind(std::string_view attrib)
+{
+    uint32_t bits = 0;
+    if (std::from_chars(attrib.data(), attrib.data() + attrib.size(), bits).ec != std::errc())
+        return fs::EntryKind::Unknown;
+    return (bits & fs::AttrFolder) && !(bits & fs::AttrLink) ? fs::EntryKind::Folder
+                                                             : fs::EntryKind::File;
 }
 
 }  // namespace
@@ -75,24 +86,34 @@ std::string numberedName(std::string_view base, int n, std::string_view extensio
     return name;
 }
 
-BatchOutcome renameNumbered(const FileTable& table, const std::string& folder,
+BatchOutcome renameNumbered(const RowStore& rows, const std::string& folder,
                             std::string_view base, Progress* watcher)
 {
     Progress& progress = watched(watcher);
-    progress.begin(table.tableRows() - 1);
+    progress.begin(int64_t(rows.size()) - 1);
     BatchOutcome outcome;
     std::string to = folder + '/';
     const size_t stem = to.size();
+    // The folder is looked up once: an entry listed in it is renamed by its
+    // name alone, which spares a share the walk down the path on every call.
+    const fs::FileDescriptor dir = std::move(fs::openFolder(folder).fd);
+    fs::NoReplaceMoves moves;
     std::string from;
-    for (int row = 1; row < table.tableRows(); ++row) {
-        from = table.text(row, 0);
+    for (int row = 1; row < int(rows.size()); ++row) {
+        from = rows.cell(size_t(row), 0);
         if (from.empty())
             continue;
-        if (stopsAt(outcome, table, row, progress, from))
+        if (stopsAt(outcome, rows, row, progress, from))
             break;
         to.resize(stem);
-        appendNumberedName(to, base, row, table.text(row, 2));
-        const fs::Status st = fs::moveNoReplace(from, to);
+        appendNumberedName(to, base, row, rows.cell(size_t(row), 2));
+        const bool inFolder = dir.valid() && from.size() > stem &&
+                              from.compare(0, stem, to, 0, stem) == 0 &&
+                              from.find('/', stem) == std::string::npos;
+        const int at = inFolder ? dir.get() : AT_FDCWD;
+        const fs::Status st = moves.move(at, inFolder ? from.c_str() + stem : from.c_str(), at,
+                                         inFolder ? to.c_str() + stem : to.c_str(),
+                                         listedKind(rows.cell(size_t(row), 6)));
         if (st || (st.err == EEXIST && fs::sameEntry(from, to)))
             ++outcome.done;
         else
@@ -107,17 +128,17 @@ uint32_t attributeValue(bool readOnly, bool hidden, bool archive, bool system)
            (archive ? fs::AttrArchive : 0u) | (system ? fs::AttrSystem : 0u);
 }
 
-BatchOutcome changeAttributes(const FileTable& table, uint32_t value, Progress* watcher)
+BatchOutcome changeAttributes(const RowStore& rows, uint32_t value, Progress* watcher)
 {
     Progress& progress = watched(watcher);
-    progress.begin(table.tableRows() - 1);
+    progress.begin(int64_t(rows.size()) - 1);
     BatchOutcome outcome;
     std::string path;
-    for (int row = 1; row < table.tableRows(); ++row) {
-        path = table.text(row, 0);
+    for (int row = 1; row < int(rows.size()); ++row) {
+        path = rows.cell(size_t(row), 0);
         if (path.empty())
             continue;
-        if (stopsAt(outcome, table, row, progress, path))
+        if (stopsAt(outcome, rows, row, progress, path))
             break;
         if (const fs::Status st = fs::setAttributes(path, value))
             ++outcome.done;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/core/failures.h"
-#include "app/core/filetable.h"
+#include "app/core/rowstore.h"
 #include "platform/progress.h"
 
 namespace vemlo {
@@ -17,9 +17,9 @@ namespace vemlo {
 struct BatchOutcome {
     int done = 0;
     FailureList failures;
-    // Entries not tried because the pass was stopped (0 when it ran through).
+    // Entries not tried because the pass was stopped (0 when it ran
+    // through; its watcher tells whether it was stopped).
     int left = 0;
-    bool cancelled = false;
 };
 
 // Why base cannot be used as a base name, or None when it can: a name with
@@ -29,12 +29,15 @@ NameProblem baseNameProblem(std::string_view base);
 // base + " " + n + "." + extension; no "." when the extension is empty.
 std::string numberedName(std::string_view base, int n, std::string_view extension);
 
+// Both passes read only rows (a snapshot of the file table, row 0 the
+// captions), so they may run on a worker.
+
 // Renames the entry of each data row (column 0) to folder + "/" +
 // numberedName(base, row, column 2), in row order. Never replaces an entry;
 // an entry that already has its new name counts as done. Rows without a path
 // are no entries and are passed over. A stop asked through progress leaves
 // the remaining entries as they are.
-BatchOutcome renameNumbered(const FileTable& table, const std::string& folder,
+BatchOutcome renameNumbered(const RowStore& rows, const std::string& folder,
                             std::string_view base, Progress* progress = nullptr);
 
 // The attribute value of the four ticks.
@@ -43,7 +46,7 @@ uint32_t attributeValue(bool readOnly, bool hidden, bool archive, bool system);
 // Sets value on the entry of each data row; symbolic links are left alone
 // and count as failed. A stop asked through progress leaves the remaining
 // entries as they are.
-BatchOutcome changeAttributes(const FileTable& table, uint32_t value,
+BatchOutcome changeAttributes(const RowStore& rows, uint32_t value,
                               Progress* progress = nullptr);
 
 }  // namespace vemlo

@@ -53,6 +53,13 @@ FileTable::Batch::~Batch()
     }
 }
 
+void FileTable::markRows(const std::vector<int>& rows)
+{
+    Batch batch(*this);
+    for (const int r : rows)
+        markRow(r);
+}
+
 void FileTable::adjustToTop()
 {
     const size_t n = rows_.size();

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <string_view>
+#include <vector>
 
 #include "app/core/rowstore.h"
 
@@ -30,6 +31,8 @@ public:
     void setText(int row, int col, std::string_view text);
     // Writes the removal mark: the empty text in column 0.
     void markRow(int row) { setText(row, 0, {}); }
+    // Marks each of rows, announced as one change.
+    void markRows(const std::vector<int>& rows);
 
     // Drops every marked data row, keeping the others in order.
     void adjustToTop();

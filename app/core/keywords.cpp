@@ -127,29 +127,33 @@ int KeywordSet::scan(std::string_view cell, bool anyHit) const
     return best;
 }
 
-bool filterTable(FileTable& table, int col, const std::vector<std::string>& keywords,
-                 Progress* watcher)
+void rowsFilteredOut(const RowStore& table, int col, const std::vector<std::string>& keywords,
+                     std::vector<int>& drop, Progress* watcher)
 {
     Progress& progress = watched(watcher);
     const KeywordSet set(keywords);
-    const int rows = table.tableRows();
+    const int rows = int(table.size());
     progress.begin(rows - 1);
-    // The rows to drop are gathered first, so that a stopped pass changes nothing.
-    std::vector<int> drop;
+    drop.clear();
     for (int r = 1; r < rows; ++r) {
         // A row costs a few nanoseconds: the watcher is told every 64 rows.
-        if ((r & 63) == 0 && !progress.stepLazy(r - 1, [&] { return table.text(r, 1); }))
-            return false;
-        if (!set.anyMatch(table.text(r, col)))
+        if ((r & 63) == 0 && !progress.stepLazy(r - 1, [&] { return table.cell(size_t(r), 1); }))
+            return;
+        if (!set.anyMatch(table.cell(size_t(r), col)))
             drop.push_back(r);
     }
-    {
-        FileTable::Batch batch(table);
-        for (const int r : drop)
-            table.markRow(r);
-    }
+}
+
+void filterTable(FileTable& table, int col, const std::vector<std::string>& keywords,
+                 Progress* progress)
+{
+    // The rows to drop are gathered first, so that a stopped pass changes nothing.
+    std::vector<int> drop;
+    rowsFilteredOut(table.snapshot(), col, keywords, drop, progress);
+    if (progress && progress->stopped())
+        return;
+    table.markRows(drop);
     table.adjustToTop();
-    return true;
 }
 
 namespace {
@@ -214,12 +218,20 @@ Failure keywordFolderFailure(std::string_view keyword, std::string_view failed, 
 }  // namespace
 
 OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::string>& keywords,
-                             const std::string& workingFolder, Progress* watcher)
+                             const std::string& workingFolder, Progress* progress)
+{
+    OrganizeResult result = organizeRows(table.snapshot(), col, keywords, workingFolder, progress);
+    table.markRows(result.movedRows);
+    return result;
+}
+
+OrganizeResult organizeRows(const RowStore& rows, int col, const std::vector<std::string>& keywords,
+                            const std::string& workingFolder, Progress* watcher)
 {
     Progress& progress = watched(watcher);
     OrganizeResult result;
     const KeywordSet set(keywords);
-    FileTable::Batch batch(table);
+    auto text = [&rows](int r, int c) { return rows.cell(size_t(r), c); };
 
     // The working folder is opened once, at the first row that needs it, as
     // the user gave it; each keyword folder is reached beneath it without
@@ -230,6 +242,7 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
     fs::FileDescriptor workingFd;
     int workingErr = 0;  // why workingFd is not valid
     std::vector<fs::FileDescriptor> keywordFds(keywords.size());
+    fs::NoReplaceMoves moves;
     std::string folder, source, target;
 
     auto notMoved = [&](std::string_view name, Failure f) {
@@ -243,16 +256,15 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
         return f;
     };
 
-    const int rows = table.tableRows();
-    progress.begin(rows - 1);
-    for (int r = 1; r < rows; ++r) {
-        const int k = set.lastMatch(table.text(r, col));
-        if (k < 0 || table.text(r, 0).empty())
+    const int count = int(rows.size());
+    progress.begin(count - 1);
+    for (int r = 1; r < count; ++r) {
+        const int k = set.lastMatch(text(r, col));
+        if (k < 0 || text(r, 0).empty())
             continue;  // no keyword, or already marked
-        if (!progress.step(r - 1, table.text(r, 1))) {
-            result.cancelled = true;
-            for (int rest = r; rest < rows; ++rest)
-                result.left += set.lastMatch(table.text(rest, col)) >= 0 && !table.text(rest, 0).empty();
+        if (!progress.step(r - 1, text(r, 1))) {
+            for (int rest = r; rest < count; ++rest)
+                result.left += set.lastMatch(text(rest, col)) >= 0 && !text(rest, 0).empty();
             return result;
         }
         if (w.empty()) {
@@ -261,8 +273,8 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
         }
         const std::string& keyword = keywords[size_t(k)];
         folder.assign(w).append("/").append(keyword);
-        source.assign(table.text(r, 0));
-        const std::string_view name = table.text(r, 1);
+        source.assign(text(r, 0));
+        const std::string_view name = text(r, 1);
 
         // Only a folder can hold its keyword folder; a file or link of the
         // keyword's name is in the keyword folder's way, and is told so below.
@@ -301,7 +313,8 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
         const bool movesFolder = fs::isRealFolder(source);
         target.assign(name);
         if (const fs::Status moved =
-                fs::moveNoReplaceAt(AT_FDCWD, source.c_str(), keywordFd.get(), target.c_str());
+                moves.move(AT_FDCWD, source.c_str(), keywordFd.get(), target.c_str(),
+                           movesFolder ? fs::EntryKind::Folder : fs::EntryKind::File);
             !moved) {
             notMoved(name, fs::insideFolder(folder, source) ? because(Failure::Kind::IntoItself)
                                                             : because(Failure::Kind::Io, moved.err));
@@ -312,7 +325,7 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
         if (movesFolder)
             for (fs::FileDescriptor& f : keywordFds)
                 f = fs::FileDescriptor();
-        table.markRow(r);
+        result.movedRows.push_back(r);
         ++result.moved;
     }
     return result;

@@ -51,10 +51,17 @@ private:
     int lastPosition_ = -1;  // the latest keyword: nothing beats it
 };
 
+// The data rows whose cell in column col matches none of keywords, in
+// order, into drop. No keywords: every data row. Reads only rows, so it may
+// run on a worker over a snapshot of the table. Stopped through progress,
+// it leaves drop incomplete.
+void rowsFilteredOut(const RowStore& rows, int col, const std::vector<std::string>& keywords,
+                     std::vector<int>& drop, Progress* progress = nullptr);
+
 // Marks every data row whose cell in column col matches none of keywords,
-// then drops the marked rows. No keywords: every data row goes. A stop asked
-// through progress leaves the table as it was; returns false then.
-bool filterTable(FileTable& table, int col, const std::vector<std::string>& keywords,
+// then drops the marked rows. A stop asked through progress leaves the table
+// as it was.
+void filterTable(FileTable& table, int col, const std::vector<std::string>& keywords,
                  Progress* progress = nullptr);
 
 // Why keyword cannot name a folder strictly inside the working folder (an
@@ -70,23 +77,29 @@ struct OrganizeResult {
     };
     Stop stop = Stop::None;
     int moved = 0;
+    std::vector<int> movedRows;  // the rows of the moved entries, in order
     FailureList notMoved;  // by the names in column 1
-    // Matching entries not tried because the pass was stopped.
+    // Matching entries not tried because the pass was stopped (its
+    // watcher tells whether it was).
     int left = 0;
-    bool cancelled = false;
 };
 
 // Moves the entry of every data row whose cell in column col matches a
 // keyword into working folder + "/" + the last matching keyword, creating
 // that folder with its parents when missing. The keyword folder must be a
 // real folder inside the working folder: an entry whose keyword folder is a
-// symbolic link, or lies behind one, stays. A moved row gets the removal
-// mark; a row whose entry stays keeps its place and is counted with a reason.
+// symbolic link, or lies behind one, stays. A moved row is told in
+// movedRows; a row whose entry stays is counted with a reason.
 // Stops at the first matching row when the working folder is empty or
 // cannot be made, where result.stop says why, with the rows before it
 // handled. Does not compact the table. Keywords must have passed
 // keywordFolderProblem. A stop asked through progress ends the pass before
-// the next matching row; the rows from there on stay unmarked.
+// the next matching row. Reads only rows (marked rows are passed over), so
+// it may run on a worker over a snapshot of the table.
+OrganizeResult organizeRows(const RowStore& rows, int col, const std::vector<std::string>& keywords,
+                            const std::string& workingFolder, Progress* progress = nullptr);
+
+// organizeRows on the table, the moved rows given the removal mark.
 OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::string>& keywords,
                              const std::string& workingFolder, Progress* progress = nullptr);
 

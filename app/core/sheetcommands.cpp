@@ -120,14 +120,17 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
     } else {
         std::future<SaveOutcome> done = std::async(std::launch::async, writeAndCheck);
         // The count shown is the cells written so far; a stop ends the write
-        // after the row in hand.
-        while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+        // after the row in hand. The last look comes after the write: a stop
+        // then still keeps the file from taking its name.
+        for (bool written = false; !written;) {
+            written = done.wait_for(std::chrono::milliseconds(10)) == std::future_status::ready;
             if (!progress->lookNow(int64_t(watch.cells.load(std::memory_order_relaxed))))
                 watch.stop.store(true, std::memory_order_relaxed);
+        }
         SaveOutcome out = done.get();
         if (progress->stopped()) {
             out = {};
-            out.cancelled = true;
+            out.stage = Stage::Stopped;
             return out;
         }
         if (!out.ok())

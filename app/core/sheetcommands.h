@@ -57,7 +57,7 @@ enum class SaveMode {
 // private folder in $TMPDIR. Throws nothing; the outcome tells what failed.
 // With a progress watcher the file is written on a thread of its own while
 // the watcher is asked now and then; a stop asked meanwhile places nothing
-// (outcome.cancelled).
+// (Stage::Stopped).
 SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode mode,
                          Progress* progress = nullptr);
 
