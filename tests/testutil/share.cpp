@@ -167,7 +167,7 @@ std::string SambaShare::client(const std::string& commands) const
                           "//127.0.0.1/share", "-N", "-c", commands});
 }
 
-SshfsMount::SshfsMount(const std::string& remoteFolder)
+SshfsMount::SshfsMount(const std::string& remoteFolder, const std::string& options)
 {
     if (::geteuid() != 0) {
         toolIsMissing("skipped: the private sshd needs root");
@@ -216,7 +216,7 @@ SshfsMount::SshfsMount(const std::string& remoteFolder)
     const std::string out = commandOutput(
         {"sshfs", "-p", std::to_string(port_), "-o",
          "IdentityFile=" + d + "/user,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,"
-         "BatchMode=yes",
+         "BatchMode=yes" + (options.empty() ? "" : "," + options),
          "root@127.0.0.1:" + remoteFolder, path()},
         &st);
     mounted_ = st == 0;

@@ -72,7 +72,8 @@ private:
 // mounted through sshfs on path().
 class SshfsMount : public ShareStatus {
 public:
-    explicit SshfsMount(const std::string& remoteFolder);
+    // options are added to sshfs's own (e.g. the caches turned off).
+    explicit SshfsMount(const std::string& remoteFolder, const std::string& options = {});
     ~SshfsMount();
     std::string path() const { return dir_.path() + "/mnt"; }
     // Unmounts (also done at the end); true when nothing is left mounted.
