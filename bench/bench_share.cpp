@@ -133,6 +133,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     const std::string scratch = scratchFolder("share");
     const std::string served = scratch + "/served";
+    ::mkdir(scratch.c_str(), 0755);
     ::mkdir(served.c_str(), 0755);
     // Every cache off: each call on the mount is a round trip.
     auto held = std::make_unique<vemlo::test::SshfsMount>(
