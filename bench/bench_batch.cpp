@@ -114,15 +114,15 @@ int main(int argc, char** argv)
         kRuns,
         [&] {
             // What setting read-only and hidden on a writable file takes:
-            // its mode, its file system, the record read and written, the
-            // earlier versions' record dropped, the write bits it had, the
-            // new mode.
+            // the folder's file system once, then for each file its mode,
+            // the record read and written, the earlier versions' record
+            // dropped, the write bits it had, the new mode.
             struct stat st;
             struct statfs sf;
             char record[512];
+            ::statfs(dir.c_str(), &sf);
             for (const auto& p : paths) {
                 ::lstat(p.c_str(), &st);
-                ::statfs(p.c_str(), &sf);
                 ::lgetxattr(p.c_str(), vemlo::fs::kDosAttribXattr, record, sizeof record);
                 ::lsetxattr(p.c_str(), vemlo::fs::kDosAttribXattr, "0x3", 4, 0);
                 ::lremovexattr(p.c_str(), vemlo::fs::kOldAttribXattr);

@@ -153,6 +153,11 @@ bool mayChangeMode(const struct stat& st)
 
 Status setAttributes(const std::string& path, uint32_t value)
 {
+    return setAttributes(path, value, attribStoreOfPath(path));
+}
+
+Status setAttributes(const std::string& path, uint32_t value, AttribStore store)
+{
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0)
         return Status::fromErrno();
@@ -160,7 +165,6 @@ Status setAttributes(const std::string& path, uint32_t value)
         return Status{ELOOP};
     const bool isFolder = S_ISDIR(st.st_mode);
     const bool keepsXattrs = S_ISREG(st.st_mode) || isFolder;
-    const AttribStore store = attribStoreOfPath(path);
     switch (store) {
     case AttribStore::Ntfs:
     case AttribStore::Cifs:

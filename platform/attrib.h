@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/dosattrib.h"
 #include "platform/status.h"
 
 namespace vemlo::fs {
@@ -47,5 +48,8 @@ inline constexpr const char* kWriteBitsXattr = "user.vemlo.writebits";
 // (hidden, system, archive, a folder's read-only on a file system without
 // user extended attributes).
 Status setAttributes(const std::string& path, uint32_t value);
+// The same where the store of path's file system is known already (a pass
+// over the entries of one folder asks its file system once).
+Status setAttributes(const std::string& path, uint32_t value, AttribStore store);
 
 }  // namespace vemlo::fs

@@ -23,28 +23,20 @@ namespace vemlo::fs {
 
 namespace {
 
-constexpr long kMsdosMagic = 0x4d44;
-constexpr long kExfatMagic = 0x2011BAB0;
-constexpr long kNtfsMagic = 0x5346544e;   // the old read-only driver
-constexpr long kNtfs3Magic = 0x7366746e;  // ntfs3
-constexpr long kFuseMagic = 0x65735546;   // ntfs-3g among many others
-constexpr long kCifsMagic = 0xFF534D42;
-constexpr long kSmb2Magic = 0xFE534D42;
-
 template <class Probe>
 AttribStore storeFor(long type, const Probe& keepsNtfsAttrib)
 {
     switch (type) {
-    case kMsdosMagic:
-    case kExfatMagic:
+    case fstype::kMsdos:
+    case fstype::kExfat:
         return AttribStore::Fat;
-    case kNtfsMagic:
-    case kNtfs3Magic:
+    case fstype::kNtfs:
+    case fstype::kNtfs3:
         return AttribStore::Ntfs;
-    case kCifsMagic:
-    case kSmb2Magic:
+    case fstype::kCifs:
+    case fstype::kSmb2:
         return AttribStore::Cifs;
-    case kFuseMagic:
+    case fstype::kFuse:
         return keepsNtfsAttrib() ? AttribStore::Ntfs : AttribStore::Samba;
     default:
         return AttribStore::Samba;

@@ -23,6 +23,22 @@ namespace vemlo::fs {
 
 enum class AttribStore { Ntfs, Cifs, Fat, Samba, None };
 
+// File-system types as statfs reports them (f_type).
+namespace fstype {
+inline constexpr long kMsdos = 0x4d44;
+inline constexpr long kExfat = 0x2011BAB0;
+inline constexpr long kNtfs = 0x5346544e;   // the old read-only driver
+inline constexpr long kNtfs3 = 0x7366746e;  // ntfs3
+inline constexpr long kFuse = 0x65735546;   // ntfs-3g, sshfs, gvfs among many others
+inline constexpr long kCifs = 0xFF534D42;
+inline constexpr long kSmb2 = 0xFE534D42;
+inline constexpr long kSmb = 0x517B;
+inline constexpr long kNfs = 0x6969;
+inline constexpr long kCeph = 0x00C36400;
+inline constexpr long k9p = 0x01021997;
+inline constexpr long kAfs = 0x5346414F;
+}  // namespace fstype
+
 inline constexpr const char* kNtfsAttribXattr = "system.ntfs_attrib";
 inline constexpr const char* kCifsAttribXattr = "user.cifs.dosattrib";
 

@@ -218,15 +218,15 @@ bool onNetwork(int fd)
     struct statfs fs;
     if (::fstatfs(fd, &fs) != 0)
         return false;
-    switch (static_cast<unsigned long>(fs.f_type)) {
-    case 0x6969:      // NFS
-    case 0xFF534D42:  // CIFS
-    case 0xFE534D42:  // SMB2
-    case 0x517B:      // SMB
-    case 0x65735546:  // FUSE
-    case 0x00C36400:  // Ceph
-    case 0x01021997:  // 9p
-    case 0x5346414F:  // AFS
+    switch (long(fs.f_type)) {
+    case fstype::kNfs:
+    case fstype::kCifs:
+    case fstype::kSmb2:
+    case fstype::kSmb:
+    case fstype::kFuse:
+    case fstype::kCeph:
+    case fstype::k9p:
+    case fstype::kAfs:
         return true;
     default:
         return false;

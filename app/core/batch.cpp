@@ -134,13 +134,21 @@ BatchOutcome changeAttributes(const RowStore& rows, uint32_t value, Progress* wa
     progress.begin(int64_t(rows.size()) - 1);
     BatchOutcome outcome;
     std::string path;
+    // Where the bits live is asked of each folder's file system once, as the
+    // listing does, not of every entry (on a share each ask is a round trip).
+    std::string folder;
+    fs::AttribStore store = fs::AttribStore::None;
     for (int row = 1; row < int(rows.size()); ++row) {
         path = rows.cell(size_t(row), 0);
         if (path.empty())
             continue;
         if (stopsAt(outcome, rows, row, progress, path))
             break;
-        if (const fs::Status st = fs::setAttributes(path, value))
+        if (std::string parent = fs::parentOf(path); parent != folder) {  // never empty
+            store = fs::attribStoreOfPath(parent);
+            folder = std::move(parent);
+        }
+        if (const fs::Status st = fs::setAttributes(path, value, store))
             ++outcome.done;
         else
             fail(outcome, path, Failure::Kind::Attributes, st.err);
