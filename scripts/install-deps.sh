@@ -11,7 +11,9 @@ packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libqt6opengl
           libmount-dev samba smbclient ntfs-3g openjdk-17-jre-headless sshfs openssh-server
           dosfstools libtsan2
           # the windows on a headless Wayland compositor (test_gui_wayland)
-          weston qt6-wayland)
+          weston qt6-wayland
+          # a Samba share mounted through gvfs, as the desktop does (test_commands)
+          gvfs gvfs-backends gvfs-fuse libglib2.0-bin)
 
 missing=()
 for p in "${packages[@]}"; do
