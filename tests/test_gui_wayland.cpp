@@ -5,6 +5,7 @@
 // a folder, the compositor's screen is saved there at each step.
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QTableView>
@@ -89,8 +90,10 @@ Seen pressAndWatch(QWidget* button, const std::function<void(T*)>& act)
         seen.transientParent = d->windowHandle()->transientParent();
         if constexpr (std::is_same_v<T, QMessageBox>)
             seen.text = d->text();
-        else
+        else if constexpr (std::is_same_v<T, QProgressDialog>)
             seen.text = d->labelText();
+        else
+            seen.text = d->windowTitle();
         screenshot(QString::fromLatin1(T::staticMetaObject.className()).mid(1).toLower());
         act(d);
     });
@@ -186,7 +189,8 @@ private slots:
                  qPrintable(reports.texts().join(u'\n')));
     }
 
-    // The chart window reaches the screen with its pie and table.
+    // The chart window reaches the screen with its pie and table; its file
+    // dialog comes up over it.
     void chartWindowShows()
     {
         TempDir dir;
@@ -198,6 +202,10 @@ private slots:
         QVERIFY(chart);
         QVERIFY(QTest::qWaitForWindowExposed(chart));
         screenshot(QStringLiteral("chart"));
+        const Seen seen = pressAndWatch<QFileDialog>(chart->btnSaveAs, [](QFileDialog* d) { d->reject(); });
+        QVERIFY(seen.exposed);
+        QCOMPARE(seen.text, QStringLiteral("另存为"));
+        QCOMPARE(seen.transientParent, chart->windowHandle());
         chart->close();
     }
 };
