@@ -295,15 +295,13 @@ GvfsSmbMount::GvfsSmbMount(const std::string& folder)
     const std::string d = dir_.path();
     ::mkdir((d + "/run").c_str(), 0700);
     // The daemons the bus starts inherit its environment: the runtime
-    // folder where gvfs mounts its FUSE folder, no volume monitors of disks
-    // and phones, private settings.
+    // folder where gvfs mounts its FUSE folder, private settings.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     const QString bus = QString::fromStdString("unix:path=" + d + "/bus");
     env.insert("DBUS_SESSION_BUS_ADDRESS", bus);
     env.insert("XDG_RUNTIME_DIR", QString::fromStdString(d + "/run"));
     env.insert("XDG_DATA_HOME", QString::fromStdString(d + "/data"));
     env.insert("XDG_CONFIG_HOME", QString::fromStdString(d + "/config"));
-    env.insert("GIO_USE_VOLUME_MONITOR", "unix");
     bus_ = std::make_unique<QProcess>();
     bus_->setProcessEnvironment(env);
     bus_->setProcessChannelMode(QProcess::MergedChannels);
