@@ -5,12 +5,17 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstring>
 #include <grp.h>
+#include <memory>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,11 +94,72 @@ void walkTo(const std::string& target)
     }
 }
 
+// Waits, without a clock, until the chooser shows the mounts it was reading.
+void waitForDrives()
+{
+    while (Form2->DC->filling())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
 void showImportWindow()
 {
     Form1->N8Click(Form1);
     QVERIFY(QTest::qWaitForWindowExposed(Form2));
+    waitForDrives();
 }
+
+// The mount points the chooser lists.
+std::vector<std::string> listedDrives()
+{
+    std::vector<std::string> out;
+    for (int i = 0; i < Form2->DC->count(); ++i)
+        out.push_back(Form2->DC->itemData(i).toByteArray().toStdString());
+    return out;
+}
+
+bool listsDrive(const std::string& mountPoint)
+{
+    const std::vector<std::string> drives = listedDrives();
+    return std::find(drives.begin(), drives.end(), mountPoint) != drives.end();
+}
+
+// A volume source that waits until it is let go, as a read of the mounts
+// waits on a mount whose server is gone.
+class HeldSource {
+public:
+    std::vector<fs::Volume> operator()()
+    {
+        std::unique_lock lock(mutex_);
+        ++reads_;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return released_; });
+        return volumes_;
+    }
+    void release(std::vector<fs::Volume> volumes)
+    {
+        std::lock_guard lock(mutex_);
+        volumes_ = std::move(volumes);
+        released_ = true;
+        changed_.notify_all();
+    }
+    void waitForReads(int n)
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return reads_ >= n; });
+    }
+    int reads()
+    {
+        std::lock_guard lock(mutex_);
+        return reads_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int reads_ = 0;
+    bool released_ = false;
+    std::vector<fs::Volume> volumes_;
+};
 
 }  // namespace
 
@@ -323,7 +389,8 @@ private slots:
 
     void closingHidesAndKeepsState()
     {
-        showImportWindow();
+        Form2->hide();
+        showImportWindow();  // the chooser lists the real mounts
         walkTo(work_ + "/beta");
         Form2->edtFP->setText(QStringLiteral("typed text"));
         const int drives = Form2->DC->count();
@@ -338,6 +405,67 @@ private slots:
         QCOMPARE(Form2->DL->folder(), work_ + "/beta");
         QCOMPARE(Form2->DC->count(), drives);
         QCOMPARE(Form2->DC->currentIndex(), driveIndex);
+    }
+
+    // Each showing reads the mounts again: one made while the window was
+    // hidden is offered at the next showing, one gone is no longer offered,
+    // and the chosen drive stays chosen throughout.
+    void chooserIsFilledAtEachShowing()
+    {
+        showImportWindow();
+        const std::string chosen = Form2->DC->drive();
+        std::string mountPoint;
+        {
+            ScratchFs fs;
+            if (!fs.usable())
+                QSKIP(fs.skipReason());
+            mountPoint = canonicalPath(fs.path());
+            QVERIFY(!listsDrive(mountPoint));
+            Form2->hide();
+            showImportWindow();
+            QVERIFY(listsDrive(mountPoint));
+            QCOMPARE(Form2->DC->drive(), chosen);
+            QCOMPARE(Form2->DC->currentData().toByteArray().toStdString(), chosen);
+            Form2->hide();
+        }
+        showImportWindow();
+        QVERIFY(!listsDrive(mountPoint));
+        QCOMPARE(Form2->DC->currentData().toByteArray().toStdString(), chosen);
+    }
+
+    // The mounts are read beside the window: while the read waits, the
+    // window is shown, the tree opens folders and the chooser keeps the list
+    // it had. A showing meanwhile reads once more after it, not beside it.
+    void waitingMountReadLeavesTheWindowFree()
+    {
+        showImportWindow();
+        const std::vector<std::string> before = listedDrives();
+        const std::string chosen = Form2->DC->drive();
+        const std::string m2 = canonicalPath(dir_.path()) + "/m2";
+        auto held = std::make_shared<HeldSource>();
+        const auto restore = qScopeGuard(
+            [earlier = DriveChooser::setVolumeSource([held] { return (*held)(); })]() mutable {
+                DriveChooser::setVolumeSource(std::move(earlier));
+            });
+        Form2->hide();
+        Form1->N8Click(Form1);
+        QVERIFY(QTest::qWaitForWindowExposed(Form2));
+        held->waitForReads(1);
+        QVERIFY(Form2->DC->filling());
+        walkTo(work_ + "/Alpha");  // the window's thread is free
+        QCOMPARE(Form2->workingFolder(), work_ + "/Alpha");
+        QCOMPARE(listedDrives(), before);
+        Form2->hide();
+        Form1->N8Click(Form1);
+        QCOMPARE(held->reads(), 1);
+        QSignalSpy filled(Form2->DC, &DriveChooser::filled);
+        held->release({{chosen, ""}, {m2, "SECOND"}});
+        waitForDrives();
+        QCOMPARE(held->reads(), 2);
+        QCOMPARE(filled.size(), 1);
+        QCOMPARE(listedDrives(), (std::vector<std::string>{chosen, m2}));
+        QCOMPARE(Form2->DC->drive(), chosen);
+        QCOMPARE(Form2->DC->currentIndex(), 0);
     }
 
     // A folder whose entries cannot be looked at (mode 666) is listed
