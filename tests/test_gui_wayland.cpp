@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
-#include <QHeaderView>
 #include <QHelpEvent>
 #include <QTableView>
 #include <QToolTip>
@@ -36,7 +35,7 @@ void screenshot(const QString& name)
     const QString folder = qEnvironmentVariable("VEMLO_SHOTS");
     if (folder.isEmpty())
         return;
-    QTest::qWait(300);  // the last frame reaches the compositor
+    QTest::qWait(600);  // the last frame and the compositor's fade-in
     QDir dir(folder);
     for (const QString& f : dir.entryList({QStringLiteral("wayland-screenshot*.png")}))
         dir.remove(f);
