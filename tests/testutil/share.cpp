@@ -339,7 +339,7 @@ bool GvfsSmbMount::unmount()
 {
     if (bus_) {
         // The daemons end with their bus; gvfs's FUSE folder goes with them.
-        if (group_ > 0)
+        if (group_ > 0 && bus_->state() != QProcess::NotRunning)
             ::kill(-group_, SIGTERM);
         bus_->waitForFinished(10000);
         bus_.reset();
