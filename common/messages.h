@@ -4,10 +4,10 @@
 
 #include <QString>
 
-class QWidget;
-
 #include <stdexcept>
 #include <string>
+
+class QWidget;
 
 namespace vemlo {
 
