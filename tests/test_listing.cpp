@@ -131,6 +131,8 @@ private slots:
             const char* record;
             const char* shown;
         };
+        // Longer than the listing's first read takes in.
+        const std::string longRecord = "hex:3078323200000300030000000f00000022000000" + std::string(1200, 'a');
         const Record records[] = {
             {"archived.txt", "old:32", "32"},
             {"system.txt", "0x6", "6"},
@@ -141,6 +143,7 @@ private slots:
             {"both.txt", "0x20", "32"},
             {"crowded.txt", "0x4", "4"},
             {"garbled.txt", "hex:0102", "128"},
+            {"long.txt", longRecord.c_str(), "34"},
             {"folder", "old:32", "48"},
             {"hidden-folder", "0x12", "18"},
         };
@@ -175,15 +178,21 @@ private slots:
         QTest::newRow("hex text") << "0x22" << 0x22 << "0x2021";
         QTest::newRow("hex text without its NUL") << "hex:307832" << 2 << "0x2021";
         QTest::newRow("hex text, NUL padding") << "hex:3078323032300000" << 0x2020 << "0x2021";
+        // A versioned record gets its hex text filled, for the programs that
+        // read only the text.
         QTest::newRow("Samba 4.17: v5, no hex text")
             << "hex:00000500050000001100000006000000754aaa2da486dd01" << 6
-            << "hex:00000500050000001100000021200000754aaa2da486dd01";
+            << "hex:3078323032310000050005001100000021200000754aaa2da486dd01";
         QTest::newRow("v3 after a hex text that grows")
             << "hex:3078320003000300" + v3tail << 2
             << "hex:307832303231000003000300" + v3tail.left(8) + "21200000" + v3tail.mid(16);
-        QTest::newRow("v1") << "hex:000001000100000002000000" << 2 << "hex:000001000100000021200000";
+        QTest::newRow("v1") << "hex:000001000100000002000000" << 2
+                            << "hex:30783230323100000100010021200000";
         QTest::newRow("v2: flags first") << "hex:0000020002000000ffffffff04000000" << 4
-                                          << "hex:0000020002000000ffffffff21200000";
+                                          << "hex:307832303231000002000200ffffffff21200000";
+        QTest::newRow("v3 with a long tail kept")
+            << "hex:3078323200000300030000000f00000022000000" + QString(1200, 'a') << 0x22
+            << "hex:307832303231000003000300" "0f00000021200000" + QString(1200, 'a');
         QTest::newRow("cut before the attribute") << "hex:00000500050000001100" << -1 << "0x2021";
         QTest::newRow("unknown version") << "hex:00000900090000001100000006000000" << -1 << "0x2021";
         QTest::newRow("level differs from version") << "hex:00000500040000001100000006000000" << -1 << "0x2021";

@@ -138,9 +138,9 @@ unsigned modeOf(const std::string& path)
 
 std::string xattrOf(const std::string& path, const char* name)
 {
-    char buf[256];
-    const ssize_t n = ::lgetxattr(path.c_str(), name, buf, sizeof buf);
-    return n < 0 ? std::string("<none>") : std::string(buf, size_t(n));
+    std::string value(4096, '\0');
+    const ssize_t n = ::lgetxattr(path.c_str(), name, value.data(), value.size());
+    return n < 0 ? std::string("<none>") : value.substr(0, size_t(n));
 }
 
 std::string recordText(const std::string& r)
