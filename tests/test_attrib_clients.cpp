@@ -7,11 +7,14 @@
 #include <cerrno>
 #include <map>
 #include <regex>
+#include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
 #include "platform/attrib.h"
 #include "platform/dosattrib.h"
+#include "platform/handles.h"
 #include "platform/listing.h"
 #include "testutil/files.h"
 #include "testutil/share.h"
@@ -223,6 +226,75 @@ private slots:
         QCOMPARE(int(listed(ntfs.path()).at("e")), after);
         QCOMPARE(xattrOf(path, fs::kOldAttribXattr), std::string("<none>"));
         QCOMPARE(xattrOf(path, fs::kDosAttribXattr), std::string("<none>"));
+    }
+
+    // A kernel-mounted SMB share keeps the whole attribute in
+    // user.cifs.dosattrib, as NTFS does in its own: the same rows, through a
+    // local file given the share's store. The kernel sends an attribute of 0
+    // as "leave it unchanged", so nothing ticked must write normal.
+    void cifsRoundTrip_data() { ntfsRoundTrip_data(); }
+
+    void cifsRoundTrip()
+    {
+        QFETCH(bool, folder);
+        QFETCH(int, before);
+        QFETCH(Ticks, ticks);
+        QFETCH(int, after);
+        TempDir tmp;
+        const std::string path = tmp.path() + "/e";
+        makeEntries(tmp.path(), {folder ? "e/" : "e"});
+        const uint32_t b = uint32_t(before);
+        QCOMPARE(::lsetxattr(path.c_str(), fs::kCifsAttribXattr, &b, sizeof b, 0), 0);
+        struct stat st;
+        QCOMPARE(::lstat(path.c_str(), &st), 0);
+        const fs::FolderStore cifs{fs::AttribStore::Cifs, st.st_dev};
+
+        QCOMPARE(fs::setAttributes(path, valueOf(ticks), cifs).err, 0);
+        uint32_t stored = 0;
+        QCOMPARE(::lgetxattr(path.c_str(), fs::kCifsAttribXattr, &stored, sizeof stored), ssize_t(4));
+        QCOMPARE(int(stored), after);
+        const fs::FileDescriptor dir(::open(tmp.path().c_str(), O_RDONLY | O_DIRECTORY));
+        fs::AttribReader reader(dir.get(), cifs);
+        QCOMPARE(int(reader.attribOf("e", st.st_mode, st.st_dev)), after);
+        QCOMPARE(xattrOf(path, fs::kDosAttribXattr), std::string("<none>"));
+    }
+
+    // An NTFS drive mounted in a folder of another file system: the change
+    // and the listing take its bits where NTFS keeps them, its neighbours
+    // where their own file system does.
+    void mountPointTakesItsOwnStore()
+    {
+        if (!ntfs_)
+            ntfs_ = std::make_unique<ScratchFs>(8192, ScratchFs::Kind::Ntfs);
+        if (!ntfs_->usable())
+            QSKIP("skipped: no NTFS image could be mounted");
+        TempDir tmp;
+        const std::string d = tmp.path(), drive = d + "/drive";
+        writeFile(d + "/a.txt");
+        QCOMPARE(::mkdir(drive.c_str(), 0755), 0);
+        QCOMPARE(::mount(ntfs_->path().c_str(), drive.c_str(), nullptr, MS_BIND, nullptr), 0);
+        struct Unbind {
+            std::string on;
+            ~Unbind() { ::umount2(on.c_str(), MNT_DETACH); }
+        } unbind{drive};
+
+        const fs::FolderStore folder = fs::folderStoreOfPath(d);
+        QCOMPARE(int(folder.store), int(fs::AttribStore::Samba));
+        for (const char* name : {"/a.txt", "/drive"})
+            QCOMPARE(fs::setAttributes(d + name, fs::AttrHidden | fs::AttrSystem, folder).err, 0);
+        uint32_t root = 0;
+        QCOMPARE(::lgetxattr(drive.c_str(), fs::kNtfsAttribXattr, &root, sizeof root), ssize_t(4));
+        QCOMPARE(root & 0x17u, 0x16u);
+        QCOMPARE(xattrOf(drive, fs::kDosAttribXattr), std::string("<none>"));
+        QCOMPARE(recordOf(d + "/a.txt"), std::string("0x6"));
+        const auto rows = listed(d);
+        QCOMPARE(rows.at("drive"), root);
+        QCOMPARE(int(rows.at("a.txt")), 0x6);
+
+        QCOMPARE(fs::setAttributes(drive, 0, folder).err, 0);
+        QCOMPARE(::lgetxattr(drive.c_str(), fs::kNtfsAttribXattr, &root, sizeof root), ssize_t(4));
+        QCOMPARE(root & 0x17u, 0x10u);
+        QCOMPARE(listed(d).at("drive"), root);
     }
 
     // FAT: the attribute byte through the kernel's FAT driver.

@@ -7,10 +7,12 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 
 #include "app/core/importrows.h"
@@ -19,6 +21,7 @@
 #include "platform/handles.h"
 #include "platform/listing.h"
 #include "testutil/files.h"
+#include "testutil/share.h"
 
 using namespace vemlo;
 using namespace vemlo::test;
@@ -46,6 +49,26 @@ std::map<std::string, Listed> listByName(const std::string& folder, const std::s
     }
     return out;
 }
+
+// A folder mounted again on another (a bind mount), undone at the end.
+class BindMount {
+public:
+    BindMount(const std::string& from, const std::string& on) : on_(on)
+    {
+        mounted_ = ::mkdir(on.c_str(), 0755) == 0 &&
+                   ::mount(from.c_str(), on.c_str(), nullptr, MS_BIND, nullptr) == 0;
+    }
+    ~BindMount()
+    {
+        if (mounted_)
+            ::umount2(on_.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+
+private:
+    std::string on_;
+    bool mounted_ = false;
+};
 
 void setModified(const std::string& path, time_t when)
 {
@@ -164,6 +187,57 @@ private slots:
         QCOMPARE(rows.at("big.bin").size, std::string("3221225472"));
         for (const Record& r : records)
             QCOMPARE(rows.at(r.name).attrib, std::string(r.shown));
+    }
+
+    // Mount points of a file system without user attributes (sshfs) among a
+    // folder's entries: listed again and again, every other entry keeps its
+    // bits, and a mount point is what its own file system says; the tree's
+    // reading of subfolders the same.
+    void mountPointsAmongEntries()
+    {
+        TempDir remote, tmp;
+        SshfsMount share(remote.path());
+        VEMLO_REQUIRE_SHARE(share);
+        const std::string d = tmp.path();
+        std::map<std::string, std::string> expected;  // by name
+        std::vector<std::string> visibleFolders;
+        for (int i = 0; i < 200; ++i) {
+            const std::string name = "f" + std::to_string(i);
+            writeFile(d + "/" + name);
+            QVERIFY(setRecord(d + "/" + name, "0x22"));
+            expected[name] = "34";
+        }
+        for (int i = 0; i < 45; ++i) {
+            const std::string name = (i < 40 ? "h" : "v") + std::to_string(i);
+            QCOMPARE(::mkdir((d + "/" + name).c_str(), 0755), 0);
+            QVERIFY(i >= 40 || setRecord(d + "/" + name, "0x12"));
+            expected[name] = i < 40 ? "18" : "16";
+            if (i >= 40)
+                visibleFolders.push_back(name);
+        }
+        BindMount a(share.path(), d + "/a_share"), m(share.path(), d + "/m_share");
+        QVERIFY(a.mounted() && m.mounted());
+        expected["a_share"] = expected["m_share"] = "16";
+        visibleFolders.insert(visibleFolders.end(), {"a_share", "m_share"});
+        std::sort(visibleFolders.begin(), visibleFolders.end(), fs::nameLess);
+
+        for (int round = 0; round < 4; ++round) {
+            std::map<std::string, std::string> shown;
+            for (const auto& [name, row] : listByName(d, d))
+                shown[name] = row.attrib;
+            int wrong = 0;
+            for (const auto& [name, attrib] : expected)
+                wrong += shown[name] != attrib;
+            qInfo("listing %d: %d of %zu entries wrong", round + 1, wrong, expected.size());
+            QCOMPARE(shown, expected);
+        }
+        const std::string before = currentDir();
+        QCOMPARE(::chdir(d.c_str()), 0);
+        std::vector<std::string> subfolders;
+        const fs::Status read = fs::readSubfolders(subfolders);
+        QCOMPARE(::chdir(before.c_str()), 0);
+        QVERIFY(read.ok());
+        QCOMPARE(subfolders, visibleFolders);
     }
 
     // Samba's record in every form found: read, and its attribute replaced
