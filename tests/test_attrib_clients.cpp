@@ -10,7 +10,6 @@
 #include <map>
 #include <regex>
 #include <fcntl.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -342,12 +341,8 @@ private slots:
         TempDir tmp;
         const std::string d = tmp.path(), drive = d + "/drive";
         writeFile(d + "/a.txt");
-        QCOMPARE(::mkdir(drive.c_str(), 0755), 0);
-        QCOMPARE(::mount(ntfs_->path().c_str(), drive.c_str(), nullptr, MS_BIND, nullptr), 0);
-        struct Unbind {
-            std::string on;
-            ~Unbind() { ::umount2(on.c_str(), MNT_DETACH); }
-        } unbind{drive};
+        const BindMount mounted(ntfs_->path(), drive);
+        QVERIFY(mounted.mounted());
 
         const fs::FolderStore folder = fs::folderStoreOfPath(d);
         QCOMPARE(int(folder.store), int(fs::AttribStore::Samba));

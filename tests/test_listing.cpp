@@ -7,7 +7,6 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -49,26 +48,6 @@ std::map<std::string, Listed> listByName(const std::string& folder, const std::s
     }
     return out;
 }
-
-// A folder mounted again on another (a bind mount), undone at the end.
-class BindMount {
-public:
-    BindMount(const std::string& from, const std::string& on) : on_(on)
-    {
-        mounted_ = ::mkdir(on.c_str(), 0755) == 0 &&
-                   ::mount(from.c_str(), on.c_str(), nullptr, MS_BIND, nullptr) == 0;
-    }
-    ~BindMount()
-    {
-        if (mounted_)
-            ::umount2(on_.c_str(), MNT_DETACH);
-    }
-    bool mounted() const { return mounted_; }
-
-private:
-    std::string on_;
-    bool mounted_ = false;
-};
 
 void setModified(const std::string& path, time_t when)
 {

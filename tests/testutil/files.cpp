@@ -9,6 +9,7 @@
 #include <ftw.h>
 #include <grp.h>
 #include <sstream>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
@@ -323,6 +324,18 @@ std::vector<std::string> openFiles()
             out.push_back(fd + " -> " + std::string(target, size_t(n)));
     }
     return out;
+}
+
+BindMount::BindMount(const std::string& from, const std::string& on) : on_(on)
+{
+    mounted_ = ::mkdir(on.c_str(), 0755) == 0 &&
+               ::mount(from.c_str(), on.c_str(), nullptr, MS_BIND, nullptr) == 0;
+}
+
+BindMount::~BindMount()
+{
+    if (mounted_)
+        ::umount2(on_.c_str(), MNT_DETACH);
 }
 
 }  // namespace vemlo::test
