@@ -56,9 +56,9 @@ Status chmodNoFollow(const std::string& path, mode_t mode)
 // file system and the record's form, and drops the record of earlier versions.
 Status storeRecord(const std::string& path, uint32_t value, bool isFolder)
 {
-    char buf[512];
-    const ssize_t n = ::lgetxattr(path.c_str(), kDosAttribXattr, buf, sizeof buf);
-    const std::string_view old = n > 0 ? std::string_view(buf, size_t(n)) : std::string_view();
+    std::string old;  // read whole, however long, to be kept in its form
+    if (Status s = xattrValue(path, kDosAttribXattr, old); !s)
+        old.clear();
     uint32_t attrib = 0;
     parseDosAttrib(old, attrib);
     attrib = (attrib & ~(kSettableAttribBits | AttrFolder)) | (value & kAskedBits) |
@@ -69,9 +69,9 @@ Status storeRecord(const std::string& path, uint32_t value, bool isFolder)
     return dropOldRecord(path);
 }
 
-// NTFS and cifs: the bits a program may set are replaced, the others kept.
-// The earlier versions' record goes first: ntfs-3g keeps it as a stream, and
-// removing one marks the file archived.
+// NTFS and cifs: the bits a program may set are replaced, the others kept;
+// no bit at all is normal. The earlier versions' record goes first: ntfs-3g
+// keeps it as a stream, and removing one marks the file archived.
 Status setWholeAttrib(const std::string& path, const char* xattr, uint32_t value)
 {
     if (Status s = dropOldRecord(path); !s)
@@ -83,6 +83,8 @@ Status setWholeAttrib(const std::string& path, const char* xattr, uint32_t value
     if (n != sizeof attrib)
         return Status{EINVAL};
     attrib = (attrib & ~kSettableAttribBits) | (value & kAskedBits);
+    if (attrib == 0)
+        attrib = AttrNormal;  // 0 would leave an SMB server's attribute unchanged
     if (::lsetxattr(path.c_str(), xattr, &attrib, sizeof attrib, 0) != 0)
         return Status::fromErrno();
     return {};
@@ -153,16 +155,20 @@ bool mayChangeMode(const struct stat& st)
 
 Status setAttributes(const std::string& path, uint32_t value)
 {
-    return setAttributes(path, value, attribStoreOfPath(path));
+    // Device 0 is no file system's: the entry's own is asked.
+    return setAttributes(path, value, FolderStore{AttribStore::Samba, 0});
 }
 
-Status setAttributes(const std::string& path, uint32_t value, AttribStore store)
+Status setAttributes(const std::string& path, uint32_t value, const FolderStore& folder)
 {
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0)
         return Status::fromErrno();
     if (S_ISLNK(st.st_mode))
         return Status{ELOOP};
+    // An entry on another file system (a mount point, or any entry where the
+    // folder is not known) by its own.
+    const AttribStore store = st.st_dev == folder.device ? folder.store : attribStoreOfPath(path);
     const bool isFolder = S_ISDIR(st.st_mode);
     const bool keepsXattrs = S_ISREG(st.st_mode) || isFolder;
     switch (store) {

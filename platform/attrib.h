@@ -1,10 +1,12 @@
-// The attribute vocabulary of the file table, and setting the read-only,
-// hidden, system and archive bits of one entry where the file system keeps
-// them (platform/dosattrib.h).
+// Setting the read-only, hidden, system and archive bits of one entry where
+// its file system keeps them (platform/dosattrib.h, which also holds the
+// file table's attribute vocabulary).
 //
-// On NTFS and FAT the file system's own attribute is changed, and the file
-// system shows read-only to Linux programs itself. Elsewhere the bits go to
-// Samba's record, and read-only of a file is also its permission bits: set
+// On NTFS, FAT and a kernel-mounted SMB share the file system's own attribute
+// is changed, and the file system shows read-only to Linux programs itself;
+// an attribute left with no bit at all is written as normal (128), since 0
+// asks an SMB server to leave the attribute as it was. Elsewhere the bits go
+// to Samba's record, and read-only of a file is also its permission bits: set
 // removes every write bit and remembers which ones it removed
 // (kWriteBitsXattr); clear gives back exactly those, or the owner's write
 // permission when nothing fitting is remembered. Read-only of a folder is a
@@ -21,21 +23,6 @@
 
 namespace vemlo::fs {
 
-// Attribute bits as the file table shows them.
-enum Attrib : uint32_t {
-    AttrReadOnly = 1,
-    AttrHidden = 2,
-    AttrSystem = 4,
-    AttrFolder = 16,
-    AttrArchive = 32,
-    AttrNormal = 128,
-    AttrLink = 1024,
-};
-
-// The bits earlier versions kept (hidden, system, archive, a folder's
-// read-only).
-inline constexpr uint32_t kStoredAttribBits = AttrReadOnly | AttrHidden | AttrSystem | AttrArchive;
-
 // The write bits a read-only file had before, and the mode it was left with,
 // as two octal numbers ("220 444"). Consulted only while the file still has
 // the mode it was left with.
@@ -48,8 +35,10 @@ inline constexpr const char* kWriteBitsXattr = "user.vemlo.writebits";
 // (hidden, system, archive, a folder's read-only on a file system without
 // user extended attributes).
 Status setAttributes(const std::string& path, uint32_t value);
-// The same where the store of path's file system is known already (a pass
-// over the entries of one folder asks its file system once).
-Status setAttributes(const std::string& path, uint32_t value, AttribStore store);
+// The same where the store of path's folder is known already (a pass over
+// the entries of one folder asks its file system once); an entry on another
+// file system than the folder's (a mount point) is set where its own keeps
+// the bits.
+Status setAttributes(const std::string& path, uint32_t value, const FolderStore& folder);
 
 }  // namespace vemlo::fs

@@ -16,7 +16,6 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include "platform/attrib.h"
 #include "platform/handles.h"
 
 namespace vemlo::fs {
@@ -133,6 +132,30 @@ AttribStore attribStoreOfPath(const std::string& path)
     });
 }
 
+FolderStore folderStoreOf(int dirfd)
+{
+    FolderStore folder{attribStoreOf(dirfd), 0};
+    struct stat st;
+    if (::fstat(dirfd, &st) == 0)
+        folder.device = st.st_dev;
+    if (folder.store == AttribStore::Samba && ::fgetxattr(dirfd, kDosAttribXattr, nullptr, 0) < 0 &&
+        errno == ENOTSUP)
+        folder.store = AttribStore::None;
+    return folder;
+}
+
+FolderStore folderStoreOfPath(const std::string& path)
+{
+    FolderStore folder{attribStoreOfPath(path), 0};
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0)
+        folder.device = st.st_dev;
+    if (folder.store == AttribStore::Samba &&
+        ::getxattr(path.c_str(), kDosAttribXattr, nullptr, 0) < 0 && errno == ENOTSUP)
+        folder.store = AttribStore::None;
+    return folder;
+}
+
 namespace {
 
 // The hex text alone: nothing after it but NULs.
@@ -163,7 +186,9 @@ std::string withDosAttrib(std::string_view r, uint32_t attrib)
     RecordLayout l;
     if (!parseDosAttrib(r, old) || hexAlone(r, nul) || !layoutOf(r, nul, l))
         return hexText(attrib) + '\0';
-    std::string out = nul == 0 ? std::string() : hexText(attrib);
+    // The hex text is filled even where the record had it empty: programs
+    // that read only the text (Wine) then see the bits too.
+    std::string out = hexText(attrib);
     out += '\0';
     out.resize((out.size() + 1) & ~size_t(1), '\0');
     out.append(r.substr(l.version, 4));
@@ -204,21 +229,98 @@ Status xattrAt(int dirfd, const char* name, const char* attr, char* buf, size_t 
     return {};
 }
 
+namespace {
+
+// The whole value through get(buf, size, n), which reads like getxattr: a
+// stack buffer first, and where the value is larger, its size asked and the
+// value read again (it may have grown in between).
+template <class Get>
+Status wholeValue(std::string& value, const Get& get)
+{
+    char buf[512];
+    size_t n = 0;
+    Status s = get(buf, sizeof buf, n);
+    if (s) {
+        value.assign(buf, n);
+        return s;
+    }
+    for (int tries = 0; s.err == ERANGE && tries < 8; ++tries) {
+        if (s = get(nullptr, 0, n); !s)
+            return s;
+        value.resize(std::max(n, sizeof buf * 2));
+        if (s = get(value.data(), value.size(), n); s) {
+            value.resize(n);
+            return s;
+        }
+    }
+    return s;
+}
+
+}  // namespace
+
+Status xattrValueAt(int dirfd, const char* name, const char* attr, std::string& value,
+                    XattrRoute route)
+{
+    return wholeValue(value, [&](char* buf, size_t size, size_t& n) {
+        return xattrAt(dirfd, name, attr, buf, size, n, route);
+    });
+}
+
+Status xattrValue(const std::string& path, const char* attr, std::string& value)
+{
+    return wholeValue(value, [&](char* buf, size_t size, size_t& n) {
+        const ssize_t got = ::lgetxattr(path.c_str(), attr, buf, size);
+        if (got < 0)
+            return Status::fromErrno();
+        n = size_t(got);
+        return Status{};
+    });
+}
+
 AttribReader::AttribReader(int dirfd, XattrRoute route)
-    : dirfd_(dirfd), route_(route), store_(attribStoreOf(dirfd))
+    : AttribReader(dirfd, folderStoreOf(dirfd), route)
 {
 }
 
-uint32_t AttribReader::attribOf(const char* name, uint32_t mode)
+AttribReader::AttribReader(int dirfd, const FolderStore& folder, XattrRoute route)
+    : dirfd_(dirfd), route_(route), folder_(folder)
+{
+}
+
+uint32_t AttribReader::attribOf(const char* name, uint32_t mode, dev_t device)
+{
+    return read(device == folder_.device ? folder_.store : storeOn(name, device), name, mode);
+}
+
+AttribStore AttribReader::storeOn(const char* name, dev_t device)
+{
+    for (const auto& [dev, store] : others_)
+        if (dev == device)
+            return store;
+    const FileDescriptor fd(::openat(dirfd_, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    struct statfs sf;
+    if (!fd.valid() || ::fstatfs(fd.get(), &sf) != 0)
+        return AttribStore::Samba;  // asked again for the next entry on it
+    const AttribStore store = storeFor(long(sf.f_type), [&] {
+        uint32_t v;
+        size_t n = 0;
+        return xattrAt(dirfd_, name, kNtfsAttribXattr, reinterpret_cast<char*>(&v), sizeof v, n,
+                       route_) && n == sizeof v;
+    });
+    others_.emplace_back(device, store);
+    return store;
+}
+
+uint32_t AttribReader::read(AttribStore store, const char* name, uint32_t mode)
 {
     uint32_t recorded = 0;
     size_t n = 0;
-    switch (store_) {
+    switch (store) {
     case AttribStore::Ntfs:
     case AttribStore::Cifs: {
         // Exactly as the file system keeps it; a link stays marked as one.
         uint32_t v = 0;
-        if (xattrAt(dirfd_, name, wholeAttribXattr(store_), reinterpret_cast<char*>(&v), sizeof v,
+        if (xattrAt(dirfd_, name, wholeAttribXattr(store), reinterpret_cast<char*>(&v), sizeof v,
                     n, route_) && n == sizeof v)
             return (v ? v : uint32_t(AttrNormal)) | (S_ISLNK(mode) ? uint32_t(AttrLink) : 0);
         break;
@@ -237,10 +339,10 @@ uint32_t AttribReader::attribOf(const char* name, uint32_t mode)
         if (S_ISLNK(mode))
             break;  // links keep no user attributes
         // The names first: one call for the many entries without a record.
+        // An entry without user attributes (ENOTSUP) has no record; it says
+        // nothing about its neighbours.
         char buf[512];
         const Status listed = xattrAt(dirfd_, name, nullptr, buf, sizeof buf, n, route_);
-        if (listed.err == ENOTSUP)
-            store_ = AttribStore::None;  // no user attributes on this file system
         if (!listed && listed.err != ERANGE)
             break;
         bool record = !listed, old = !listed;  // too many names: ask for both
@@ -250,8 +352,14 @@ uint32_t AttribReader::attribOf(const char* name, uint32_t mode)
             old |= one == kOldAttribXattr;
             names.remove_prefix(std::min(names.size(), one.size() + 1));
         }
-        if (record && xattrAt(dirfd_, name, kDosAttribXattr, buf, sizeof buf, n, route_)) {
+        Status got;
+        if (record && (got = xattrAt(dirfd_, name, kDosAttribXattr, buf, sizeof buf, n, route_))) {
             parseDosAttrib({buf, n}, recorded);
+        } else if (record && got.err == ERANGE) {
+            // A record longer than the buffer (other programs write them).
+            std::string whole;
+            if (xattrValueAt(dirfd_, name, kDosAttribXattr, whole, route_))
+                parseDosAttrib(whole, recorded);
         } else if (old && xattrAt(dirfd_, name, kOldAttribXattr, buf, 16, n, route_)) {
             unsigned v = 0;
             if (std::from_chars(buf, buf + n, v).ec == std::errc())

@@ -10,17 +10,37 @@
 //   attributes, nothing (the bits then follow from the mode alone).
 //
 // Entries written by earlier versions of this program kept their bits in
-// user.vemlo.attrib; they are read where no user.DOSATTRIB is found.
+// user.vemlo.attrib; they are read where no user.DOSATTRIB is found (on the
+// file systems of the last kind only).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
 
 #include "platform/status.h"
 
 namespace vemlo::fs {
 
+// Attribute bits as the file table shows them.
+enum Attrib : uint32_t {
+    AttrReadOnly = 1,
+    AttrHidden = 2,
+    AttrSystem = 4,
+    AttrFolder = 16,
+    AttrArchive = 32,
+    AttrNormal = 128,
+    AttrLink = 1024,
+};
+
+// The bits earlier versions kept (hidden, system, archive, a folder's
+// read-only).
+inline constexpr uint32_t kStoredAttribBits = AttrReadOnly | AttrHidden | AttrSystem | AttrArchive;
+
+// None: a file system of the last kind that keeps no user extended attributes.
 enum class AttribStore { Ntfs, Cifs, Fat, Samba, None };
 
 // File-system types as statfs reports them (f_type).
@@ -59,6 +79,20 @@ AttribStore attribStoreOf(int fd);
 // The same for a path (a link is not followed).
 AttribStore attribStoreOfPath(const std::string& path);
 
+// Where the bits of one folder's entries live, decided once for the folder:
+// its file system's store (None where that file system turns down user
+// extended attributes), and its device (st_dev), which tells an entry on
+// another file system, a mount point, from its neighbours. Such an entry is
+// asked where its own file system keeps the bits.
+struct FolderStore {
+    AttribStore store = AttribStore::Samba;
+    dev_t device = 0;
+};
+// For the folder open as dirfd.
+FolderStore folderStoreOf(int dirfd);
+// For the folder at path; with a device of 0 when it cannot be looked at.
+FolderStore folderStoreOfPath(const std::string& path);
+
 // The attribute value of a user.DOSATTRIB record: a hex text ("0x22", its NUL
 // optional) alone, or a hex text (possibly empty) followed by a versioned
 // binary record (versions 1 to 5). False for anything else.
@@ -81,20 +115,41 @@ enum class XattrRoute { Auto, Syscall, ProcPath };
 Status xattrAt(int dirfd, const char* name, const char* attr, char* buf, size_t size,
                size_t& n, XattrRoute route = XattrRoute::Auto);
 
-// The attribute number the file table shows for entries of one folder.
+// The whole value of the extended attribute attr of the entry name in the
+// folder open as dirfd, however long it is (read as xattrAt does).
+Status xattrValueAt(int dirfd, const char* name, const char* attr, std::string& value,
+                    XattrRoute route = XattrRoute::Auto);
+// The same for the entry at path, a link not followed.
+Status xattrValue(const std::string& path, const char* attr, std::string& value);
+
+// The attribute number the file table shows for entries of one folder. One
+// reader serves one thread at a time.
 class AttribReader {
 public:
+    // Decides for the folder open as dirfd (folderStoreOf).
     explicit AttribReader(int dirfd, XattrRoute route = XattrRoute::Auto);
-    // The number of the entry name whose lstat mode is mode. Where the file
-    // system turns out to keep no user attributes, later entries are not
-    // asked again.
-    uint32_t attribOf(const char* name, uint32_t mode);
-    AttribStore store() const { return store_; }
+    // With the folder's decision taken already, once for several readers.
+    AttribReader(int dirfd, const FolderStore& folder, XattrRoute route = XattrRoute::Auto);
+    // The number of the entry name whose lstat mode is mode and device is
+    // device: an entry on another file system than the folder's is asked
+    // where that file system keeps the bits. An entry that cannot answer
+    // (no user attributes on it, say) changes nothing for the others.
+    uint32_t attribOf(const char* name, uint32_t mode, dev_t device);
+    // The number of an entry asked where the folder's file system keeps the
+    // bits, whatever file system it lies on: a mount point is then what the
+    // folder's store finds on it (nothing where that store cannot be read).
+    uint32_t attribOf(const char* name, uint32_t mode) { return read(folder_.store, name, mode); }
+    AttribStore store() const { return folder_.store; }
 
 private:
+    uint32_t read(AttribStore store, const char* name, uint32_t mode);
+    // The store of the file system of the entry name, which lies on device.
+    AttribStore storeOn(const char* name, dev_t device);
+
     int dirfd_;
     XattrRoute route_;
-    AttribStore store_;
+    FolderStore folder_;
+    std::vector<std::pair<dev_t, AttribStore>> others_;  // other devices met so far
 };
 
 // The attribute number from an entry's mode and the bits found in its record

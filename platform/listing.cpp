@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -91,7 +92,10 @@ struct Described {
 // is how many calls are in flight.
 class Describer {
 public:
-    Describer(int fd, unsigned threads) : fd_(fd), threads_(threads), ownReader_(fd) {}
+    Describer(int fd, unsigned threads)
+        : fd_(fd), threads_(threads), folder_(folderStoreOf(fd)), ownReader_(fd, folder_)
+    {
+    }
     ~Describer()
     {
         {
@@ -150,7 +154,7 @@ private:
     void serve()
     {
         uint64_t seen = 0;
-        AttribReader reader(fd_);  // one to a thread: it learns the file system as it goes
+        AttribReader reader(fd_, folder_);  // one to a thread
         for (;;) {
             {
                 std::unique_lock lock(mutex_);
@@ -189,13 +193,14 @@ private:
         d.size = int64_t(sx.stx_size);
         d.modified = seconds(sx.stx_mtime);
         d.created = createdSeconds(sx);
-        d.attrib = reader.attribOf(name, sx.stx_mode);
+        d.attrib = reader.attribOf(name, sx.stx_mode, makedev(sx.stx_dev_major, sx.stx_dev_minor));
     }
 
     const int fd_;
     const unsigned threads_;
     std::vector<std::thread> helpers_;
-    AttribReader ownReader_;  // the listing thread's
+    const FolderStore folder_;  // where the bits live, decided once for the listing
+    AttribReader ownReader_;    // the listing thread's
 
     // The batch in hand; set under mutex_ before the generation changes.
     const std::string_view* names_ = nullptr;
@@ -471,8 +476,11 @@ Status readSubfolders(std::vector<std::string>& names, Progress* watcher)
         bool folder = type == DT_DIR;
         if (type == DT_LNK)  // a link to a folder is shown; links keep no stored bits
             folder = ::fstatat(fd, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+        // Hidden or system by its stored attribute, asked where this folder's
+        // file system keeps it: a mount point is not hidden by its own root's
+        // bits (an NTFS root is hidden and system) and costs no look of its own.
         else if (folder && (attribs.attribOf(e->d_name, S_IFDIR) & (AttrHidden | AttrSystem)))
-            folder = false;  // hidden or system by its stored attribute
+            folder = false;
         if (folder)
             names.emplace_back(e->d_name);
     }

@@ -238,11 +238,17 @@ std::string shareLabel(const MountEntry& m)
         const std::string_view server = src.substr(2, slash == std::string_view::npos ? slash : slash - 2);
         return named(slash == std::string_view::npos ? std::string_view() : src.substr(slash), server);
     }
-    const size_t colon = src.find(':');  // nfs, sshfs: [user@]server:path
+    // nfs, sshfs: [user@]server:path, an IPv6 server in brackets
+    // ("[fe80::1]:/export"), its colons not the one before the path.
+    const size_t at = src.find('@');
+    const size_t host = at == std::string_view::npos || at > src.find(':') ? 0 : at + 1;
+    const size_t close = src.compare(host, 1, "[") == 0 ? src.find(']', host) : host;
+    const size_t colon = close == std::string_view::npos ? close : src.find(':', close);
     if (colon == std::string_view::npos)
         return std::string(src);
-    std::string_view server = src.substr(0, colon);
-    server = server.substr(server.find('@') == std::string_view::npos ? 0 : server.find('@') + 1);
+    std::string_view server = src.substr(host, colon - host);
+    if (close != host)  // the brackets only mark the address off
+        server = server.substr(1, server.size() - 2);
     return named(src.substr(colon + 1), server);
 }
 

@@ -13,7 +13,9 @@ packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libqt6opengl
           # the windows on a headless Wayland compositor (test_gui_wayland)
           weston qt6-wayland
           # a Samba share mounted through gvfs, as the desktop does (test_commands)
-          gvfs gvfs-backends gvfs-fuse libglib2.0-bin)
+          gvfs gvfs-backends gvfs-fuse libglib2.0-bin
+          # Wine's attrib, which reads the hex text of the attribute record (attribute clients' test)
+          wine64)
 
 missing=()
 for p in "${packages[@]}"; do

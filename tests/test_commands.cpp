@@ -522,9 +522,14 @@ private slots:
                                                        << 32 << 0644 << "0x20";
         QTest::newRow("bits of the file system kept") << false << "f.txt" << 0644 << "0x2220" << L{0, 1, 0, 0}
                                                       << 0x202 << 0644 << "0x202";
-        QTest::newRow("Samba's record keeps its form")
+        QTest::newRow("Samba's record keeps its form, its hex text filled")
             << false << "f.txt" << 0644 << samba << L{0, 0, 1, 0} << 32 << 0644
-            << "hex:00000500050000001100000020000000754aaa2da486dd01";
+            << "hex:3078323000000500050000001100000020000000754aaa2da486dd01";
+        // Longer than a first read takes in: read whole, nothing of it lost.
+        const QString tail(1200, 'a');
+        QTest::newRow("record over 512 bytes keeps its form")
+            << false << "f.txt" << 0644 << "hex:3078323600000300030000000f00000026000000" + tail
+            << L{0, 1, 0, 0} << 2 << 0644 << "hex:30783200030003000f00000002000000" + tail;
         QTest::newRow("earlier version's record moves") << false << "f.txt" << 0444 << "old:38" << L{0, 1, 0, 0}
                                                         << 2 << 0644 << "0x2";
         QTest::newRow("folder with archive") << true << "d" << 0755 << "" << L{0, 0, 1, 0} << 48 << 0755 << "0x30";

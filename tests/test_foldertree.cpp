@@ -131,6 +131,10 @@ private slots:
         row("nfs4 root", "nfs4", "nas:/", "nas");
         row("sshfs with a user", "fuse.sshfs", "ann@srv:/home/ann/docs", "docs (srv)");
         row("sshfs home", "fuse.sshfs", "ann@srv:", "srv");
+        row("nfs, IPv6 server", "nfs", "[fe80::1%eth0]:/export/photos", "photos (fe80::1%eth0)");
+        row("nfs4, IPv6 server's root", "nfs4", "[2001:db8::7]:/", "2001:db8::7");
+        row("sshfs, IPv6 server and a user", "fuse.sshfs", "ann@[::1]:docs", "docs (::1)");
+        row("unclosed bracket", "nfs", "[fe80::1:/export", "[fe80::1:/export");
     }
 
     void shareLabels()

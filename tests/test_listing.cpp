@@ -11,6 +11,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 
 #include "app/core/importrows.h"
@@ -19,6 +20,7 @@
 #include "platform/handles.h"
 #include "platform/listing.h"
 #include "testutil/files.h"
+#include "testutil/share.h"
 
 using namespace vemlo;
 using namespace vemlo::test;
@@ -131,6 +133,8 @@ private slots:
             const char* record;
             const char* shown;
         };
+        // Longer than the listing's first read takes in.
+        const std::string longRecord = "hex:3078323200000300030000000f00000022000000" + std::string(1200, 'a');
         const Record records[] = {
             {"archived.txt", "old:32", "32"},
             {"system.txt", "0x6", "6"},
@@ -141,6 +145,7 @@ private slots:
             {"both.txt", "0x20", "32"},
             {"crowded.txt", "0x4", "4"},
             {"garbled.txt", "hex:0102", "128"},
+            {"long.txt", longRecord.c_str(), "34"},
             {"folder", "old:32", "48"},
             {"hidden-folder", "0x12", "18"},
         };
@@ -163,6 +168,57 @@ private slots:
             QCOMPARE(rows.at(r.name).attrib, std::string(r.shown));
     }
 
+    // Mount points of a file system without user attributes (sshfs) among a
+    // folder's entries: listed again and again, every other entry keeps its
+    // bits, and a mount point is what its own file system says; the tree's
+    // reading of subfolders the same.
+    void mountPointsAmongEntries()
+    {
+        TempDir remote, tmp;
+        SshfsMount share(remote.path());
+        VEMLO_REQUIRE_SHARE(share);
+        const std::string d = tmp.path();
+        std::map<std::string, std::string> expected;  // by name
+        std::vector<std::string> visibleFolders;
+        for (int i = 0; i < 200; ++i) {
+            const std::string name = "f" + std::to_string(i);
+            writeFile(d + "/" + name);
+            QVERIFY(setRecord(d + "/" + name, "0x22"));
+            expected[name] = "34";
+        }
+        for (int i = 0; i < 45; ++i) {
+            const std::string name = (i < 40 ? "h" : "v") + std::to_string(i);
+            QCOMPARE(::mkdir((d + "/" + name).c_str(), 0755), 0);
+            QVERIFY(i >= 40 || setRecord(d + "/" + name, "0x12"));
+            expected[name] = i < 40 ? "18" : "16";
+            if (i >= 40)
+                visibleFolders.push_back(name);
+        }
+        BindMount a(share.path(), d + "/a_share"), m(share.path(), d + "/m_share");
+        QVERIFY(a.mounted() && m.mounted());
+        expected["a_share"] = expected["m_share"] = "16";
+        visibleFolders.insert(visibleFolders.end(), {"a_share", "m_share"});
+        std::sort(visibleFolders.begin(), visibleFolders.end(), fs::nameLess);
+
+        for (int round = 0; round < 4; ++round) {
+            std::map<std::string, std::string> shown;
+            for (const auto& [name, row] : listByName(d, d))
+                shown[name] = row.attrib;
+            int wrong = 0;
+            for (const auto& [name, attrib] : expected)
+                wrong += shown[name] != attrib;
+            qInfo("listing %d: %d of %zu entries wrong", round + 1, wrong, expected.size());
+            QCOMPARE(shown, expected);
+        }
+        const std::string before = currentDir();
+        QCOMPARE(::chdir(d.c_str()), 0);
+        std::vector<std::string> subfolders;
+        const fs::Status read = fs::readSubfolders(subfolders);
+        QCOMPARE(::chdir(before.c_str()), 0);
+        QVERIFY(read.ok());
+        QCOMPARE(subfolders, visibleFolders);
+    }
+
     // Samba's record in every form found: read, and its attribute replaced
     // with the rest of the record kept (the hex text rewritten, the binary
     // part moved to its new alignment).
@@ -175,15 +231,21 @@ private slots:
         QTest::newRow("hex text") << "0x22" << 0x22 << "0x2021";
         QTest::newRow("hex text without its NUL") << "hex:307832" << 2 << "0x2021";
         QTest::newRow("hex text, NUL padding") << "hex:3078323032300000" << 0x2020 << "0x2021";
+        // A versioned record gets its hex text filled, for the programs that
+        // read only the text.
         QTest::newRow("Samba 4.17: v5, no hex text")
             << "hex:00000500050000001100000006000000754aaa2da486dd01" << 6
-            << "hex:00000500050000001100000021200000754aaa2da486dd01";
+            << "hex:3078323032310000050005001100000021200000754aaa2da486dd01";
         QTest::newRow("v3 after a hex text that grows")
             << "hex:3078320003000300" + v3tail << 2
             << "hex:307832303231000003000300" + v3tail.left(8) + "21200000" + v3tail.mid(16);
-        QTest::newRow("v1") << "hex:000001000100000002000000" << 2 << "hex:000001000100000021200000";
+        QTest::newRow("v1") << "hex:000001000100000002000000" << 2
+                            << "hex:30783230323100000100010021200000";
         QTest::newRow("v2: flags first") << "hex:0000020002000000ffffffff04000000" << 4
-                                          << "hex:0000020002000000ffffffff21200000";
+                                          << "hex:307832303231000002000200ffffffff21200000";
+        QTest::newRow("v3 with a long tail kept")
+            << "hex:3078323200000300030000000f00000022000000" + QString(1200, 'a') << 0x22
+            << "hex:307832303231000003000300" "0f00000021200000" + QString(1200, 'a');
         QTest::newRow("cut before the attribute") << "hex:00000500050000001100" << -1 << "0x2021";
         QTest::newRow("unknown version") << "hex:00000900090000001100000006000000" << -1 << "0x2021";
         QTest::newRow("level differs from version") << "hex:00000500040000001100000006000000" << -1 << "0x2021";

@@ -783,6 +783,10 @@ with zipfile.ZipFile(src) as zin, zipfile.ZipFile(dst, "w", zipfile.ZIP_DEFLATED
                                                     << Totals{{"(无扩展名)", 15}, {"txt", 1}};
         QTest::newRow("totals beyond 32 bits") << Rows{{"iso", "3000000000"}, {"iso", "3000000000"}}
                                                << Totals{{"iso", 6000000000}};
+        // Sparse files reach totals that a cell keeps as text (over 15 digits).
+        QTest::newRow("totals beyond 15 digits")
+            << Rows{{"img", "999999999999999"}, {"img", "2"}, {"vm", "9000000000000000000"}, {"txt", "5"}}
+            << Totals{{"img", 1000000000000001}, {"vm", 9000000000000000000}, {"txt", 5}};
         QTest::newRow("negative sizes lower the total") << Rows{{"a", "10"}, {"a", "-4"}}
                                                         << Totals{{"a", 6}};
         QTest::newRow("a format spelled like the no-format name stays apart")
@@ -808,6 +812,14 @@ with zipfile.ZipFile(src) as zin, zipfile.ZipFile(dst, "w", zipfile.ZIP_DEFLATED
         for (const FormatTotal& t : sumByFormat(tableOf(rows)).totals)
             got.push_back({t.name, t.total});
         QCOMPARE(got, totals);
+        // The chart's slices are those totals, whatever their number of digits.
+        Application app;
+        std::vector<double> slices, sums;
+        if (buildSpaceChart(app, std::make_shared<Table>(tableOf(rows))).placed)
+            slices = app.activeChart().series().at(0).values;
+        for (const auto& t : totals)
+            sums.push_back(double(t.second));
+        QCOMPARE(slices, sums);
     }
 
     void summaryRefusesWhatItCannotAdd_data()

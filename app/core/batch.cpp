@@ -137,7 +137,7 @@ BatchOutcome changeAttributes(const RowStore& rows, uint32_t value, Progress* wa
     // Where the bits live is asked of each folder's file system once, as the
     // listing does, not of every entry (on a share each ask is a round trip).
     std::string folder;
-    fs::AttribStore store = fs::AttribStore::None;
+    fs::FolderStore store;
     for (int row = 1; row < int(rows.size()); ++row) {
         path = rows.cell(size_t(row), 0);
         if (path.empty())
@@ -145,7 +145,7 @@ BatchOutcome changeAttributes(const RowStore& rows, uint32_t value, Progress* wa
         if (stopsAt(outcome, rows, row, progress, path))
             break;
         if (std::string parent = fs::parentOf(path); parent != folder) {  // never empty
-            store = fs::attribStoreOfPath(parent);
+            store = fs::folderStoreOfPath(parent);
             folder = std::move(parent);
         }
         if (const fs::Status st = fs::setAttributes(path, value, store))

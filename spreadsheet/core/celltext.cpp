@@ -1,5 +1,6 @@
 #include "spreadsheet/core/celltext.h"
 
+#include <charconv>
 #include <cstdint>
 
 namespace vemlo::sheet {
@@ -94,24 +95,26 @@ std::string writableText(std::string_view text)
     return out;
 }
 
+std::optional<double> integerValue(std::string_view text)
+{
+    const size_t sign = !text.empty() && text[0] == '-' ? 1 : 0;
+    if (text.size() == sign || (text[sign] == '0' && text.size() > 1))
+        return std::nullopt;  // "", "-", "007", "-0"
+    int64_t value = 0;
+    const char* end = text.data() + text.size();
+    // from_chars takes a "-" itself, and nothing else before the digits.
+    const auto r = std::from_chars(text.data(), end, value);
+    if (r.ec != std::errc() || r.ptr != end)
+        return std::nullopt;
+    return double(value);
+}
+
 std::optional<double> plainInteger(std::string_view text)
 {
-    size_t i = 0;
-    if (!text.empty() && text[0] == '-')
-        i = 1;
-    const size_t digits = text.size() - i;
-    if (digits == 0 || digits > 15)
+    const size_t sign = !text.empty() && text[0] == '-' ? 1 : 0;
+    if (text.size() - sign > 15)
         return std::nullopt;
-    if (text[i] == '0' && (digits > 1 || i == 1))
-        return std::nullopt;  // "007", "-0"
-    int64_t value = 0;
-    for (size_t k = i; k < text.size(); ++k) {
-        const char c = text[k];
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    return double(i == 1 ? -value : value);
+    return integerValue(text);
 }
 
 size_t displayWidth(std::string_view text, bool* writable)

@@ -19,6 +19,10 @@ std::string writableText(std::string_view text);
 // followed by 1 to 15 digits without a leading zero. Every such number reads
 // back as the same text; "007", "+5", " 5" or "1e3" stay texts.
 std::optional<double> plainInteger(std::string_view text);
+// The number of a text in that form with any number of digits a 64-bit
+// integer holds, as the nearest double: where only the size counts, as in a
+// chart's slices, not the digits.
+std::optional<double> integerValue(std::string_view text);
 
 // The width text takes in a cell, in digits: East Asian wide and full-width
 // characters count two, every other character (and every byte that is not

@@ -228,7 +228,7 @@ std::vector<ChartSeries> Chart::series() const
         ChartSeries s;
         s.categories = categories;
         for (int p = 0; p < points; ++p)
-            s.values.push_back(plainInteger(cellAt(l, p)).value_or(0.0));
+            s.values.push_back(integerValue(cellAt(l, p)).value_or(0.0));
         out.push_back(std::move(s));
     }
     return out;

@@ -9,6 +9,7 @@
 #include <ftw.h>
 #include <grp.h>
 #include <sstream>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
@@ -138,9 +139,9 @@ unsigned modeOf(const std::string& path)
 
 std::string xattrOf(const std::string& path, const char* name)
 {
-    char buf[256];
-    const ssize_t n = ::lgetxattr(path.c_str(), name, buf, sizeof buf);
-    return n < 0 ? std::string("<none>") : std::string(buf, size_t(n));
+    std::string value(4096, '\0');
+    const ssize_t n = ::lgetxattr(path.c_str(), name, value.data(), value.size());
+    return n < 0 ? std::string("<none>") : value.substr(0, size_t(n));
 }
 
 std::string recordText(const std::string& r)
@@ -323,6 +324,18 @@ std::vector<std::string> openFiles()
             out.push_back(fd + " -> " + std::string(target, size_t(n)));
     }
     return out;
+}
+
+BindMount::BindMount(const std::string& from, const std::string& on) : on_(on)
+{
+    mounted_ = ::mkdir(on.c_str(), 0755) == 0 &&
+               ::mount(from.c_str(), on.c_str(), nullptr, MS_BIND, nullptr) == 0;
+}
+
+BindMount::~BindMount()
+{
+    if (mounted_)
+        ::umount2(on_.c_str(), MNT_DETACH);
 }
 
 }  // namespace vemlo::test

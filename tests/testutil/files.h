@@ -67,6 +67,21 @@ private:
     bool mounted_ = false;
 };
 
+// A folder mounted again on a new folder on (a bind mount: the same file
+// system there), undone when the object goes. Needs root.
+class BindMount {
+public:
+    BindMount(const std::string& from, const std::string& on);
+    ~BindMount();
+    BindMount(const BindMount&) = delete;
+    BindMount& operator=(const BindMount&) = delete;
+    bool mounted() const { return mounted_; }
+
+private:
+    std::string on_;
+    bool mounted_ = false;
+};
+
 // Runs body in a child process, as uid and gid 65534 when this process is
 // root (so that permissions apply), and returns its exit status; -1 when the
 // child could not be started or did not exit normally. A TempDir is mode 0700:
