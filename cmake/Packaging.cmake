@@ -122,5 +122,6 @@ set(VEMLO_PACKAGE_TEST_ENV
 foreach(case InstallTest PackageTest LintianTest StartTest)
   add_test(NAME package_${case}
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/test_package.py -v ${case})
-  set_tests_properties(package_${case} PROPERTIES ENVIRONMENT "${VEMLO_PACKAGE_TEST_ENV}" TIMEOUT 300)
+  set_tests_properties(package_${case} PROPERTIES
+    ENVIRONMENT "${VEMLO_PACKAGE_TEST_ENV}" LABELS package TIMEOUT 300)
 endforeach()

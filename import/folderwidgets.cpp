@@ -1,14 +1,18 @@
 #include "import/folderwidgets.h"
 
 #include <QKeyEvent>
+#include <QSocketNotifier>
 #include <QStyle>
 #include <QStyledItemDelegate>
 
 #include <algorithm>
 #include <cerrno>
 #include <mutex>
+#include <optional>
+#include <sys/eventfd.h>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 
 #include "common/errtext.h"
 #include "common/layout.h"
@@ -62,16 +66,35 @@ bool sameVolumes(const std::vector<fs::Volume>& a, const std::vector<fs::Volume>
 
 }  // namespace
 
-// The worker's way back: it hands its list to the chooser, if there still is one.
+// The worker's way back: it leaves its list here, under the lock, and wakes
+// the window's thread through a descriptor its event loop watches (a write,
+// as the command's gate does). It posts no event: all the window's thread
+// reads of it, it reads under the lock. The descriptor stays open as long as
+// either side holds the mailbox, so a worker that ends late never writes to
+// a descriptor closed and reused.
 struct DriveChooser::Mailbox {
     std::mutex mutex;
-    DriveChooser* chooser = nullptr;
+    bool open = true;  // false once the chooser is gone
+    std::optional<std::vector<fs::Volume>> volumes;  // read, not yet taken
+    int wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+
+    Mailbox() = default;
+    Mailbox(const Mailbox&) = delete;
+    Mailbox& operator=(const Mailbox&) = delete;
+    ~Mailbox()
+    {
+        if (wakeFd >= 0)
+            ::close(wakeFd);
+    }
 };
 
 DriveChooser::DriveChooser(std::string startMount, QWidget* parent)
     : QComboBox(parent), drive_(std::move(startMount)), mailbox_(std::make_shared<Mailbox>())
 {
-    mailbox_->chooser = this;
+    if (mailbox_->wakeFd >= 0) {
+        woken_ = new QSocketNotifier(mailbox_->wakeFd, QSocketNotifier::Read, this);
+        connect(woken_, &QSocketNotifier::activated, this, &DriveChooser::takeDelivery);
+    }
     connect(this, &QComboBox::activated, this, [this](int index) {
         drive_ = itemData(index).toByteArray().toStdString();
         emit changed();
@@ -82,8 +105,22 @@ DriveChooser::DriveChooser(std::string startMount, QWidget* parent)
 
 DriveChooser::~DriveChooser()
 {
+    delete woken_;  // before the descriptor it watches can close
     std::lock_guard lock(mailbox_->mutex);
-    mailbox_->chooser = nullptr;
+    mailbox_->open = false;
+}
+
+void DriveChooser::takeDelivery()
+{
+    uint64_t n = 0;
+    (void)!::read(mailbox_->wakeFd, &n, sizeof n);
+    std::optional<std::vector<fs::Volume>> volumes;
+    {
+        std::lock_guard lock(mailbox_->mutex);
+        volumes.swap(mailbox_->volumes);
+    }
+    if (volumes)
+        received(*volumes);
 }
 
 DriveChooser::VolumeSource DriveChooser::setVolumeSource(VolumeSource source)
@@ -101,15 +138,20 @@ void DriveChooser::refill()
     }
     filling_ = true;
     const VolumeSource source = g_volumeSource ? g_volumeSource : VolumeSource(fs::currentVolumes);
+    if (!woken_) {
+        received(source());  // no descriptor to be woken by: read here
+        return;
+    }
     try {
         // Detached: a read that hangs holds up nothing, not even the exit.
         std::thread([box = mailbox_, source] {
-            const std::vector<fs::Volume> volumes = source();
+            std::vector<fs::Volume> volumes = source();
             std::lock_guard lock(box->mutex);
-            if (DriveChooser* chooser = box->chooser)
-                QMetaObject::invokeMethod(
-                    chooser, [chooser, volumes] { chooser->received(volumes); },
-                    Qt::QueuedConnection);
+            if (!box->open)
+                return;
+            box->volumes = std::move(volumes);
+            const uint64_t one = 1;
+            (void)!::write(box->wakeFd, &one, sizeof one);
         }).detach();
     } catch (const std::system_error&) {
         received(source());  // no thread to be had: read here

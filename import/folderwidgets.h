@@ -6,6 +6,8 @@
 #include <QIcon>
 #include <QListView>
 
+class QSocketNotifier;
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -53,11 +55,13 @@ signals:
 
 private:
     struct Mailbox;  // shared with the worker, outlives the chooser
+    void takeDelivery();  // the worker has left a list in the mailbox
     void received(const std::vector<fs::Volume>& volumes);
 
     std::string drive_;
     std::vector<fs::Volume> listed_;
     std::shared_ptr<Mailbox> mailbox_;
+    QSocketNotifier* woken_ = nullptr;  // watches the mailbox's descriptor
     bool filling_ = false;
     bool again_ = false;  // refill asked for while a read was under way
 };

@@ -15,7 +15,9 @@
 #include <grp.h>
 #include <memory>
 #include <mutex>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "common/messages.h"
@@ -441,6 +443,32 @@ private slots:
         QVERIFY(listsDrive(m2));
         QCOMPARE(Form2->DC->drive(), chosen);
         QCOMPARE(Form2->DC->currentIndex(), 0);
+    }
+
+    // A chooser closed while its read still waits: the read ends later and
+    // leaves its list nowhere, and the descriptor it would wake the chooser
+    // by is not one handed out again meanwhile (a new one stays unwritten).
+    void chooserGoneBeforeItsReadEnds()
+    {
+        auto held = std::make_shared<HeldSource>();
+        const auto restore = qScopeGuard(
+            [earlier = DriveChooser::setVolumeSource([held] { return (*held)(); })]() mutable {
+                DriveChooser::setVolumeSource(std::move(earlier));
+            });
+        auto* chooser = new DriveChooser("/", nullptr);
+        chooser->refill();
+        QVERIFY(chooser->filling());
+        delete chooser;
+        const int later = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        QVERIFY(later >= 0);
+        const auto closeLater = qScopeGuard([later] { ::close(later); });
+        held->release({{"/", ""}});
+        // The ended read lets go of its copy of the source, and with it held.
+        while (held.use_count() > 2)
+            std::this_thread::yield();
+        uint64_t n = 0;
+        QCOMPARE(::read(later, &n, sizeof n), ssize_t(-1));
+        QCOMPARE(errno, EAGAIN);
     }
 
     // A folder whose entries cannot be looked at (mode 666) is listed
