@@ -55,9 +55,9 @@ enum class SaveMode {
 // back whole, and only then takes its name: a failed save leaves no partial
 // file and an earlier file untouched. The engine's scratch files go to a
 // private folder in $TMPDIR. Throws nothing; the outcome tells what failed.
-// With a progress watcher the file is written on a thread of its own while
-// the watcher is asked now and then; a stop asked meanwhile places nothing
-// (Stage::Stopped).
+// The file is written on the calling thread; a progress watcher counts the
+// cells written, and a stop asked before the file would take its name
+// places nothing (Stage::Stopped).
 SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode mode,
                          Progress* progress = nullptr);
 
