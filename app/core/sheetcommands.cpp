@@ -60,10 +60,6 @@ bool setReadWhileWriting(bool on) { return readWhileWriting.exchange(on); }
 
 namespace {
 
-// A workbook spanning fewer cells is read back only once it is written: a
-// thread reading beside the writer saves less than it costs there.
-constexpr uint64_t kFollowFromCells = 200000;
-
 // The write as the command's watcher sees it: the cells written so far are
 // its count, and a stop ends the write after the row in hand.
 class CountingWatch : public sheet::WriteWatch {
