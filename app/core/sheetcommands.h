@@ -61,10 +61,11 @@ enum class SaveMode {
 SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode mode,
                          Progress* progress = nullptr);
 
-// A workbook spanning at least this many cells is read back by a second
-// thread while it is written; a smaller one only once it is written, as a
-// thread beside the writer saves less than it costs there.
-inline constexpr uint64_t kFollowFromCells = 200000;
+// A workbook spanning at least this many cells (some 3,000 rows of the
+// file table) is read back by a second thread while it is written; a
+// smaller one only once it is written, as a thread beside the writer saves
+// less than it costs there.
+inline constexpr uint64_t kFollowFromCells = 20000;
 
 // Bench hook: false makes saveWorkbook read the file back only after it is
 // written, not also while it is written. Returns the setting before.
