@@ -346,18 +346,16 @@ void TForm1::ImportDir(const std::string& pattern)
     const std::string working = workingFolder();
     vemlo::RowStore rows;
     vemlo::fs::ListingGaps gaps;
-    const auto listed = vemlo::runCommand(
+    const auto [status, stopped] = vemlo::runCommand(
         QStringLiteral("正在读取文件夹…"),
         [&](vemlo::Progress* progress) { return vemlo::listRows(folder, working, rows, gaps, progress); },
-        [&](const vemlo::fs::Status& status, bool) {
-            if (status)
+        [&](const vemlo::fs::Status& listed, bool) {
+            if (listed)
                 table_->replaceDataRows(std::move(rows));
             // The listing's scratch memory and the rows it replaced go back
             // to the system rather than staying with the process.
             ::malloc_trim(0);
         });
-    const vemlo::fs::Status status = listed.value;
-    const bool stopped = listed.stopped;
     // Named as the user gave it: "/home/a", not the enumerated "/home/a/".
     std::string_view shown = folder;
     if (shown.size() > 1 && shown.back() == '/' && pattern.size() >= 2 &&
