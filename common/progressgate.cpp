@@ -276,7 +276,7 @@ bool ProgressGate::look(int64_t done, std::string_view name)
 void ProgressGate::showDialog()
 {
     shown_ = true;
-    auto* d = new QProgressDialog(QApplication::activeWindow());
+    auto* d = new QProgressDialog(dialogParent());
     dialog_ = d;
     d->setObjectName(QStringLiteral("progressDialog"));
     d->setWindowTitle(appTitle());

@@ -101,12 +101,13 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
     if (const fs::Status s = scratch.create(); !s)
         return failed(Stage::ScratchFolder, s);
     // Written, synced and read back on the calling thread; a large workbook
-    // is also read on a second thread while it is written.
+    // is also read on a second thread while it is written, where the file
+    // system allows it.
     CountingWatch watch(watched(progress));
     auto writeAndCheck = [&]() -> SaveOutcome {
         std::vector<uint64_t> cells;
         std::optional<ZipFollower> follower;
-        if (readWhileWriting && book.extent() >= kFollowFromCells)
+        if (readWhileWriting && book.extent() >= kFollowFromCells && file.readableWhileWritten())
             follower.emplace(file.fd());
         try {
             cells = book.write(file.writePath(), scratch.path(), progress ? &watch : nullptr);
