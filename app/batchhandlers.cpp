@@ -5,20 +5,20 @@
 #include "app/core/batch.h"
 #include "app/mainwindow.h"
 #include "app/reports.h"
+#include "common/command.h"
 #include "common/messages.h"
-#include "common/progressgate.h"
 
 namespace {
 
 // After a batch change: the folder listed anew, then the entries that could
 // not be changed, if any.
-void relistAndReport(TForm1& form, const vemlo::BatchOutcome& outcome, bool stopped,
-                     const QString& what)
+void relistAndReport(TForm1& form, const vemlo::Ran<vemlo::BatchOutcome>& ran, const QString& what)
 {
+    const vemlo::BatchOutcome& outcome = ran.value;
     form.table()->setTableRows(2);
     form.ImportDir(form.workingFolder() + "/*");
     QString report = vemlo::failureReport(outcome, what);
-    if (stopped) {
+    if (ran.stopped) {
         const QString counts = vemlo::cancelledReport(what, outcome.done, outcome.left);
         report = report.isEmpty() ? counts : counts + u'\n' + report;
     }
@@ -48,17 +48,11 @@ void TForm1::btnrnClick(QObject*)
     const std::string folder = workingFolder();
     if (refuseEmptyFolder(folder))
         return;
-    vemlo::BatchOutcome outcome;
-    bool stopped = false;
-    {
-        vemlo::BusyCursor busy;
-        vemlo::ProgressGate progress(QStringLiteral("正在重命名…"));
-        outcome = progress.run([&, rows = table_->snapshot()] {
-            return vemlo::renameNumbered(rows, folder, base, &progress);
+    const auto renamed = vemlo::runCommand(
+        QStringLiteral("正在重命名…"), [&, rows = table_->snapshot()](vemlo::Progress* progress) {
+            return vemlo::renameNumbered(rows, folder, base, progress);
         });
-        stopped = progress.stopped();
-    }
-    relistAndReport(*this, outcome, stopped, QStringLiteral("重命名"));
+    relistAndReport(*this, renamed, QStringLiteral("重命名"));
 }
 
 void TForm1::btnrenameClick(QObject*)
@@ -67,15 +61,9 @@ void TForm1::btnrenameClick(QObject*)
                                                  chk3->isChecked(), chk4->isChecked());
     if (refuseEmptyFolder(workingFolder()))
         return;
-    vemlo::BatchOutcome outcome;
-    bool stopped = false;
-    {
-        vemlo::BusyCursor busy;
-        vemlo::ProgressGate progress(QStringLiteral("正在更改属性…"));
-        outcome = progress.run([&, rows = table_->snapshot()] {
-            return vemlo::changeAttributes(rows, value, &progress);
+    const auto changed = vemlo::runCommand(
+        QStringLiteral("正在更改属性…"), [&, rows = table_->snapshot()](vemlo::Progress* progress) {
+            return vemlo::changeAttributes(rows, value, progress);
         });
-        stopped = progress.stopped();
-    }
-    relistAndReport(*this, outcome, stopped, QStringLiteral("更改属性"));
+    relistAndReport(*this, changed, QStringLiteral("更改属性"));
 }

@@ -22,9 +22,9 @@
 #include <vector>
 
 #include "app/core/sheetcommands.h"
+#include "common/command.h"
 #include "common/errtext.h"
 #include "common/messages.h"
-#include "common/progressgate.h"
 #include "common/text.h"
 
 namespace vemlo {
@@ -280,14 +280,9 @@ ChartWindow::~ChartWindow() = default;
 
 void ChartWindow::saveTo(const std::string& path)
 {
-    SaveOutcome saved;
-    bool stopped = false;
-    {
-        BusyCursor busy;
-        ProgressGate progress(QStringLiteral("正在保存…"));
-        saved = progress.run([&] { return saveWorkbook(workbook(), path, SaveMode::Replace, &progress); });
-        stopped = progress.stopped();
-    }
+    const auto [saved, stopped] = runCommand(QStringLiteral("正在保存…"), [&](Progress* progress) {
+        return saveWorkbook(workbook(), path, SaveMode::Replace, progress);
+    });
     if (stopped) {
         ShowMessage(QStringLiteral("已取消：没有保存任何文件"));
         return;

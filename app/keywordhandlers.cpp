@@ -6,8 +6,8 @@
 #include "app/core/keywords.h"
 #include "app/mainwindow.h"
 #include "app/reports.h"
+#include "common/command.h"
 #include "common/messages.h"
-#include "common/progressgate.h"
 #include "common/text.h"
 
 namespace {
@@ -54,16 +54,13 @@ void TForm1::btndecClick(QObject*)
         return;
     const std::vector<std::string> keywords = keywordsOf(lst);
     std::vector<int> drop;
-    {
-        vemlo::BusyCursor busy;
-        vemlo::ProgressGate progress(QStringLiteral("正在筛选…"));
-        progress.run([&, rows = table_->snapshot()] {
-            vemlo::rowsFilteredOut(rows, col, keywords, drop, &progress);
-        });
-        if (progress.stopped()) {
-            vemlo::ShowMessage(QStringLiteral("已取消：筛选没有进行，表格保持原样"));
-            return;
-        }
+    const auto filtered = vemlo::runCommand(QStringLiteral("正在筛选…"),
+                                            [&, rows = table_->snapshot()](vemlo::Progress* progress) {
+                                                vemlo::rowsFilteredOut(rows, col, keywords, drop, progress);
+                                            });
+    if (filtered.stopped) {
+        vemlo::ShowMessage(QStringLiteral("已取消：筛选没有进行，表格保持原样"));
+        return;
     }
     table_->markRows(drop);
     AdjustToTop();
@@ -84,16 +81,10 @@ void TForm1::btnsortClick(QObject*)
 
     // Nothing can change the path box while the handler runs: it is read once.
     const std::string folder = workingFolder();
-    vemlo::OrganizeResult result;
-    bool stopped = false;
-    {
-        vemlo::BusyCursor busy;
-        vemlo::ProgressGate progress(QStringLiteral("正在整理…"));
-        result = progress.run([&, rows = table_->snapshot()] {
-            return vemlo::organizeRows(rows, col, keywords, folder, &progress);
+    const auto [result, stopped] = vemlo::runCommand(
+        QStringLiteral("正在整理…"), [&, rows = table_->snapshot()](vemlo::Progress* progress) {
+            return vemlo::organizeRows(rows, col, keywords, folder, progress);
         });
-        stopped = progress.stopped();
-    }
     table_->markRows(result.movedRows);
     switch (result.stop) {
     case vemlo::OrganizeResult::Stop::NoWorkingFolder:

@@ -24,6 +24,7 @@
 #include <malloc.h>
 
 #include "app/core/importrows.h"
+#include "common/command.h"
 #include "common/errtext.h"
 #include "common/layout.h"
 #include "common/messages.h"
@@ -342,22 +343,19 @@ void TForm1::FormCreate(QObject*)
 void TForm1::ImportDir(const std::string& pattern)
 {
     const std::string folder = vemlo::folderOfPattern(pattern);
+    const std::string working = workingFolder();
     vemlo::RowStore rows;
     vemlo::fs::ListingGaps gaps;
-    vemlo::fs::Status status;
-    bool stopped = false;
-    {
-        vemlo::BusyCursor busy;
-        vemlo::ProgressGate progress(QStringLiteral("正在读取文件夹…"));
-        const std::string working = workingFolder();
-        status = progress.run([&] { return vemlo::listRows(folder, working, rows, gaps, &progress); });
-        stopped = progress.stopped();
-        if (status)
-            table_->replaceDataRows(std::move(rows));
-        // The listing's scratch memory and the rows it replaced go back to
-        // the system rather than staying with the process.
-        ::malloc_trim(0);
-    }
+    const auto [status, stopped] = vemlo::runCommand(
+        QStringLiteral("正在读取文件夹…"),
+        [&](vemlo::Progress* progress) { return vemlo::listRows(folder, working, rows, gaps, progress); },
+        [&](const vemlo::fs::Status& listed, bool) {
+            if (listed)
+                table_->replaceDataRows(std::move(rows));
+            // The listing's scratch memory and the rows it replaced go back
+            // to the system rather than staying with the process.
+            ::malloc_trim(0);
+        });
     // Named as the user gave it: "/home/a", not the enumerated "/home/a/".
     std::string_view shown = folder;
     if (shown.size() > 1 && shown.back() == '/' && pattern.size() >= 2 &&

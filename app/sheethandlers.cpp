@@ -4,9 +4,9 @@
 #include "app/chartwindow.h"
 #include "app/core/sheetcommands.h"
 #include "app/mainwindow.h"
+#include "common/command.h"
 #include "common/errtext.h"
 #include "common/messages.h"
-#include "common/progressgate.h"
 #include "common/text.h"
 #include "platform/fileops.h"
 
@@ -52,31 +52,31 @@ void TForm1::btnanagridClick(QObject*)
                                     : rbv->isChecked() ? Orientation::Columns
                                                        : Orientation::None;
     const std::string file = workingFolder() + "/导出列表.xls";
-    SaveMode mode = SaveMode::NoReplace;
+    const QString exporting = QStringLiteral("正在导出表格…");
+    const QString nothingExported = QStringLiteral("已取消：没有导出任何文件");
     // A folder of that name is never offered for replacing: the save refuses it.
-    bool taken = false;
-    {
-        vemlo::BusyCursor busy;
-        vemlo::ProgressGate progress(QStringLiteral("正在导出表格…"));
-        taken = progress.run([&] { return vemlo::fs::exists(file) && !vemlo::fs::isDirectory(file); });
+    // A stop asked while the folder is looked at ends the command there.
+    const auto taken = runCommand(exporting, [&](Progress* progress) {
+        const bool fileThere = vemlo::fs::exists(file) && !vemlo::fs::isDirectory(file);
+        progress->lookNow();
+        return fileThere;
+    });
+    if (taken.stopped) {
+        vemlo::ShowMessage(nothingExported);
+        return;
     }
-    if (taken) {
+    SaveMode mode = SaveMode::NoReplace;
+    if (taken.value) {
         if (!vemlo::askYesNo(QStringLiteral("导出列表.xls 已存在，是否替换？")))
             return;
         mode = SaveMode::Replace;
     }
-    SaveOutcome saved;
-    bool stopped = false;
-    {
-        vemlo::BusyCursor busy;
-        vemlo::ProgressGate progress(QStringLiteral("正在导出表格…"));
-        saved = progress.run([&, source = SnapshotSource(*table_)] {
-            return exportTable(*app, source, orientation, file, mode, &progress);
+    const auto [saved, stopped] =
+        runCommand(exporting, [&, source = SnapshotSource(*table_)](Progress* progress) {
+            return exportTable(*app, source, orientation, file, mode, progress);
         });
-        stopped = progress.stopped();
-    }
     if (stopped) {
-        vemlo::ShowMessage(QStringLiteral("已取消：没有导出任何文件"));
+        vemlo::ShowMessage(nothingExported);
         return;
     }
     if (!saved.ok())

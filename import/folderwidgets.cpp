@@ -14,10 +14,10 @@
 #include <thread>
 #include <unistd.h>
 
+#include "common/command.h"
 #include "common/errtext.h"
 #include "common/layout.h"
 #include "common/messages.h"
-#include "common/progressgate.h"
 #include "common/text.h"
 
 namespace vemlo {
@@ -25,6 +25,9 @@ namespace vemlo {
 namespace {
 
 QByteArray bytesOf(const std::string& s) { return QByteArray(s.data(), qsizetype(s.size())); }
+
+// What the progress dialog says while a folder is opened.
+QString opening() { return QStringLiteral("正在打开文件夹…"); }
 
 // Indents each entry by its depth below the root.
 class IndentDelegate : public QStyledItemDelegate {
@@ -263,18 +266,12 @@ void FolderTreeView::setDrive(const std::string& mountPoint)
 
 void FolderTreeView::change(const std::function<TreeStep(Progress*)>& step)
 {
-    TreeStep done;
-    bool stopped = false;
-    {
-        BusyCursor busy;
-        const std::string mountBefore = tree_.mount();
-        ProgressGate progress(QStringLiteral("正在打开文件夹…"));
-        done = progress.run([&] { return step(&progress); });
-        stopped = progress.stopped();
+    const std::string mountBefore = tree_.mount();
+    const auto [done, stopped] = runCommand(opening(), step, [&](const TreeStep& done, bool) {
         // A new mount alone (the same folder under another root) redraws too.
         if (done.changed || tree_.mount() != mountBefore)
             rebuild();
-    }
+    });
     if (stopped)
         return;  // stopped by the user: the tree stays where it was
     if (!done.ok())
@@ -305,13 +302,14 @@ void FolderTreeView::showEvent(QShowEvent* event)
     QListView::showEvent(event);
     if (tree_.subfoldersLoaded())
         return;
-    BusyCursor busy;
-    ProgressGate progress(QStringLiteral("正在打开文件夹…"));
     // The start-up folder's subfolders: one it cannot read shows none, as
     // before it was chosen; a stop leaves them to the next showing.
-    progress.run([&] { tree_.loadSubfolders(&progress); });
-    if (!progress.stopped())
-        rebuild();
+    runCommand(
+        opening(), [&](Progress* progress) { tree_.loadSubfolders(progress); },
+        [&](std::monostate, bool stopped) {
+            if (!stopped)
+                rebuild();
+        });
 }
 
 void FolderTreeView::keyPressEvent(QKeyEvent* event)

@@ -26,6 +26,7 @@
 
 #include <xcb/xcb.h>
 
+#include "common/command.h"
 #include "common/progressgate.h"
 #include "import/core/foldertree.h"
 #include "testutil/windows.h"
@@ -348,13 +349,16 @@ private slots:
     {
         QTest::addColumn<int>("rows");
         QTest::addColumn<long long>("after");
-        QTest::newRow("in the rows") << 100000 << 20LL;
-        QTest::newRow("after the writing") << 20000 << 140007LL;
+        QTest::addColumn<int>("boxCount");
+        QTest::newRow("while looking for the earlier file") << 1000 << 0LL << 1;
+        QTest::newRow("in the rows") << 100000 << 20LL << 2;
+        QTest::newRow("after the writing") << 20000 << 140007LL << 2;
     }
     void cancelledExportLeavesNoFile()
     {
         QFETCH(int, rows);
         QFETCH(long long, after);
+        QFETCH(int, boxCount);
         TempDir dir;
         Form2->setWorkingFolder(dir.path());
         const std::string file = dir.path() + "/导出列表.xls";
@@ -367,8 +371,8 @@ private slots:
             boxes = clickAndCatch(Form1->btnanagrid, {QStringLiteral("是")});
             QVERIFY(watch.acted());
         }
-        QCOMPARE(int(boxes.size()), 2);  // replace?, then the report
-        QCOMPARE(boxes[1].text, QStringLiteral("已取消：没有导出任何文件"));
+        QCOMPARE(int(boxes.size()), boxCount);  // replace? (unless stopped before), then the report
+        QCOMPARE(boxes.back().text, QStringLiteral("已取消：没有导出任何文件"));
         QCOMPARE(listNames(dir.path()), std::vector<std::string>{"导出列表.xls"});
         QCOMPARE(readFile(file), std::string("older"));
     }
@@ -402,6 +406,48 @@ private slots:
         QVERIFY(gate.run([] { return std::this_thread::get_id(); }) != window);
         QVERIFY_THROWS_EXCEPTION(std::runtime_error,
                                  gate.run([] { throw std::runtime_error("in the pass"); }));
+    }
+
+    // A command's pass runs on a worker; what it returns is applied on the
+    // window's thread under the busy cursor, and comes back with the stop.
+    void commandAppliesOnTheWindowThread_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("run whole") << false;
+        QTest::newRow("stopped") << true;
+    }
+    void commandAppliesOnTheWindowThread()
+    {
+        QFETCH(bool, cancel);
+        const std::thread::id window = std::this_thread::get_id();
+        std::thread::id passOn, applyOn;
+        bool cursorAtApply = false, stoppedAtApply = false;
+        int valueAtApply = -1;
+        EagerDialog eager(cancel ? 0 : 3'600'000);
+        DialogWatch watch(3);
+        const Ran<int> ran = runCommand(
+            QStringLiteral("正在测试…"),
+            [&](Progress* progress) {
+                passOn = std::this_thread::get_id();
+                int n = 0;
+                while (n < 50 && progress->step(n, "x"))
+                    ++n;
+                return n;
+            },
+            [&](int& n, bool stopped) {
+                applyOn = std::this_thread::get_id();
+                cursorAtApply = QApplication::overrideCursor() != nullptr;
+                stoppedAtApply = stopped;
+                valueAtApply = n;
+            });
+        QVERIFY(passOn != window);
+        QCOMPARE(applyOn, window);
+        QVERIFY(cursorAtApply);
+        QVERIFY(!QApplication::overrideCursor());
+        QCOMPARE(ran.stopped, cancel);
+        QCOMPARE(stoppedAtApply, cancel);
+        QCOMPARE(valueAtApply, ran.value);
+        QVERIFY(cancel ? ran.value >= 3 && ran.value < 50 : ran.value == 50);
     }
 
     // Opening a folder of many subfolders stops when asked: the tree and

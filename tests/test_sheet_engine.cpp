@@ -7,9 +7,11 @@
 #include <map>
 #include <memory>
 #include <atomic>
+#include <system_error>
 #include <thread>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -48,6 +50,48 @@ QString errorOf(const std::function<void()>& f)
     }
     return {};
 }
+
+int threadCount() { return int(listNames("/proc/self/task").size()); }
+
+// A watcher of a save that stops it at look stopAt (0: never) and keeps what
+// it was shown: the looks, the last count, the thread asked and the threads
+// the process had at the first look.
+class SaveWatch : public Progress {
+public:
+    explicit SaveWatch(int stopAt) : stopAt_(stopAt) { setStride(1); }
+    int looks = 0;
+    int64_t lastCount = -1;
+    int threadsAtFirstLook = 0;
+    std::thread::id askedOn;
+
+protected:
+    bool look(int64_t done, std::string_view) override
+    {
+        if (++looks == 1) {
+            threadsAtFirstLook = threadCount();
+            askedOn = std::this_thread::get_id();
+        }
+        if (done >= 0)
+            lastCount = done;
+        return stopAt_ == 0 || looks < stopAt_;
+    }
+
+private:
+    int stopAt_;
+};
+
+// A workbook of rows rows of 7 distinct texts.
+Workbook& bookOfRows(Application& app, int rows)
+{
+    Worksheet& sheet = app.workbooks().add().worksheets(1);
+    for (int r = 1; r <= rows; ++r)
+        for (int c = 1; c <= 7; ++c)
+            sheet.cells(r, c).setValue("第 " + std::to_string(r) + " 行 " + std::to_string(c));
+    return app.workbooks().item(1);
+}
+
+// Rows enough for the save to read the file beside the writer.
+int followedRows() { return int(kFollowFromCells / 7) + 1; }
 
 }  // namespace
 
@@ -615,6 +659,101 @@ with zipfile.ZipFile(src) as zin, zipfile.ZipFile(dst, "w", zipfile.ZIP_DEFLATED
         const ReadBook read = readWithOwnCode(file);
         QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
         QCOMPARE(read.cells.size(), size_t(kRows * 7));
+    }
+
+    // The save writes on the thread that calls it, telling its watcher the
+    // cells written; only a large workbook gets a thread beside it, which
+    // reads the file while it is written.
+    void saveWritesOnTheCallingThread_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("threadsBeside");
+        QTest::newRow("small workbook") << 1000 << 0;
+        QTest::newRow("large workbook, read while written") << followedRows() << 1;
+    }
+
+    void saveWritesOnTheCallingThread()
+    {
+        QFETCH(int, rows);
+        QFETCH(int, threadsBeside);
+        TempDir dir;
+        const std::string file = dir.path() + "/导出列表.xls";
+        Application app;
+        const Workbook& book = bookOfRows(app, rows);
+        SaveWatch watch(0);
+        const int before = threadCount();
+        QVERIFY(saveWorkbook(book, file, SaveMode::NoReplace, &watch).ok());
+        QCOMPARE(watch.askedOn, std::this_thread::get_id());
+        QCOMPARE(watch.threadsAtFirstLook - before, threadsBeside);
+        QCOMPARE(threadCount(), before);
+        QCOMPARE(watch.lastCount, int64_t(rows) * 7);
+        QCOMPARE(watch.looks, rows + 1);  // each row, and once before the name
+        QCOMPARE(readWithOwnCode(file).cells.size(), size_t(rows) * 7);
+    }
+
+    // A stopped save, be it in the rows or once the file is written, leaves
+    // the earlier file as it was, nothing beside it and nothing open.
+    void stoppedSaveKeepsTheEarlierFile_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("stopAt");
+        QTest::newRow("small, in the rows") << 1000 << 10;
+        QTest::newRow("large, in the rows") << followedRows() << 10;
+        QTest::newRow("large, at the last row") << followedRows() << followedRows();
+        QTest::newRow("small, once written") << 1000 << 1001;
+        QTest::newRow("large, once written") << followedRows() << followedRows() + 1;
+    }
+
+    void stoppedSaveKeepsTheEarlierFile()
+    {
+        QFETCH(int, rows);
+        QFETCH(int, stopAt);
+        TempDir dir;
+        const std::string file = dir.path() + "/导出列表.xls";
+        writeFile(file, "earlier");
+        Application app;
+        const Workbook& book = bookOfRows(app, rows);
+        const std::vector<std::string> files = openFiles();
+        SaveWatch watch(stopAt);
+        const SaveOutcome saved = saveWorkbook(book, file, SaveMode::Replace, &watch);
+        QCOMPARE(saved.stage, SaveOutcome::Stage::Stopped);
+        QCOMPARE(watch.looks, stopAt);
+        QCOMPARE(readFile(file), std::string("earlier"));
+        QCOMPARE(listNames(dir.path()), std::vector<std::string>{"导出列表.xls"});
+        QCOMPARE(openFiles(), files);
+    }
+
+    // Where no thread can be had, a large workbook is saved all the same and
+    // read back once it is written.
+    void saveWithoutASecondThread()
+    {
+        TempDir dir;
+        QCOMPARE(::chmod(dir.path().c_str(), 0777), 0);
+        const std::string file = dir.path() + "/导出列表.xls";
+        Application app;
+        const Workbook& book = bookOfRows(app, followedRows());
+        const int status = runUnprivileged([&] {
+            ::setenv("TMPDIR", dir.path().c_str(), 1);
+            const rlimit none{0, 0};
+            if (::setrlimit(RLIMIT_NPROC, &none) != 0)
+                return 10;
+            try {
+                std::thread([] {}).join();
+                return 11;  // threads can still be made: the test proves nothing
+            } catch (const std::system_error&) {
+            }
+            if (ZipFollower(-1).following())
+                return 12;
+            SaveWatch watch(0);
+            const SaveOutcome saved = saveWorkbook(book, file, SaveMode::NoReplace, &watch);
+            if (!saved.ok())
+                return 13;
+            return watch.lastCount == int64_t(followedRows()) * 7 ? 0 : 14;
+        });
+        QCOMPARE(status, 0);
+        const ReadBook read = readWithOwnCode(file);
+        QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
+        QCOMPARE(read.cells.size(), size_t(followedRows()) * 7);
     }
 
     // The table copied into the export's first worksheet: row by row or

@@ -1,14 +1,11 @@
 #include "app/core/sheetcommands.h"
 
-#include <charconv>
 #include <algorithm>
-#include <chrono>
-#include <future>
-#include <cstdint>
-#include <functional>
-#include <unordered_map>
-#include <optional>
 #include <atomic>
+#include <charconv>
+#include <cstdint>
+#include <optional>
+#include <unordered_map>
 
 #include "platform/handles.h"
 #include "platform/paths.h"
@@ -61,6 +58,27 @@ void writeTable(Worksheet& sheet, std::shared_ptr<const TableSource> table, Orie
 
 bool setReadWhileWriting(bool on) { return readWhileWriting.exchange(on); }
 
+namespace {
+
+// The write as the command's watcher sees it: the cells written so far are
+// its count, and a stop ends the write after the row in hand.
+class CountingWatch : public sheet::WriteWatch {
+public:
+    explicit CountingWatch(Progress& progress) : progress_(progress) {}
+    bool rowWritten(uint64_t cells) override
+    {
+        cells_ = int64_t(cells);
+        return progress_.step(cells_, {});
+    }
+    int64_t cells() const { return cells_; }
+
+private:
+    Progress& progress_;
+    int64_t cells_ = 0;
+};
+
+}  // namespace
+
 SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode mode,
                          Progress* progress)
 {
@@ -82,16 +100,14 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
     fs::ScratchFolder scratch;
     if (const fs::Status s = scratch.create(); !s)
         return failed(Stage::ScratchFolder, s);
-    // Writing, syncing and reading back reach the file through its
-    // descriptor (writePath() names it) and the scratch folder through its
-    // path, and nothing else: with a progress watcher they run on a thread
-    // of their own, and a second thread reads the file while it is written.
-    sheet::WriteWatch watch;
+    // Written, synced and read back on the calling thread; a large workbook
+    // is also read on a second thread while it is written, where the file
+    // system allows it.
+    CountingWatch watch(watched(progress));
     auto writeAndCheck = [&]() -> SaveOutcome {
         std::vector<uint64_t> cells;
-        // Reads the file back while it is written, on the other core.
         std::optional<ZipFollower> follower;
-        if (readWhileWriting && file.readableWhileWritten())
+        if (readWhileWriting && book.extent() >= kFollowFromCells && file.readableWhileWritten())
             follower.emplace(file.fd());
         try {
             cells = book.write(file.writePath(), scratch.path(), progress ? &watch : nullptr);
@@ -114,28 +130,18 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
             return failed(Stage::Incomplete, {}, fault);
         return {};
     };
-    if (!progress) {
-        if (SaveOutcome out = writeAndCheck(); !out.ok())
-            return out;
-    } else {
-        std::future<SaveOutcome> done = std::async(std::launch::async, writeAndCheck);
-        // The count shown is the cells written so far; a stop ends the write
-        // after the row in hand. The last look comes after the write: a stop
-        // then still keeps the file from taking its name.
-        for (bool written = false; !written;) {
-            written = done.wait_for(std::chrono::milliseconds(10)) == std::future_status::ready;
-            if (!progress->lookNow(int64_t(watch.cells.load(std::memory_order_relaxed))))
-                watch.stop.store(true, std::memory_order_relaxed);
-        }
-        SaveOutcome out = done.get();
-        if (progress->stopped()) {
-            out = {};
-            out.stage = Stage::Stopped;
-            return out;
-        }
-        if (!out.ok())
-            return out;
+    SaveOutcome out = writeAndCheck();
+    // The rows end the write at a stop; the library then assembles the file
+    // in one call that cannot be stopped, and the check follows. The last
+    // look comes after both: a stop asked meanwhile still keeps the file
+    // from its name.
+    if (progress && !progress->lookNow(watch.cells())) {
+        SaveOutcome stopped;
+        stopped.stage = Stage::Stopped;
+        return stopped;
     }
+    if (!out.ok())
+        return out;
     if (const fs::Status s = file.place(std::string(fs::lastPart(path)), mode == SaveMode::Replace); !s)
         return failed(Stage::File, s);
     return {};

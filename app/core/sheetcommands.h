@@ -55,11 +55,17 @@ enum class SaveMode {
 // back whole, and only then takes its name: a failed save leaves no partial
 // file and an earlier file untouched. The engine's scratch files go to a
 // private folder in $TMPDIR. Throws nothing; the outcome tells what failed.
-// With a progress watcher the file is written on a thread of its own while
-// the watcher is asked now and then; a stop asked meanwhile places nothing
-// (Stage::Stopped).
+// The file is written on the calling thread; a progress watcher counts the
+// cells written, and a stop asked before the file would take its name
+// places nothing (Stage::Stopped).
 SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode mode,
                          Progress* progress = nullptr);
+
+// A workbook spanning at least this many cells (some 3,000 rows of the
+// file table) is read back by a second thread while it is written; a
+// smaller one only once it is written, as a thread beside the writer saves
+// less than it costs there.
+inline constexpr uint64_t kFollowFromCells = 20000;
 
 // Bench hook: false makes saveWorkbook read the file back only after it is
 // written, not also while it is written. Returns the setting before.

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -47,12 +46,12 @@ class Application;
 class Workbook;
 class Worksheet;
 
-// Shared between a write running on a thread of its own and the thread that
-// waits for it: the cells written so far, and a request to stop after the
-// row in hand.
-struct WriteWatch {
-    std::atomic<uint64_t> cells{0};
-    std::atomic<bool> stop{false};
+// Told how a write goes, on the thread that writes: after each row, the
+// cells written so far; false stops the write after that row.
+class WriteWatch {
+public:
+    virtual ~WriteWatch() = default;
+    virtual bool rowWritten(uint64_t cells) = 0;
 };
 
 // Texts a worksheet shows where they lie instead of copying them into cells
@@ -251,6 +250,15 @@ public:
     ~Workbook();
 
     int worksheetCount() const { return int(sheets_.size()); }
+    // The cells the worksheets span: each one's used rows times its used
+    // columns, summed.
+    uint64_t extent() const
+    {
+        uint64_t cells = 0;
+        for (const auto& s : sheets_)
+            cells += uint64_t(s->usedRows()) * uint64_t(s->usedColumns());
+        return cells;
+    }
     Worksheet& worksheets(int index);
     // The worksheet with that name, or nullptr.
     Worksheet* worksheetByName(std::string_view name);
@@ -270,8 +278,10 @@ public:
     // general format are written with the built-in General format; columns
     // get widths that show their texts. Returns the number of cells each
     // worksheet holds in the file, for a check of what reached it.
-    // With a watch, another thread can follow the cells written and stop the
-    // write after the row in hand (SheetError with ECANCELED).
+    // With a watch, the watch follows the cells written and can stop the
+    // write after the row in hand (SheetError with ECANCELED). The library
+    // assembles the file in one call after the last row; that part cannot
+    // be stopped.
     std::vector<uint64_t> write(const std::string& path, const std::string& scratchFolder,
                                 WriteWatch* watch = nullptr) const;
     // Discards the workbook; the reference is invalid afterwards.

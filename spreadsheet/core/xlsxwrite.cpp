@@ -138,10 +138,11 @@ void setColumnWidths(lxw_worksheet* ws, const std::vector<size_t>& widest)
 // format of plain defaults (the general number format, the standard font)
 // is written without one: the file then holds the same cell, and the
 // library does not look the format up again for every cell, as it does for
-// a format equal to its default one.
+// a format equal to its default one. The watch is told the cells written
+// so far, counting before from the worksheets written already.
 uint64_t writeCells(lxw_worksheet* ws, const Worksheet& sheet, const std::vector<lxw_format*>& formats,
                     const std::vector<char>& textFormat, const std::vector<char>& plainFormat,
-                    WriteWatch* watch)
+                    uint64_t before, WriteWatch* watch)
 {
     uint64_t written = 0;
     std::string cleaned;
@@ -149,7 +150,6 @@ uint64_t writeCells(lxw_worksheet* ws, const Worksheet& sheet, const std::vector
     std::vector<size_t> widest(size_t(sheet.usedColumns()) + 1, 0);
     for (int r = 1; r <= sheet.usedRows(); ++r) {
         const lxw_row_t row = lxw_row_t(r - 1);
-        const uint64_t before = written;
         sheet.forEachEntry(r, [&](const Worksheet::Entry& e, bool fromGrid) {
             const lxw_col_t col = lxw_col_t(e.col - 1);
             lxw_format* const given = formats[e.format];
@@ -185,11 +185,8 @@ uint64_t writeCells(lxw_worksheet* ws, const Worksheet& sheet, const std::vector
             }
             ++written;
         });
-        if (watch) {
-            watch->cells.fetch_add(written - before, std::memory_order_relaxed);
-            if (watch->stop.load(std::memory_order_relaxed))
-                throw SheetError("已取消", ECANCELED);
-        }
+        if (watch && !watch->rowWritten(before + written))
+            throw SheetError("已取消", ECANCELED);
     }
     setColumnWidths(ws, widest);
     return written;
@@ -261,8 +258,10 @@ std::vector<uint64_t> Workbook::write(const std::string& path, const std::string
         writeChart(wb.get(), sheets[indexOf(at)], at->usedColumns(), *chart);
     }
     std::vector<uint64_t> cells;
+    uint64_t before = 0;  // the cells of the worksheets written already
     for (size_t i = 0; i < sheets_.size(); ++i) {
-        cells.push_back(writeCells(sheets[i], *sheets_[i], formats, textFormat, plainFormat, watch));
+        cells.push_back(writeCells(sheets[i], *sheets_[i], formats, textFormat, plainFormat, before, watch));
+        before += cells.back();
     }
     errno = 0;
     const lxw_error err = workbook_close(wb.release());  // frees the workbook on every path

@@ -10,6 +10,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -317,8 +318,14 @@ struct ZipFollower::State {
 ZipFollower::ZipFollower(int fd) : state_(std::make_unique<State>())
 {
     state_->fd = fd;
-    state_->thread = std::thread([s = state_.get()] { s->run(); });
+    try {
+        state_->thread = std::thread([s = state_.get()] { s->run(); });
+    } catch (const std::system_error&) {
+        // No thread to be had: nothing is followed, the check reads it all.
+    }
 }
+
+bool ZipFollower::following() const { return state_->thread.joinable(); }
 
 ZipFollower::~ZipFollower()
 {

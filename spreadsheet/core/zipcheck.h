@@ -29,7 +29,8 @@ struct FollowedMember {
 // file as it lies on the descriptor, so its findings stand for those bytes.
 // It stops at the first thing it does not follow (an unknown method, a data
 // descriptor, the central directory); the members it did not finish are
-// left to workbookFileFault.
+// left to workbookFileFault. Where no thread can be had it follows nothing
+// and finish() returns no member.
 class ZipFollower {
 public:
     explicit ZipFollower(int fd);
@@ -41,6 +42,8 @@ public:
     // The writer is done: reads what is left, ends the thread and returns the
     // members it read whole.
     std::vector<FollowedMember> finish();
+    // False when it had no thread to read on.
+    bool following() const;
 
 private:
     struct State;
