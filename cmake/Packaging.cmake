@@ -1,6 +1,7 @@
 # The program as a desktop application: the window icon rendered from our SVG,
 # the install rules (program, desktop entry, icons, AppStream data, manual
-# page), the Debian package built by CPack, and the tests of all of these.
+# pages, copyright), the Debian package built by CPack, and the tests of all
+# of these.
 # Included at the end of the top-level CMakeLists.txt, after the targets.
 
 set(VEMLO_VERSION 1.0.0)
@@ -44,6 +45,7 @@ if(NOT VEMLO_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
   message(FATAL_ERROR "SOURCE_DATE_EPOCH is not a number of seconds: ${VEMLO_SOURCE_DATE_EPOCH}")
 endif()
 string(TIMESTAMP VEMLO_RELEASE_DATE "%Y-%m-%d" UTC)  # from SOURCE_DATE_EPOCH
+
 set(VEMLO_ICON_SVG ${CMAKE_SOURCE_DIR}/data/vemlo.svg)
 set(VEMLO_ICON_SIZES 16 32 48 64 128 256)
 
@@ -158,10 +160,15 @@ set(CPACK_DEBIAN_PACKAGE_SUGGESTS "fcitx5-chinese-addons")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
-# Every member of the package carries the release time, whenever it is built.
+# Every member of the package carries the release time, whenever it is built,
+# and the same mode, whatever the umask.
 file(WRITE ${CMAKE_BINARY_DIR}/CPackReproducible.cmake
   "set(ENV{SOURCE_DATE_EPOCH} ${VEMLO_SOURCE_DATE_EPOCH})\n")
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackReproducible.cmake)
+file(WRITE ${CMAKE_BINARY_DIR}/CPackMemberModes.cmake
+  "execute_process(COMMAND ${PERL_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/deb-member-modes.pl \${CPACK_PACKAGE_FILES}
+     COMMAND_ERROR_IS_FATAL ANY)\n")
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_BINARY_DIR}/CPackMemberModes.cmake)
 include(CPack)
 
 # Tests of the installed files, the package and the program's start, and

@@ -391,21 +391,52 @@ class StartTest(unittest.TestCase):
 
     def test_window_on_x_server(self):
         """Qt's options change nothing; the window carries the class the
-        desktop entry names and the one 32 px icon."""
+        desktop entry names and the one 32 px icon. So too with only what
+        the package depends on: no input method or Wayland plugin, none of
+        Qt's translations (what --no-install-recommends leaves out)."""
         if not shutil.which("xvfb-run"):
             self.skipTest("xvfb-run missing")
-        r = run(["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24", sys.executable, __file__, "--probe"],
-                env=bare_env())
-        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
-        windows = json.loads(r.stdout.strip().splitlines()[-1])
-        self.assertEqual(len(windows), 1, windows)
-        w = windows[0]
-        self.assertEqual(w["name"], CAPTION)
-        self.assertNotEqual((w["width"], w["height"]), (300, 200))
         desktop = glob.glob(os.path.join(BUILD, "data", "*.desktop"))[0]
         wm_class = desktop_keys(desktop)["StartupWMClass"]
-        self.assertEqual(w["class"][1], wm_class)
-        self.assertEqual(w["icons"], [[32, 32]])
+        with tempfile.TemporaryDirectory() as tmp:
+            # The desktop asking for fcitx5 whose Qt front end is missing.
+            cases = [("as built", PROGRAM, {}, False),
+                     ("without recommends", program_without_recommends(tmp),
+                      {"QT_IM_MODULE": "fcitx", "XMODIFIERS": "@im=fcitx"}, True)]
+            for name, program, env, says_english_dialogs in cases:
+                with self.subTest(name):
+                    r = run(["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24", sys.executable,
+                             __file__, "--probe", program], env=bare_env(**env))
+                    self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+                    probed = json.loads(r.stdout.strip().splitlines()[-1])
+                    windows = probed["windows"]
+                    self.assertEqual(len(windows), 1, probed)
+                    w = windows[0]
+                    self.assertEqual(w["name"], CAPTION)
+                    self.assertNotEqual((w["width"], w["height"]), (300, 200))
+                    self.assertEqual(w["class"][1], wm_class)
+                    self.assertEqual(w["icons"], [[32, 32]])
+                    self.assertEqual("qtbase_zh_CN.qm" in probed["stderr"], says_english_dialogs,
+                                     probed["stderr"])
+
+
+def program_without_recommends(folder):
+    """A copy of the program that sees only the Qt plugins the libraries it
+    depends on bring (no fcitx5 front end, no Wayland) and no translations."""
+    plugins = run(["dpkg", "-L", "libqt6gui6"]).stdout.split()
+    plugin_root = os.path.join(folder, "plugins")
+    for path in plugins:
+        m = re.search(r"/qt6/plugins/(.+\.so)$", path)
+        if m:
+            os.makedirs(os.path.dirname(os.path.join(plugin_root, m.group(1))), exist_ok=True)
+            os.symlink(path, os.path.join(plugin_root, m.group(1)))
+    assert os.path.exists(os.path.join(plugin_root, "platforms/libqxcb.so")), plugins
+    os.makedirs(os.path.join(folder, "translations"))
+    program = os.path.join(folder, "vemlo")
+    shutil.copy2(PROGRAM, program)
+    with open(os.path.join(folder, "qt.conf"), "w") as f:
+        f.write(f"[Paths]\nPlugins={plugin_root}\nTranslations={folder}/translations\n")
+    return program
 
 
 def viewable_windows():
@@ -416,12 +447,14 @@ def viewable_windows():
             yield wid, info
 
 
-def probe():
+def probe(program):
     """Runs inside xvfb-run: starts the program with Qt's options and prints,
-    as JSON, what the X server knows of its viewable windows."""
-    proc = subprocess.Popen([PROGRAM, "-qwindowtitle", "XYZ", "-qwindowgeometry", "300x200+7+9",
+    as JSON, what the X server knows of its viewable windows, and what the
+    program wrote on its error output."""
+    errors = tempfile.TemporaryFile(mode="w+", encoding="utf-8", errors="replace")
+    proc = subprocess.Popen([program, "-qwindowtitle", "XYZ", "-qwindowgeometry", "300x200+7+9",
                              "-title", "XYZ", "-geometry", "300x200+7+9"],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                            stdout=subprocess.DEVNULL, stderr=errors)
     found = []
     try:
         deadline = time.time() + 30
@@ -442,11 +475,12 @@ def probe():
     finally:
         proc.terminate()
         proc.wait(timeout=10)
-    print(json.dumps(found, ensure_ascii=False))
+    errors.seek(0)
+    print(json.dumps({"windows": found, "stderr": errors.read()}, ensure_ascii=False))
 
 
 if __name__ == "__main__":
-    if sys.argv[1:] == ["--probe"]:
-        probe()
+    if sys.argv[1:2] == ["--probe"]:
+        probe(sys.argv[2])
     else:
         unittest.main()
