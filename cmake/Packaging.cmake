@@ -128,9 +128,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 # CPack puts the summary above this as the synopsis line; an empty line
 # parts paragraphs.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "Shows the files and subfolders of one folder in a table, with their name,\n\
-format, size, times and attributes, and works on everything listed at once:\n\
-filters the table by keywords, moves entries into subfolders named after\n\
+  "Vemlo shows the files and subfolders of one folder in a table, with their\n\
+name, format, size, times and attributes, and works on everything listed at\n\
+once: filters the table by keywords, moves entries into subfolders named after\n\
 keywords, renames them to numbered names, sets their read-only, hidden,\n\
 archive and system attributes where Windows sees them over Samba, exports\n\
 the table to a spreadsheet and charts the space each file format takes.\n\
