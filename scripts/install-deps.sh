@@ -12,9 +12,10 @@
 # Without an argument it installs the test set, everything.
 set -euo pipefail
 
+# The default build compiles the tests too, hence libxcb1-dev.
 build_packages=(build-essential cmake ninja-build pkg-config
                 qt6-base-dev libqt6opengl6-dev qt6-charts-dev
-                libxlsxwriter-dev zlib1g-dev libminizip-dev libmount-dev
+                libxlsxwriter-dev zlib1g-dev libminizip-dev libmount-dev libxcb1-dev
                 librsvg2-bin dpkg-dev file fonts-wqy-microhei)
 
 test_packages=(python3 xvfb xauth x11-utils xdotool dbus-daemon imagemagick
