@@ -1,16 +1,21 @@
-# make run   – install what is missing, build, start the program
-# make test  – install what is missing, build, run every test (headless),
-#              then those labelled threads again under ThreadSanitizer
+# make run   – install what building needs, build, start the program
+# make test  – install what building and testing need, build, run every
+#              test (headless), then those labelled threads again under
+#              ThreadSanitizer
 # make bench – build and run the benchmarks
-# make package – build the Debian package (.deb) in the build folder
+# make package – install what building needs, build the Debian package (.deb)
+#              in the build folder
 BUILD ?= build
 TSAN_BUILD ?= $(BUILD)-tsan
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build run test tsan bench package clean
+.PHONY: deps deps-test configure build run test tsan bench package clean
 
 deps:
-	@bash scripts/install-deps.sh
+	@bash scripts/install-deps.sh build
+
+deps-test: deps
+	@bash scripts/install-deps.sh test
 
 $(BUILD)/build.ninja:
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -27,18 +32,18 @@ run: build
 	fi
 	./$(BUILD)/vemlo
 
-test: build
+test: deps-test build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 	@$(MAKE) --no-print-directory tsan
 
 # The tests labelled threads (tests/CMakeLists.txt), built and run again
 # under ThreadSanitizer, with the checker's own check among them.
-tsan: deps
+tsan: deps-test
 	@[ -f $(TSAN_BUILD)/build.ninja ] || cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEMLO_TSAN=ON
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target vemlo_threads_tests
 	cd $(TSAN_BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) -L threads
 
-bench: build
+bench: deps-test build
 	@for b in $(BUILD)/bench/bench_*; do if [ -f "$$b" ] && [ -x "$$b" ]; then QT_QPA_PLATFORM=offscreen "$$b" || exit 1; fi; done
 
 package: build

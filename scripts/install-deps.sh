@@ -1,21 +1,40 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the benchmarks need,
-# calling apt-get only when something is missing.
+# Installs the Debian packages Vemlo needs, calling apt-get only when
+# something is missing:
+#
+#   install-deps.sh build   what `make run` and `make package` need: the
+#                           compilers, the libraries, the data tools and a
+#                           Chinese font;
+#   install-deps.sh test    that and what `make test` and `make bench` add
+#                           (virtual display, workbook readers, file servers,
+#                           input method, package checkers, ...).
+#
+# Without an argument it installs the test set, everything.
 set -euo pipefail
 
-packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libqt6opengl6-dev
-          qt6-charts-dev libxlsxwriter-dev xvfb xauth x11-utils imagemagick python3-openpyxl
-          fonts-wqy-microhei attr hyperfine unzip zlib1g-dev libminizip-dev libreoffice-calc-nogui
-          qt6-translations-l10n librsvg2-bin desktop-file-utils appstream dpkg-dev man-db lintian
-          fcitx5 fcitx5-pinyin fcitx5-frontend-qt6 xdotool dbus-daemon
-          libmount-dev samba smbclient ntfs-3g openjdk-17-jre-headless sshfs openssh-server
-          dosfstools libtsan2 libxcb1-dev
-          # the windows on a headless Wayland compositor (test_gui_wayland)
-          weston qt6-wayland
-          # a Samba share mounted through gvfs, as the desktop does (test_commands)
-          gvfs gvfs-backends gvfs-fuse libglib2.0-bin
-          # Wine's attrib, which reads the hex text of the attribute record (attribute clients' test)
-          wine64)
+# The default build compiles the tests too, hence libxcb1-dev.
+build_packages=(build-essential cmake ninja-build pkg-config
+                qt6-base-dev libqt6opengl6-dev qt6-charts-dev
+                libxlsxwriter-dev zlib1g-dev libminizip-dev libmount-dev libxcb1-dev
+                librsvg2-bin dpkg-dev file fonts-wqy-microhei)
+
+test_packages=(python3 xvfb xauth x11-utils xdotool dbus-daemon imagemagick
+               python3-openpyxl unzip libreoffice-calc-nogui openjdk-17-jre-headless
+               attr dosfstools ntfs-3g samba smbclient sshfs openssh-server
+               fcitx5 fcitx5-pinyin fcitx5-frontend-qt6 qt6-translations-l10n
+               desktop-file-utils appstream man-db locales lintian hyperfine libtsan2
+               # the windows on a headless Wayland compositor (test_gui_wayland)
+               weston qt6-wayland
+               # a Samba share mounted through gvfs, as the desktop does (test_commands)
+               gvfs gvfs-backends gvfs-fuse libglib2.0-bin
+               # Wine's attrib, which reads the hex text of the attribute record
+               wine64)
+
+case "${1:-test}" in
+  build) packages=("${build_packages[@]}") ;;
+  test) packages=("${build_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "用法 usage: $0 [build|test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
