@@ -1,6 +1,6 @@
 # make run   – install what is missing, build, start the program
 # make test  – install what is missing, build, run every test (headless)
-# make bench – build and run the benchmarks
+# make bench – build and run the benchmarks (bench/CMakeLists.txt lists them)
 # make package – build the Debian package (.deb) in the build folder
 BUILD ?= build
 TSAN_BUILD ?= $(BUILD)-tsan
@@ -40,7 +40,8 @@ tsan: deps
 	cd $(TSAN_BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) -R '^($(subst $() ,|,$(TSAN_TESTS)))$$'
 
 bench: build
-	@for b in $(BUILD)/bench/bench_*; do if [ -f "$$b" ] && [ -x "$$b" ]; then QT_QPA_PLATFORM=offscreen "$$b" || exit 1; fi; done
+	@start=$$(date +%s); cmake --build $(BUILD) --target bench && \
+	  echo "make bench: $$(( $$(date +%s) - start )) s"
 
 package: build
 	cmake --build $(BUILD) --target package
