@@ -19,6 +19,13 @@
 
 namespace vemlo::bench {
 
+namespace {
+
+// Each line is out as soon as it is printed, also into a pipe or a file.
+const int lineBuffered = std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
+}  // namespace
+
 double timeMs(const std::function<void()>& f)
 {
     const auto start = std::chrono::steady_clock::now();
