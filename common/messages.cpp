@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -35,6 +36,18 @@ QString errorDisplayText(const QString& text)
     return text;
 }
 
+QWidget* dialogParent()
+{
+    if (QWidget* w = QApplication::activeWindow())
+        return w;
+    if (QWidget* w = QApplication::activeModalWidget(); w && w->isVisible())
+        return w;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<QMainWindow*>(w) && w->isVisible())
+            return w;
+    return nullptr;
+}
+
 namespace {
 
 void execBox(QMessageBox& box)
@@ -54,7 +67,7 @@ void execBox(QMessageBox& box)
 
 void showBox(QMessageBox::Icon icon, const QString& text)
 {
-    QMessageBox box(icon, appTitle(), text, QMessageBox::NoButton, QApplication::activeWindow());
+    QMessageBox box(icon, appTitle(), text, QMessageBox::NoButton, dialogParent());
     box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     execBox(box);
 }
@@ -70,7 +83,7 @@ void showWarningBox(const QString& text) { showBox(QMessageBox::Warning, text); 
 bool askYesNo(const QString& text)
 {
     QMessageBox box(QMessageBox::Question, appTitle(), text, QMessageBox::NoButton,
-                    QApplication::activeWindow());
+                    dialogParent());
     QPushButton* yes = box.addButton(QStringLiteral("是"), QMessageBox::YesRole);
     QPushButton* no = box.addButton(QStringLiteral("否"), QMessageBox::NoRole);
     box.setDefaultButton(no);

@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 
+class QWidget;
+
 namespace vemlo {
 
 // An error a handler raises to end itself; what() is UTF-8 text.
@@ -24,6 +26,12 @@ QString titleFromFileName(const QString& fileName);
 // The error display's text: "." appended when the text is not empty and its
 // last byte sorts after ".".
 QString errorDisplayText(const QString& text);
+
+// The window a box or dialog belongs to: the active window; when the
+// desktop has given the focus elsewhere (or a compositor gives none), the
+// modal window on screen, else the visible main window. A box without one
+// is a free window, which a Wayland desktop may leave behind the others.
+QWidget* dialogParent();
 
 // A modal box with the title as caption and one "OK" button.
 void ShowMessage(const QString& text);

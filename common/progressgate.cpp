@@ -32,6 +32,76 @@ constexpr int kMaxStride = 1 << 16;
 
 }  // namespace
 
+// The windows take no input while a command's dialog shows, as under a modal
+// dialog, but the dialog is not modal: the window system's close request
+// for a window a modal dialog blocks never reaches it, and closing the main
+// window must stop the command and end the run. Input for the dialog (its
+// 取消, its Escape) passes; input for the others is dropped, and a press on
+// them brings the dialog to the front. A window closed by the window system
+// hears of it, except one deleted on close, which keeps what the command may
+// still use.
+class InputBlocker : public QObject {
+public:
+    bool eventFilter(QObject* target, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::Close:
+            if (!event->spontaneous())
+                return false;  // the program's own close
+            break;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::NonClientAreaMouseButtonPress:
+        case QEvent::NonClientAreaMouseButtonRelease:
+        case QEvent::NonClientAreaMouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::InputMethod:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TabletPress:
+        case QEvent::TabletMove:
+        case QEvent::TabletRelease:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop:
+            break;
+        default:
+            return false;
+        }
+        // A window-system window hands its events on to its widgets, which
+        // are judged here; shortcuts go to their QAction or QShortcut.
+        if (target->isWindowType())
+            return false;
+        const ProgressGate* gate = g_running;
+        QProgressDialog* dialog = gate ? gate->dialog_.data() : nullptr;
+        for (QObject* o = target; o; o = o->parent()) {
+            if (o == dialog)
+                return false;
+        }
+        if (event->type() == QEvent::Close) {
+            auto* window = qobject_cast<QWidget*>(target);
+            if (!window || !window->testAttribute(Qt::WA_DeleteOnClose))
+                return false;
+            event->ignore();  // refused: the window stays
+            return true;
+        }
+        if (dialog && (event->type() == QEvent::MouseButtonPress ||
+                       event->type() == QEvent::NonClientAreaMouseButtonPress)) {
+            dialog->raise();
+            dialog->activateWindow();
+        }
+        return true;
+    }
+};
+
 QString groupedCount(int64_t n) { return QLocale(QLocale::English).toString(qlonglong(n)); }
 
 ProgressGate::ProgressGate(const QString& doing)
@@ -46,6 +116,7 @@ ProgressGate::ProgressGate(const QString& doing)
 ProgressGate::~ProgressGate()
 {
     g_running = outer_;
+    blocker_.reset();
     if (cursorSet_)
         QApplication::restoreOverrideCursor();
     delete dialog_.data();
@@ -205,11 +276,13 @@ bool ProgressGate::look(int64_t done, std::string_view name)
 void ProgressGate::showDialog()
 {
     shown_ = true;
-    auto* d = new QProgressDialog(QApplication::activeWindow());
+    auto* d = new QProgressDialog(dialogParent());
     dialog_ = d;
     d->setObjectName(QStringLiteral("progressDialog"));
     d->setWindowTitle(appTitle());
-    d->setWindowModality(Qt::ApplicationModal);
+    // Not modal: the blocker below keeps input from the other windows.
+    blocker_ = std::make_unique<InputBlocker>();
+    qApp->installEventFilter(blocker_.get());
     d->setAutoClose(false);
     d->setAutoReset(false);
     d->setMinimumDuration(0);

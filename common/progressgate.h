@@ -1,8 +1,10 @@
 // The window side of long work: a command hands its pass to a ProgressGate,
 // which runs it on a worker thread with itself as the pass's watcher. The
-// window's thread meanwhile keeps the windows painted, shows a modal dialog
-// with the count, the entry in hand and "取消" once the command has taken a
+// window's thread meanwhile keeps the windows painted, shows a dialog with
+// the count, the entry in hand and "取消" once the command has taken a
 // moment, and stops the pass when the user asks or the main window closes.
+// While the dialog shows, no input reaches the other windows; a close
+// request from the window system still does (see InputBlocker).
 #pragma once
 
 #include <QElapsedTimer>
@@ -12,6 +14,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -22,6 +25,8 @@
 class QProgressDialog;
 
 namespace vemlo {
+
+class InputBlocker;
 
 class ProgressGate : public Progress {
 public:
@@ -84,6 +89,7 @@ protected:
     bool look(int64_t done, std::string_view name) override;
 
 private:
+    friend class InputBlocker;
     void runOnWorker(const std::function<void()>& pass);
     void wakeWindowThread();
     // One turn of the window's thread: the dialog shown or updated, a 取消
@@ -112,6 +118,7 @@ private:
     QElapsedTimer sinceUpdate_;  // since the dialog's texts were last set
     int stride_ = 1;
     QPointer<QProgressDialog> dialog_;
+    std::unique_ptr<InputBlocker> blocker_;  // while the dialog shows
     bool shown_ = false;
     bool cursorSet_ = false;
     ProgressGate* outer_ = nullptr;

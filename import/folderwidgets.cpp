@@ -4,7 +4,11 @@
 #include <QStyle>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
 #include <cerrno>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "common/errtext.h"
 #include "common/layout.h"
@@ -45,19 +49,89 @@ private:
     }
 };
 
+DriveChooser::VolumeSource g_volumeSource;  // the window's thread only
+
+bool sameVolumes(const std::vector<fs::Volume>& a, const std::vector<fs::Volume>& b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const fs::Volume& x, const fs::Volume& y) {
+                          return x.mountPoint == y.mountPoint && x.label == y.label &&
+                                 x.network == y.network;
+                      });
+}
+
 }  // namespace
 
+// The worker's way back: it hands its list to the chooser, if there still is one.
+struct DriveChooser::Mailbox {
+    std::mutex mutex;
+    DriveChooser* chooser = nullptr;
+};
+
 DriveChooser::DriveChooser(std::string startMount, QWidget* parent)
-    : QComboBox(parent), drive_(std::move(startMount))
+    : QComboBox(parent), drive_(std::move(startMount)), mailbox_(std::make_shared<Mailbox>())
 {
+    mailbox_->chooser = this;
     connect(this, &QComboBox::activated, this, [this](int index) {
         drive_ = itemData(index).toByteArray().toStdString();
         emit changed();
     });
+    // Until the mounts are read, the start mount alone.
+    populate({{drive_, {}, false}});
+}
+
+DriveChooser::~DriveChooser()
+{
+    std::lock_guard lock(mailbox_->mutex);
+    mailbox_->chooser = nullptr;
+}
+
+DriveChooser::VolumeSource DriveChooser::setVolumeSource(VolumeSource source)
+{
+    VolumeSource before = std::move(g_volumeSource);
+    g_volumeSource = std::move(source);
+    return before;
+}
+
+void DriveChooser::refill()
+{
+    if (filling_) {
+        again_ = true;
+        return;
+    }
+    filling_ = true;
+    const VolumeSource source = g_volumeSource ? g_volumeSource : VolumeSource(fs::currentVolumes);
+    try {
+        // Detached: a read that hangs holds up nothing, not even the exit.
+        std::thread([box = mailbox_, source] {
+            const std::vector<fs::Volume> volumes = source();
+            std::lock_guard lock(box->mutex);
+            if (DriveChooser* chooser = box->chooser)
+                QMetaObject::invokeMethod(
+                    chooser, [chooser, volumes] { chooser->received(volumes); },
+                    Qt::QueuedConnection);
+        }).detach();
+    } catch (const std::system_error&) {
+        received(source());  // no thread to be had: read here
+    }
+}
+
+void DriveChooser::received(const std::vector<fs::Volume>& volumes)
+{
+    filling_ = false;
+    if (!sameVolumes(volumes, listed_))
+        populate(volumes);
+    if (again_) {
+        again_ = false;
+        refill();
+        return;
+    }
+    emit filled();
 }
 
 void DriveChooser::populate(const std::vector<fs::Volume>& volumes)
 {
+    listed_ = volumes;
     clear();
     const QIcon disk = style()->standardIcon(QStyle::SP_DriveHDIcon);
     const QIcon share = style()->standardIcon(QStyle::SP_DriveNetIcon);
@@ -71,7 +145,6 @@ void DriveChooser::populate(const std::vector<fs::Volume>& volumes)
         addItem(icon, text, bytesOf(v.mountPoint));
     }
     setCurrentIndex(findData(bytesOf(drive_)));
-    emit changed();
 }
 
 FolderEntryModel::FolderEntryModel(QObject* parent) : QAbstractListModel(parent) {}

@@ -7,6 +7,7 @@
 #include <QListView>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,26 +17,49 @@
 namespace vemlo {
 
 // A drop-down list of mount points; its identifier is the chosen mount point.
+// It starts with the start mount alone and is filled by refill, on a worker.
 class DriveChooser : public QComboBox {
     Q_OBJECT
 public:
     DriveChooser(std::string startMount, QWidget* parent);
+    ~DriveChooser() override;
 
     // The chosen mount point, as bytes.
     const std::string& drive() const { return drive_; }
 
     // Lists the volumes ("mount point [label]", the label in lower case; a
-    // network share "mount point photos (nas)"), shows the chosen one and
-    // notifies.
+    // network share "mount point photos (nas)") and shows the chosen one,
+    // which stays chosen (and unshown when it is no longer listed).
     void populate(const std::vector<fs::Volume>& volumes);
 
+    // Reads the mounts on a worker thread and lists them when they come:
+    // reading them may hang on a mount whose server is gone, and the window
+    // goes on meanwhile with the list it has. Asked again while a read is
+    // under way, it reads once more after it.
+    void refill();
+    // True from refill until its list is shown.
+    bool filling() const { return filling_; }
+
+    // Where refill gets the volumes (fs::currentVolumes unless set); returns
+    // the earlier source. For tests.
+    using VolumeSource = std::function<std::vector<fs::Volume>()>;
+    static VolumeSource setVolumeSource(VolumeSource source);
+
 signals:
-    // Raised by populate and by every selection of the user, also of the
-    // entry already chosen.
+    // Raised by every selection of the user, also of the entry already chosen.
     void changed();
+    // Raised when the list read by refill is shown.
+    void filled();
 
 private:
+    struct Mailbox;  // shared with the worker, outlives the chooser
+    void received(const std::vector<fs::Volume>& volumes);
+
     std::string drive_;
+    std::vector<fs::Volume> listed_;
+    std::shared_ptr<Mailbox> mailbox_;
+    bool filling_ = false;
+    bool again_ = false;  // refill asked for while a read was under way
 };
 
 // The entries of the folder tree, as a list model.

@@ -26,7 +26,8 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window)
 
     // The tree starts at the current directory, on the mount that holds it,
     // and the chooser starts on that mount. Start-up reads the mount table
-    // only; the mounts themselves are looked at when the chooser is filled.
+    // only; the mounts themselves are looked at when the chooser is filled,
+    // on a worker, at each showing of the window.
     std::vector<std::string> mountPoints;
     for (const vemlo::fs::MountEntry& m : vemlo::fs::userMounts(vemlo::fs::readMountTable()))
         mountPoints.push_back(m.mountPoint);
@@ -72,10 +73,8 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window)
 void TForm2::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    if (shown_)
-        return;
-    shown_ = true;
-    DC->populate(vemlo::fs::currentVolumes());
+    // A share mounted since the last showing is offered; the chosen drive stays.
+    DC->refill();
 }
 
 void TForm2::DCChange(QObject*) { DL->setDrive(DC->drive()); }

@@ -43,7 +43,6 @@ protected:
 private:
     std::string folderBytes_;  // what setWorkingFolder put into edtFP
     QString folderText_;       // and how it was shown
-    bool shown_ = false;       // the chooser lists its mounts on first showing
 };
 
 extern TForm2* Form2;

@@ -11,8 +11,10 @@
 #include <functional>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
+#include "platform/dosattrib.h"
 #include "platform/fileops.h"
 
 namespace vemlo::fs {
@@ -42,14 +44,16 @@ mode_t currentUmask()
 }
 
 // A new empty file under a hidden name of its own in folder; its mode is
-// 0666 less the umask, as for any new file.
+// 0666 less the umask, as for any new file, where the file system keeps
+// modes (a share mounted through gvfs keeps none and refuses the change).
 Status makeTemporaryFile(const std::string& folder, std::string& path, FileDescriptor& fd)
 {
     path = folder + kTempPrefix + "XXXXXX";
     fd = FileDescriptor(::mkostemp(path.data(), O_CLOEXEC));
     if (!fd.valid())
         return Status::fromErrno();
-    if (::fchmod(fd.get(), 0666 & ~currentUmask()) != 0) {
+    if (::fchmod(fd.get(), 0666 & ~currentUmask()) != 0 && errno != EOPNOTSUPP &&
+        errno != ENOSYS) {
         const Status failed = Status::fromErrno();
         ::unlink(path.c_str());
         return failed;
@@ -132,6 +136,12 @@ Status NewFile::create(const std::string& folder)
     fd_.emplace(std::move(fd));
     writePath_ = tempPath_;
     return {};
+}
+
+bool NewFile::readableWhileWritten() const
+{
+    struct statfs sf;
+    return ::fstatfs(fd(), &sf) == 0 && long(sf.f_type) != fstype::kFuse;
 }
 
 Status NewFile::sync() { return ::fsync(fd()) == 0 ? Status{} : Status::fromErrno(); }

@@ -28,6 +28,11 @@ public:
     const std::string& writePath() const { return writePath_; }
     // True when the file has a temporary name.
     bool hasTemporaryName() const { return !tempPath_.empty(); }
+    // Whether fd() may be read while other code writes the file through
+    // writePath(): not on a FUSE file system, which may serve every open of
+    // one file through one stream (gvfs does: a read between two writes
+    // makes the next write fail).
+    bool readableWhileWritten() const;
 
     // Writes the file's data through to the disk.
     Status sync();

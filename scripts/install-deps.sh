@@ -9,7 +9,11 @@ packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libqt6opengl
           qt6-translations-l10n librsvg2-bin desktop-file-utils appstream dpkg-dev man-db lintian
           fcitx5 fcitx5-pinyin fcitx5-frontend-qt6 xdotool dbus-daemon
           libmount-dev samba smbclient ntfs-3g openjdk-17-jre-headless sshfs openssh-server
-          dosfstools libtsan2)
+          dosfstools libtsan2 libxcb1-dev
+          # the windows on a headless Wayland compositor (test_gui_wayland)
+          weston qt6-wayland
+          # a Samba share mounted through gvfs, as the desktop does (test_commands)
+          gvfs gvfs-backends gvfs-fuse libglib2.0-bin)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -12,10 +12,13 @@
 #include "app/core/batch.h"
 #include "app/core/importrows.h"
 #include "app/core/keywords.h"
+#include "app/core/sheetcommands.h"
+#include "common/errtext.h"
 #include "platform/attrib.h"
 #include "platform/mounts.h"
 #include "testutil/files.h"
 #include "testutil/share.h"
+#include "testutil/workbookread.h"
 
 using namespace vemlo;
 using namespace vemlo::test;
@@ -88,6 +91,18 @@ int attribListed(const std::string& dir, const std::string& name)
     return -1;
 }
 
+
+// The file table as the export reads it.
+class TableOf : public TableSource {
+public:
+    explicit TableOf(const FileTable& table) : table_(table) {}
+    int rows() const override { return table_.tableRows(); }
+    int columns() const override { return 7; }
+    std::string_view text(int row, int col) const override { return table_.text(row, col); }
+
+private:
+    const FileTable& table_;
+};
 
 }  // namespace
 
@@ -702,24 +717,54 @@ private slots:
         QVERIFY(scratch.setReadOnly(false));
     }
 
-    // An sshfs share (no rename without replacing, no extended attributes):
-    // the drive chooser offers it by name; files and folders move without
-    // replacing anything; bits it cannot keep are reported; nothing is lost.
-    void sshfsShareKeepsPromises()
+    // A share mounted through sshfs (no rename without replacing, no
+    // extended attributes), and a Samba share mounted the way the desktop
+    // mounts it, through gvfs (neither extended attributes nor modes): the
+    // drive chooser offers each by name; listing, organize, the numbered
+    // rename and the export work; entries never replace one another; bits
+    // the share cannot keep are reported; nothing is lost.
+    void shareKeepsPromises_data()
     {
+        QTest::addColumn<bool>("gvfs");
+        QTest::addColumn<QStringList>("readOnlyFailures");
+        QTest::addColumn<int>("fileBitsAfter");
+        QTest::newRow("sshfs") << false << QStringList{failure("jpg", Kind::Attributes, ENOTSUP)} << 1;
+        QTest::newRow("gvfs smb") << true
+                                  << QStringList{failure("b.jpg", Kind::Attributes, ENOTSUP),
+                                                 failure("jpg", Kind::Attributes, ENOTSUP)}
+                                  << 128;
+    }
+
+    void shareKeepsPromises()
+    {
+        QFETCH(bool, gvfs);
+        QFETCH(QStringList, readOnlyFailures);
+        QFETCH(int, fileBitsAfter);
         TempDir remote;
-        SshfsMount share(remote.path());
-        VEMLO_REQUIRE_SHARE(share);
-        const std::string d = share.path();
-        const std::string name = remote.path().substr(remote.path().rfind('/') + 1);
+        std::unique_ptr<SshfsMount> sshfs;
+        std::unique_ptr<GvfsSmbMount> smb;
+        std::string d, label;
+        if (gvfs) {
+            smb = std::make_unique<GvfsSmbMount>(remote.path());
+            VEMLO_REQUIRE_SHARE(*smb);
+            d = smb->path();
+            label = "share (127.0.0.1)";
+        } else {
+            sshfs = std::make_unique<SshfsMount>(remote.path());
+            VEMLO_REQUIRE_SHARE(*sshfs);
+            d = sshfs->path();
+            label = remote.path().substr(remote.path().rfind('/') + 1) + " (127.0.0.1)";
+        }
         bool offered = false;
         for (const fs::Volume& v : fs::currentVolumes())
-            offered |= v.mountPoint == d && v.network && v.label == name + " (127.0.0.1)";
+            offered |= v.mountPoint == d && v.network && v.label == label;
         QVERIFY(offered);
 
         makeEntries(d, {"a.jpg", "b.jpg", "pics.jpg/", "pics.jpg/in.png", "jpg/", "jpg/b.jpg"});
         FileTable table;
         listInto(table, d);
+        QCOMPARE(columnOf(table, 1), (Names{"a.jpg", "b.jpg", "jpg", "pics.jpg"}));
+        QCOMPARE(columnOf(table, 3)[0], std::string("5"));
         const OrganizeResult moved = organizeTable(table, 2, {"jpg"}, d);
         QCOMPARE(failuresOf(moved.notMoved), QStringList{failure("b.jpg", Kind::Io, EEXIST)});
         const Names after{"b.jpg", "jpg/", "jpg/a.jpg", "jpg/b.jpg", "jpg/pics.jpg/",
@@ -731,13 +776,36 @@ private slots:
         const BatchOutcome hidden = changeAttributes(table.snapshot(), fs::AttrHidden);
         QCOMPARE(hidden.failures.count(), 2);
         QCOMPARE(failuresOf(hidden.failures).first(), failure("b.jpg", Kind::Attributes, ENOTSUP));
-        // A file's read-only is its mode; a folder's needs the record.
+        // A file's read-only is its mode where the share keeps modes; a
+        // folder's needs the record.
         QCOMPARE(failuresOf(changeAttributes(table.snapshot(), fs::AttrReadOnly).failures),
-                 QStringList{failure("jpg", Kind::Attributes, ENOTSUP)});
-        QCOMPARE(attribListed(d, "b.jpg"), 1);
+                 readOnlyFailures);
+        QCOMPARE(attribListed(d, "b.jpg"), fileBitsAfter);
         QCOMPARE(attribListed(d, "jpg"), 16);
         QCOMPARE(tree(remote.path()), after);
-        QVERIFY(share.unmount());
+
+        // The numbered rename never takes a name that appeared meanwhile.
+        writeFile(remote.path() + "/x 2", "taken");
+        const BatchOutcome renamed = renameNumbered(table.snapshot(), d, "x");
+        QCOMPARE(renamed.done, 1);
+        QCOMPARE(failuresOf(renamed.failures), QStringList{failure("jpg", Kind::Io, EEXIST)});
+        QCOMPARE(readFile(remote.path() + "/x 2"), std::string("taken"));
+        QCOMPARE(readFile(remote.path() + "/x 1.jpg"), std::string("b.jpg"));
+
+        // The export is placed whole, without a file left beside it.
+        listInto(table, d);
+        const std::string file = d + "/导出列表.xls";
+        for (const SaveMode mode : {SaveMode::NoReplace, SaveMode::Replace}) {
+            sheet::Application app;
+            const SaveOutcome saved = exportTable(app, TableOf(table), Orientation::Rows, file, mode);
+            QVERIFY2(saved.ok(), qPrintable(saveFailureText(file, saved)));
+            const ReadBook book = readWithOwnCode(remote.path() + "/导出列表.xls");
+            QVERIFY2(book.error.isEmpty(), qPrintable(book.error));
+            QCOMPARE(book.text(4, 2), QStringLiteral("x 2"));
+        }
+        QCOMPARE(tree(remote.path()), (Names{"jpg/", "jpg/a.jpg", "jpg/b.jpg", "jpg/pics.jpg/",
+                                             "jpg/pics.jpg/in.png", "x 1.jpg", "x 2", "导出列表.xls"}));
+        QVERIFY(gvfs ? smb->unmount() : sshfs->unmount());
     }
 };
 

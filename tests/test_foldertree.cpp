@@ -151,6 +151,8 @@ private slots:
         const std::pair<const char*, const char*> shares[] = {
             {"smb-share:server=nas,share=photos", "photos (nas)"},
             {"smb-share:domain=WORK,server=nas,share=my%20files,user=ann", "my files (nas)"},
+            // gio mount smb://127.0.0.1:PORT/share: the port comes first
+            {"smb-share:port=44555,server=127.0.0.1,share=share", "share (127.0.0.1)"},
             {"sftp:host=srv,user=ann", "srv"},
             {"ftp:host=ftp.example.org,prefix=%2Fpub%2Fdocs", "docs (ftp.example.org)"},
             {"dav:host=cloud,ssl=true,prefix=%2Fremote.php%2Fwebdav", "webdav (cloud)"},

@@ -5,12 +5,16 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
+#include <condition_variable>
 #include <cstring>
 #include <grp.h>
+#include <memory>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,11 +93,49 @@ void walkTo(const std::string& target)
     }
 }
 
+// Waits, without a clock, until the chooser shows the mounts it was reading.
+void waitForDrives()
+{
+    while (Form2->DC->filling())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
 void showImportWindow()
 {
     Form1->N8Click(Form1);
     QVERIFY(QTest::qWaitForWindowExposed(Form2));
+    waitForDrives();
 }
+
+bool listsDrive(const std::string& mountPoint)
+{
+    return Form2->DC->findData(QByteArray::fromStdString(mountPoint)) >= 0;
+}
+
+// A volume source that waits until it is let go, as a read of the mounts
+// waits on a mount whose server is gone.
+struct HeldSource {
+    std::mutex mutex;
+    std::condition_variable released;
+    std::vector<fs::Volume> volumes;
+    bool let = false;
+    int reads = 0;
+
+    std::vector<fs::Volume> operator()()
+    {
+        std::unique_lock lock(mutex);
+        ++reads;
+        released.wait(lock, [&] { return let; });
+        return volumes;
+    }
+    void release(std::vector<fs::Volume> v)
+    {
+        std::lock_guard lock(mutex);
+        volumes = std::move(v);
+        let = true;
+        released.notify_all();
+    }
+};
 
 }  // namespace
 
@@ -323,7 +365,8 @@ private slots:
 
     void closingHidesAndKeepsState()
     {
-        showImportWindow();
+        Form2->hide();
+        showImportWindow();  // the chooser lists the real mounts
         walkTo(work_ + "/beta");
         Form2->edtFP->setText(QStringLiteral("typed text"));
         const int drives = Form2->DC->count();
@@ -338,6 +381,66 @@ private slots:
         QCOMPARE(Form2->DL->folder(), work_ + "/beta");
         QCOMPARE(Form2->DC->count(), drives);
         QCOMPARE(Form2->DC->currentIndex(), driveIndex);
+    }
+
+    // Each showing reads the mounts again: one made while the window was
+    // hidden is offered at the next showing, one gone is no longer offered,
+    // and the chosen drive stays chosen throughout.
+    void chooserIsFilledAtEachShowing()
+    {
+        showImportWindow();
+        const std::string chosen = Form2->DC->drive();
+        std::string mountPoint;
+        {
+            ScratchFs fs;
+            if (!fs.usable())
+                QSKIP(fs.skipReason());
+            mountPoint = canonicalPath(fs.path());
+            QVERIFY(!listsDrive(mountPoint));
+            Form2->hide();
+            showImportWindow();
+            QVERIFY(listsDrive(mountPoint));
+            QCOMPARE(Form2->DC->drive(), chosen);
+            QCOMPARE(Form2->DC->currentData().toByteArray().toStdString(), chosen);
+            Form2->hide();
+        }
+        showImportWindow();
+        QVERIFY(!listsDrive(mountPoint));
+        QCOMPARE(Form2->DC->currentData().toByteArray().toStdString(), chosen);
+    }
+
+    // The mounts are read beside the window: while the read waits, the
+    // window is shown, the tree opens folders and the chooser keeps the list
+    // it had. A showing meanwhile reads once more after it, not beside it.
+    void waitingMountReadLeavesTheWindowFree()
+    {
+        showImportWindow();
+        const int before = Form2->DC->count();
+        const std::string chosen = Form2->DC->drive();
+        const std::string m2 = canonicalPath(dir_.path()) + "/m2";
+        auto held = std::make_shared<HeldSource>();
+        const auto restore = qScopeGuard(
+            [earlier = DriveChooser::setVolumeSource([held] { return (*held)(); })]() mutable {
+                DriveChooser::setVolumeSource(std::move(earlier));
+            });
+        Form2->hide();
+        Form1->N8Click(Form1);
+        QVERIFY(QTest::qWaitForWindowExposed(Form2));
+        QVERIFY(Form2->DC->filling());
+        walkTo(work_ + "/Alpha");  // the window's thread is free
+        QCOMPARE(Form2->workingFolder(), work_ + "/Alpha");
+        QCOMPARE(Form2->DC->count(), before);
+        Form2->hide();
+        Form1->N8Click(Form1);
+        QSignalSpy filled(Form2->DC, &DriveChooser::filled);
+        held->release({{chosen, ""}, {m2, "SECOND"}});
+        waitForDrives();
+        QCOMPARE(held->reads, 2);
+        QCOMPARE(filled.size(), 1);
+        QCOMPARE(Form2->DC->count(), 2);
+        QVERIFY(listsDrive(m2));
+        QCOMPARE(Form2->DC->drive(), chosen);
+        QCOMPARE(Form2->DC->currentIndex(), 0);
     }
 
     // A folder whose entries cannot be looked at (mode 666) is listed

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <algorithm>
@@ -17,9 +18,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <set>
 #include <stdexcept>
 #include <thread>
+
+#include <xcb/xcb.h>
 
 #include "common/progressgate.h"
 #include "import/core/foldertree.h"
@@ -153,6 +158,39 @@ void fillTable(int n)
     Form1->table()->replaceDataRows(std::move(rows));
 }
 
+// Asks the window system to close window, as the title bar's × does: the
+// client message WM_DELETE_WINDOW, sent from an X connection of its own.
+// False where the windows are not on X.
+bool askWindowSystemToClose(QWidget* window)
+{
+    if (QGuiApplication::platformName() != QStringLiteral("xcb"))
+        return false;
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    const auto disconnect = qScopeGuard([c] { xcb_disconnect(c); });
+    if (xcb_connection_has_error(c))
+        return false;
+    auto atom = [c](const char* name) {
+        xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(
+            c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr);
+        const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(r);
+        return a;
+    };
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = xcb_window_t(window->winId());
+    message.type = atom("WM_PROTOCOLS");
+    message.data.data32[0] = atom("WM_DELETE_WINDOW");
+    message.data.data32[1] = XCB_CURRENT_TIME;
+    // No event mask: the server hands it to the client that made the window.
+    const xcb_void_cookie_t sent = xcb_send_event_checked(
+        c, 0, message.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
+    xcb_generic_error_t* error = xcb_request_check(c, sent);
+    std::free(error);
+    return error == nullptr;
+}
+
 // Stops a pass at its look number `at`, every step being looked at.
 class StopAtLook : public Progress {
 public:
@@ -165,6 +203,9 @@ protected:
 private:
     int at_;
 };
+
+// An input given to the main window while a command's dialog shows.
+enum class Input { Click, Typing, Shortcut, Escape };
 
 }  // namespace
 
@@ -389,11 +430,97 @@ private slots:
         QVERIFY(::chdir(before.c_str()) == 0);
     }
 
+    // While the dialog shows, the other windows take no input: a click, a
+    // key typed and a shortcut do nothing until the command has ended, then
+    // each does its work. Escape in the dialog stops the command as 取消 does.
+    void dialogTakesTheInput_data()
+    {
+        QTest::addColumn<int>("input");
+        QTest::newRow("click on a box") << int(Input::Click);
+        QTest::newRow("keys in a text box") << int(Input::Typing);
+        QTest::newRow("Ctrl+I") << int(Input::Shortcut);
+        QTest::newRow("Escape in the dialog") << int(Input::Escape);
+    }
+    void dialogTakesTheInput()
+    {
+        QFETCH(int, input);
+        const Input in = Input(input);
+        constexpr int kEntries = 300;
+        TempDir dir;
+        const std::string w = dir.path();
+        makeFiles(w, fileNames(kEntries));
+        importFolder(w);
+        Form2->hide();
+        Form1->chk1->setChecked(false);
+        Form1->edtrnbase->setText(QStringLiteral("n"));
+        const auto give = [in](QWidget* dialog) {
+            switch (in) {
+            case Input::Click:
+                QTest::mouseClick(Form1->chk1, Qt::LeftButton);
+                return Form1->chk1->isChecked();
+            case Input::Typing:
+                QTest::keyClicks(Form1->edtrnbase, QStringLiteral("x"));
+                return Form1->edtrnbase->text() != QStringLiteral("n");
+            case Input::Shortcut:
+                QTest::keyClick(Form1, Qt::Key_I, Qt::ControlModifier);
+                return Form2->isVisible();
+            case Input::Escape:
+                QTest::keyClick(dialog, Qt::Key_Escape);
+                return false;
+            }
+            return false;
+        };
+        bool tookDuring = true;
+        bool active = false;
+        std::vector<SeenBox> boxes;
+        {
+            EagerDialog eager;
+            DialogWatch watch(20, [&](QProgressDialog* d) {
+                // The keys go to the main window, or to the dialog for Escape.
+                QWidget* to = in == Input::Escape ? static_cast<QWidget*>(d) : Form1;
+                to->activateWindow();
+                active = QTest::qWaitForWindowActive(to);
+                tookDuring = give(d);
+                if (in != Input::Escape)
+                    d->cancel();
+            });
+            boxes = clickAndCatch(Form1->btnrn);
+            QVERIFY(watch.acted());
+        }
+        QVERIFY(active);
+        QVERIFY(!tookDuring);
+        QCOMPARE(int(boxes.size()), 1);
+        int done = -1, left = -1;
+        QVERIFY2(cancelCounts(boxes[0].text, QStringLiteral("重命名"), done, left),
+                 qPrintable(boxes[0].text));
+        QVERIFY(done >= 20 && done < kEntries);
+        QCOMPARE(int(listNames(w).size()), kEntries);
+        if (in != Input::Escape) {
+            Form1->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(Form1));
+            QVERIFY(give(nullptr));  // the same input, with no command running
+        }
+        Form2->hide();
+    }
+
     // Closing the main window mid-organize stops the command after the entry
     // in hand, shows no box and ends the event loop with status 0; what was
-    // moved is moved and nothing is lost.
+    // moved is moved and nothing is lost. The close comes from the program,
+    // or from the window system as the title bar's × sends it (on X only:
+    // the offscreen platform has no window system to send it).
+    void closingMidCommandEndsTheRun_data()
+    {
+        QTest::addColumn<bool>("fromWindowSystem");
+        QTest::newRow("program close") << false;
+        QTest::newRow("window system close") << true;
+    }
     void closingMidCommandEndsTheRun()
     {
+        QFETCH(bool, fromWindowSystem);
+        if (fromWindowSystem && QGuiApplication::platformName() != QStringLiteral("xcb"))
+            QSKIP("needs an X display: run as test_gui_progress_x11");
+        ProgressGate::resetClosingDown();
+        QVERIFY(showMainWindow());
         constexpr int kEntries = 400;
         TempDir dir;
         const std::string w = dir.path();
@@ -406,10 +533,25 @@ private slots:
         BoxCatcher catcher;
         {
             EagerDialog eager;
-            DialogWatch watch(20, [](QProgressDialog*) { Form1->close(); });
+            bool sent = true;
+            DialogWatch watch(20, [&](QProgressDialog*) {
+                if (fromWindowSystem)
+                    sent = askWindowSystemToClose(Form1);
+                else
+                    Form1->close();
+            });
+            // A close that did not reach the window leaves it shown after the
+            // command: the run then ends with 2 rather than hanging.
+            QTimer unheard;
+            connect(&unheard, &QTimer::timeout, [&] {
+                if (watch.acted() && !ProgressGate::running() && Form1->isVisible())
+                    QCoreApplication::exit(2);
+            });
+            unheard.start(0);
             QTimer::singleShot(0, Form1->btnsort, [] { Form1->btnsort->click(); });
             status = QApplication::exec();
             QVERIFY(watch.acted());
+            QVERIFY(sent);
         }
         QCOMPARE(status, 0);
         QVERIFY2(catcher.boxes().empty(), qPrintable(catcher.texts().join(u'|')));

@@ -91,7 +91,7 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
         std::vector<uint64_t> cells;
         // Reads the file back while it is written, on the other core.
         std::optional<ZipFollower> follower;
-        if (readWhileWriting)
+        if (readWhileWriting && file.readableWhileWritten())
             follower.emplace(file.fd());
         try {
             cells = book.write(file.writePath(), scratch.path(), progress ? &watch : nullptr);

@@ -4,8 +4,11 @@
 #include <QThread>
 
 #include <arpa/inet.h>
+#include <csignal>
+#include <dirent.h>
 #include <fstream>
 #include <netinet/in.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -237,5 +240,118 @@ SshfsMount::~SshfsMount()
     unmount();
     stopServer(server_);
 }
+
+namespace {
+
+bool isMounted(const std::string& folder)
+{
+    std::ifstream table("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(table, line))
+        if (line.find(" " + folder + " ") != std::string::npos)
+            return true;
+    return false;
+}
+
+// The first entry of folder whose name starts with prefix; empty when none.
+std::string entryStartingWith(const std::string& folder, const std::string& prefix)
+{
+    DIR* d = ::opendir(folder.c_str());
+    std::string found;
+    while (dirent* e = d ? ::readdir(d) : nullptr)
+        if (std::string(e->d_name).rfind(prefix, 0) == 0) {
+            found = e->d_name;
+            break;
+        }
+    if (d)
+        ::closedir(d);
+    return found;
+}
+
+}  // namespace
+
+GvfsSmbMount::GvfsSmbMount(const std::string& folder)
+{
+    for (const char* daemon : {"/usr/libexec/gvfsd", "/usr/libexec/gvfsd-fuse", "/usr/libexec/gvfsd-smb"})
+        if (!pathExists(daemon)) {
+            toolIsMissing(std::string("skipped: ") + daemon +
+                          " missing (packages gvfs, gvfs-fuse, gvfs-backends)");
+            return;
+        }
+    if (!onPath("gio") || !onPath("dbus-daemon")) {
+        toolIsMissing("skipped: gio or dbus-daemon missing (packages libglib2.0-bin, dbus-daemon)");
+        return;
+    }
+    if (!pathExists("/dev/fuse")) {
+        toolIsMissing("skipped: no /dev/fuse for gvfs");
+        return;
+    }
+    samba_ = std::make_unique<SambaShare>(folder);
+    if (!samba_->usable()) {
+        skip_ = samba_->skipReason();
+        missing_ = samba_->toolMissing();
+        return;
+    }
+    const std::string d = dir_.path();
+    ::mkdir((d + "/run").c_str(), 0700);
+    // The daemons the bus starts inherit its environment: the runtime
+    // folder where gvfs mounts its FUSE folder, private settings.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    const QString bus = QString::fromStdString("unix:path=" + d + "/bus");
+    env.insert("DBUS_SESSION_BUS_ADDRESS", bus);
+    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(d + "/run"));
+    env.insert("XDG_DATA_HOME", QString::fromStdString(d + "/data"));
+    env.insert("XDG_CONFIG_HOME", QString::fromStdString(d + "/config"));
+    bus_ = std::make_unique<QProcess>();
+    bus_->setProcessEnvironment(env);
+    bus_->setProcessChannelMode(QProcess::MergedChannels);
+    // A session of its own, which the daemons it starts share: ended as one.
+    bus_->setChildProcessModifier([] { ::setsid(); });
+    bus_->start(toolPath("dbus-daemon"), {"--session", "--nofork", "--address=" + bus});
+    if (bus_->waitForStarted(10000))
+        group_ = pid_t(bus_->processId());
+    for (int i = 0; i < 200 && !pathExists(d + "/bus"); ++i)
+        QThread::msleep(50);
+    if (!pathExists(d + "/bus")) {
+        skip_ = "dbus-daemon did not start: " + bus_->readAll().toStdString();
+        return;
+    }
+    const QString url = QStringLiteral("smb://127.0.0.1:%1/share").arg(samba_->port());
+    QProcess gio;
+    gio.setProcessEnvironment(env);
+    gio.setProcessChannelMode(QProcess::MergedChannels);
+    gio.start(toolPath("gio"), {"mount", "--anonymous", url});
+    gio.closeWriteChannel();
+    const bool ended = gio.waitForFinished(30000);
+    const std::string said = gio.readAll().toStdString();
+    for (int i = 0; i < 100 && path_.empty(); ++i) {
+        const std::string name = entryStartingWith(fuseFolder(), "smb-share:");
+        if (!name.empty())
+            path_ = fuseFolder() + "/" + name;
+        else
+            QThread::msleep(50);
+    }
+    if (!ended || gio.exitCode() != 0 || path_.empty())
+        skip_ = "gio mount " + url.toStdString() + " failed: " + said;
+}
+
+bool GvfsSmbMount::unmount()
+{
+    if (bus_) {
+        // The daemons end with their bus; gvfs's FUSE folder goes with them.
+        if (group_ > 0 && bus_->state() != QProcess::NotRunning)
+            ::kill(-group_, SIGTERM);
+        bus_->waitForFinished(10000);
+        bus_.reset();
+        group_ = 0;
+        for (int i = 0; i < 100 && isMounted(fuseFolder()); ++i)
+            QThread::msleep(50);
+    }
+    if (isMounted(fuseFolder()))
+        ::umount2(fuseFolder().c_str(), MNT_DETACH);
+    return !isMounted(fuseFolder());
+}
+
+GvfsSmbMount::~GvfsSmbMount() { unmount(); }
 
 }  // namespace vemlo::test

@@ -10,6 +10,7 @@
 #include <QProcess>
 
 #include <memory>
+#include <sys/types.h>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,7 @@ public:
     ~SambaShare();
     // smbclient's output for commands ("allinfo a.txt; setmode b +h").
     std::string client(const std::string& commands) const;
+    int port() const { return port_; }
 
 private:
     TempDir dir_;
@@ -84,6 +86,28 @@ private:
     int port_ = 0;
     std::unique_ptr<QProcess> server_;
     bool mounted_ = false;
+};
+
+// A Samba share over folder mounted the way the desktop mounts it: gvfs's
+// daemons on a private session bus, "gio mount smb://127.0.0.1:PORT/share",
+// and the share's folder in gvfs's FUSE mount under a private runtime folder.
+class GvfsSmbMount : public ShareStatus {
+public:
+    explicit GvfsSmbMount(const std::string& folder);
+    ~GvfsSmbMount();
+    // The share's folder, as the desktop's programs see it.
+    std::string path() const { return path_; }
+    // Unmounts (also done at the end) and ends the daemons; true when
+    // nothing is left mounted.
+    bool unmount();
+
+private:
+    std::string fuseFolder() const { return dir_.path() + "/run/gvfs"; }
+    TempDir dir_;
+    std::unique_ptr<SambaShare> samba_;
+    std::unique_ptr<QProcess> bus_;
+    pid_t group_ = 0;  // the bus's session: it and the daemons it started
+    std::string path_;
 };
 
 }  // namespace vemlo::test
