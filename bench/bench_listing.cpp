@@ -1,5 +1,5 @@
 // Listing speed against its floor (readdir, statx and the stored attribute
-// of every entry in a bare loop), find as a peer, the ways to read the
+// of every entry in a bare loop), the window's longest stall, find as a peer, the ways to read the
 // stored attribute, and the memory a listed row takes.
 #include <QApplication>
 #include <QPushButton>
@@ -61,22 +61,26 @@ void storedBitsRoutes(const std::string& dir, int count)
 }
 
 
-// Times the listing of dir through the window against the floor over the
-// same folder, both warmed first; prints the line and returns nothing.
+// Times the listing of dir through the window (the table painted after it)
+// against the floor over the same folder, both warmed first, and measures
+// the longest stall of the window in a run of its own.
 void listingAgainstFloor(const std::string& dir, int count)
 {
-    listInto(dir);  // warm the caches for both sides
-    const double vemloMs = medianMs(5, [&] {
+    auto list = [&] {
         listInto(dir);
         QApplication::processEvents();
-    });
+    };
+    list();  // warm the caches for both sides
+    const double vemloMs = medianPressMs(5, list);
     if (Form1->table()->tableRows() != count + 1)
         std::fprintf(stderr, "listed %d rows, expected %d\n", Form1->table()->tableRows() - 1, count);
     size_t floorCount = 0;
     const double floorMs = medianMs(5, [&] { floorCount = listFloor(dir); });
     if (floorCount != size_t(count))
         std::fprintf(stderr, "the floor saw %zu entries, expected %d\n", floorCount, count);
-    printRatio("listing " + std::to_string(count) + " entries", vemloMs, "floor", floorMs);
+    const std::string what = "listing " + std::to_string(count) + " entries";
+    printRatio(what, vemloMs, "floor", floorMs);
+    printStall(what, press(list, true).longestGapMs);
 }
 
 }  // namespace

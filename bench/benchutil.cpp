@@ -1,5 +1,10 @@
 #include "benchutil.h"
 
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTimer>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +18,13 @@
 #include "platform/listing.h"
 
 namespace vemlo::bench {
+
+namespace {
+
+// Each line is out as soon as it is printed, also into a pipe or a file.
+const int lineBuffered = std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
+}  // namespace
 
 double timeMs(const std::function<void()>& f)
 {
@@ -137,6 +149,84 @@ void printRatio(const std::string& what, double vemloMs, const std::string& othe
     std::printf("%s: vemlo %.0f ms, %s %.0f ms, ratio %.2f\n", what.c_str(), vemloMs,
                 other.c_str(), otherMs, otherMs > 0 ? vemloMs / otherMs : 0.0);
     std::fflush(stdout);
+}
+
+namespace {
+
+// Answers each message box as soon as it shows: its accept is queued into
+// the box's own event loop.
+class BoxAnswerer : public QObject {
+public:
+    BoxAnswerer() { qApp->installEventFilter(this); }
+    ~BoxAnswerer() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show)
+            if (auto* box = qobject_cast<QMessageBox*>(watched))
+                QMetaObject::invokeMethod(box, &QDialog::accept, Qt::QueuedConnection);
+        return false;
+    }
+};
+
+}  // namespace
+
+Pressed press(const std::function<void()>& handler, bool stalls)
+{
+    BoxAnswerer answerer;
+    Pressed out;
+    QElapsedTimer clock;
+    qint64 last = 0, longest = 0;
+    QTimer turns;
+    if (stalls) {
+        turns.setInterval(1);
+        turns.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&turns, &QTimer::timeout, [&] {
+            const qint64 now = clock.nsecsElapsed();
+            longest = std::max(longest, now - last);
+            last = now;
+        });
+        turns.start();
+    }
+    clock.start();
+    handler();
+    const qint64 end = clock.nsecsElapsed();
+    out.ms = double(end) / 1e6;
+    out.longestGapMs = double(std::max(longest, end - last)) / 1e6;
+    return out;
+}
+
+double medianPressMs(int runs, const std::function<void()>& handler,
+                     const std::function<void()>& setup)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        if (setup)
+            setup();
+        times.push_back(press(handler).ms);
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+void printStall(const std::string& what, double longestGapMs)
+{
+    constexpr double kTargetMs = 100;
+    std::printf("stall %s: longest gap %.0f ms, target %.0f ms, ratio %.2f\n", what.c_str(),
+                longestGapMs, kTargetMs, longestGapMs / kTargetMs);
+    std::fflush(stdout);
+}
+
+bool dropNameCache()
+{
+    ::sync();
+    const int fd = ::open("/proc/sys/vm/drop_caches", O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool done = ::write(fd, "2", 1) == 1;
+    ::close(fd);
+    return done;
 }
 
 }  // namespace vemlo::bench

@@ -38,4 +38,26 @@ std::vector<std::string> subfolderFloor(const std::string& folder);
 // Prints "<what>: vemlo X ms, <other> Y ms, ratio Z" on one line.
 void printRatio(const std::string& what, double vemloMs, const std::string& other, double otherMs);
 
+// What a press of a window's command took.
+struct Pressed {
+    double ms = 0;            // from the press to the handler's return
+    double longestGapMs = 0;  // longest time without a turn of the event loop
+};
+// Calls handler as the window calls it on a press, from the window's thread,
+// the event loop turning wherever the command lets it; every message box it
+// opens is answered as soon as it shows. With stalls, the event loop's turns
+// are looked at every millisecond (not at every turn: a timer of 0 ms would
+// keep a processor busy beside the command's worker) and the longest gap
+// between two, from the press to the return, is measured; that run is
+// otherwise no timed run, the looking costing a little.
+Pressed press(const std::function<void()>& handler, bool stalls = false);
+// Median time of runs presses, each preceded by setup (not timed).
+double medianPressMs(int runs, const std::function<void()>& handler,
+                     const std::function<void()>& setup = {});
+// Prints "stall <what>: longest gap X ms, target 100 ms, ratio Z".
+void printStall(const std::string& what, double longestGapMs);
+// Drops the kernel's cache of names and inodes (as root), so that the next
+// look at a folder is a first one; false where it cannot.
+bool dropNameCache();
+
 }  // namespace vemlo::bench

@@ -92,8 +92,9 @@ struct Described {
 // is how many calls are in flight.
 class Describer {
 public:
-    Describer(int fd, unsigned threads)
-        : fd_(fd), threads_(threads), folder_(folderStoreOf(fd)), ownReader_(fd, folder_)
+    Describer(int fd, unsigned threads, size_t chunk, int statxFlags)
+        : fd_(fd), threads_(threads), chunk_(chunk), statxFlags_(statxFlags),
+          folder_(folderStoreOf(fd)), ownReader_(fd, folder_)
     {
     }
     ~Describer()
@@ -114,7 +115,7 @@ public:
     // Starts looking at names[0, count) into out[0, count).
     void start(const std::string_view* names, size_t count, Described* out)
     {
-        if (helpers_.empty() && threads_ > 1 && count >= 2 * kChunk)
+        if (helpers_.empty() && threads_ > 1 && count >= 2 * chunk_)
             hire();
         std::lock_guard lock(mutex_);
         names_ = names;
@@ -139,9 +140,6 @@ public:
     void stop() { next_.store(SIZE_MAX / 2, std::memory_order_relaxed); }
 
 private:
-    // Entries a thread takes at a time.
-    static constexpr size_t kChunk = 16;
-
     void hire()
     {
         try {
@@ -173,10 +171,10 @@ private:
     // Looks at one chunk; false when none is left.
     bool work(AttribReader& reader)
     {
-        const size_t first = next_.fetch_add(kChunk, std::memory_order_relaxed);
+        const size_t first = next_.fetch_add(chunk_, std::memory_order_relaxed);
         if (first >= count_)
             return false;
-        const size_t end = std::min(count_, first + kChunk);
+        const size_t end = std::min(count_, first + chunk_);
         for (size_t i = first; i < end; ++i)
             describe(reader, names_[i].data(), out_[i]);  // each name ends in a NUL
         return true;
@@ -184,7 +182,7 @@ private:
     void describe(AttribReader& reader, const char* name, Described& d)
     {
         struct statx sx;
-        if (statx(fd_, name, AT_SYMLINK_NOFOLLOW, kStatxMask, &sx) != 0) {
+        if (statx(fd_, name, statxFlags_, kStatxMask, &sx) != 0) {
             d.err = errno;
             return;
         }
@@ -198,6 +196,8 @@ private:
 
     const int fd_;
     const unsigned threads_;
+    const size_t chunk_;  // entries a thread takes at a time
+    const int statxFlags_;
     std::vector<std::thread> helpers_;
     const FolderStore folder_;  // where the bits live, decided once for the listing
     AttribReader ownReader_;    // the listing thread's
@@ -216,36 +216,52 @@ private:
     bool quit_ = false;
 };
 
-// Whether calls on the folder open as fd wait on the network: NFS, SMB/CIFS,
-// FUSE (sshfs, gvfs and the like), Ceph, 9p, AFS.
-bool onNetwork(int fd)
+// How the entries of the folder open as fd are looked at.
+struct LookPlan {
+    unsigned threads = 1;
+    // Entries a thread takes at a time: on a local disk enough that threads
+    // seldom meet at the shared counter; where each call is a round trip,
+    // one, so that no thread sits idle at the end of a batch while others
+    // still hold several calls' worth of entries.
+    size_t chunk = 16;
+    int statxFlags = AT_SYMLINK_NOFOLLOW;
+};
+
+// Threads looking at entries at once: two on a local disk (one where the
+// machine has one core), sixteen where calls wait on the network (NFS,
+// SMB/CIFS, FUSE such as sshfs and gvfs, Ceph, 9p, AFS); more gave no more
+// on a share that answers each call in half a millisecond.
+// On FUSE the name's lookup, made afresh whenever its entry has timed out,
+// has just brought the attributes from the server, so the statx that follows
+// takes them as they are instead of asking a second time. Never on NFS or
+// SMB, whose clients would then answer from attributes that may be stale.
+LookPlan lookPlan(int fd)
 {
+    LookPlan plan;
+    plan.threads = twoCores() ? 2 : 1;
     struct statfs fs;
     if (::fstatfs(fd, &fs) != 0)
-        return false;
+        return plan;
     switch (long(fs.f_type)) {
+    case fstype::kFuse:
+        plan.statxFlags |= AT_STATX_DONT_SYNC;
+        plan.threads = 16;
+        plan.chunk = 1;
+        break;
     case fstype::kNfs:
     case fstype::kCifs:
     case fstype::kSmb2:
     case fstype::kSmb:
-    case fstype::kFuse:
     case fstype::kCeph:
     case fstype::k9p:
     case fstype::kAfs:
-        return true;
+        plan.threads = 16;
+        plan.chunk = 1;
+        break;
     default:
-        return false;
+        break;
     }
-}
-
-// Threads looking at entries at once: two on a local disk (one where the
-// machine has one core), sixteen where calls wait on the network; more gave
-// no more on a share that answers each call in half a millisecond.
-unsigned describeThreads(int fd)
-{
-    if (onNetwork(fd))
-        return 16;
-    return twoCores() ? 2 : 1;
+    return plan;
 }
 
 // Ticks of the watcher for work far cheaper than looking at an entry
@@ -299,7 +315,8 @@ void describeAll(int fd, const std::vector<std::string_view>& names,
 {
     constexpr int64_t kBatchNs = 100'000'000;
     constexpr size_t kMinBatch = 256, kMaxBatch = 8192;
-    Describer pool(fd, describeThreads(fd));
+    const LookPlan plan = lookPlan(fd);
+    Describer pool(fd, plan.threads, plan.chunk, plan.statxFlags);
     std::vector<Described> batches[2];
     size_t first = 0, size = std::min(names.size(), kMinBatch);
     auto tick = [&] {

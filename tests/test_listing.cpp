@@ -307,6 +307,60 @@ private slots:
         }
     }
 
+    // A share whose every cache is off: a second listing shows what changed
+    // on the server since the first (written there directly, not through the
+    // mount), although the entries' data the kernel holds from the first
+    // listing would answer at once.
+    void shareListingShowsChangesOnTheServer()
+    {
+        TempDir served;
+        const std::string s = served.path();
+        struct Row {
+            const char* name;
+            void (*change)(const std::string& path);
+            Listed shown;  // size, modified and attrib are compared
+        };
+        const Row rows[] = {
+            {"grown",
+             [](const std::string& p) {
+                 writeFile(p, std::string(5000, 'x'));
+                 setModified(p, 1714953600);
+             },
+             {"", "", "", "5000", "2024/05/06", "", "128"}},
+            {"time set", [](const std::string& p) { setModified(p, 1000000000); },
+             {"", "", "", "1", "2001/09/09", "", "128"}},
+            {"read-only", [](const std::string& p) { ::chmod(p.c_str(), 0444); },
+             {"", "", "", "1", "2024/05/06", "", "1"}},
+            {"now a folder",
+             [](const std::string& p) {
+                 ::unlink(p.c_str());
+                 ::mkdir(p.c_str(), 0755);
+                 setModified(p, 1714953600);
+             },
+             {"", "", "", "0", "2024/05/06", "", "16"}},
+        };
+        for (const Row& r : rows) {
+            writeFile(s + "/" + r.name);
+            setModified(s + "/" + r.name, 1714953600);  // 2024-05-06 00:00 UTC
+        }
+        SshfsMount share(s, "dir_cache=no,attr_timeout=0,entry_timeout=0,negative_timeout=0");
+        VEMLO_REQUIRE_SHARE(share);
+        const auto before = listByName(share.path(), share.path());
+        for (const Row& r : rows) {
+            QCOMPARE(before.at(r.name).size, std::string("1"));
+            QCOMPARE(before.at(r.name).attrib, std::string("128"));
+            r.change(s + "/" + r.name);
+        }
+        const auto after = listByName(share.path(), share.path());
+        for (const Row& r : rows) {
+            const Listed& l = after.at(r.name);
+            QVERIFY2(l.size == r.shown.size && l.modified == r.shown.modified &&
+                         l.attrib == r.shown.attrib,
+                     (std::string(r.name) + ": " + l.size + " " + l.modified + " " + l.attrib).c_str());
+        }
+        QVERIFY(share.unmount());
+    }
+
     void stopEndsTheListingAfterTheEntryInHand_data()
     {
         QTest::addColumn<int>("stopAt");
