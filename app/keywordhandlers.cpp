@@ -62,8 +62,9 @@ void TForm1::btndecClick(QObject*)
         vemlo::ShowMessage(QStringLiteral("已取消：筛选没有进行，表格保持原样"));
         return;
     }
-    table_->markRows(drop);
-    AdjustToTop();
+    // The marks and AdjustToTop's compaction in one pass: a million rows
+    // are thinned without a mark written into each dropped row.
+    table_->dropRows(drop);
 }
 
 void TForm1::btnsortClick(QObject*)

@@ -203,18 +203,24 @@ private slots:
     void compaction_data()
     {
         QTest::addColumn<std::vector<int>>("marked");
+        QTest::addColumn<std::vector<int>>("dropped");  // given to dropRows
         QTest::addColumn<std::vector<std::string>>("left");
-        QTest::newRow("none") << std::vector<int>{} << std::vector<std::string>{"a", "b", "c", "d", "e"};
-        QTest::newRow("all") << std::vector<int>{1, 2, 3, 4, 5} << std::vector<std::string>{};
-        QTest::newRow("first") << std::vector<int>{1} << std::vector<std::string>{"b", "c", "d", "e"};
-        QTest::newRow("last") << std::vector<int>{5} << std::vector<std::string>{"a", "b", "c", "d"};
-        QTest::newRow("adjacent and scattered")
-            << std::vector<int>{2, 3, 5} << std::vector<std::string>{"a", "d"};
+        using Rows = std::vector<int>;
+        using Paths = std::vector<std::string>;
+        QTest::newRow("none") << Rows{} << Rows{} << Paths{"a", "b", "c", "d", "e"};
+        QTest::newRow("all") << Rows{1, 2, 3, 4, 5} << Rows{} << Paths{};
+        QTest::newRow("first") << Rows{1} << Rows{} << Paths{"b", "c", "d", "e"};
+        QTest::newRow("last") << Rows{5} << Rows{} << Paths{"a", "b", "c", "d"};
+        QTest::newRow("adjacent and scattered") << Rows{2, 3, 5} << Rows{} << Paths{"a", "d"};
+        QTest::newRow("dropped without marks") << Rows{} << Rows{1, 4} << Paths{"b", "c", "e"};
+        QTest::newRow("dropped beside marked") << Rows{2} << Rows{4, 5} << Paths{"a", "c"};
+        QTest::newRow("dropped and marked alike") << Rows{1, 3} << Rows{1, 2, 3, 4, 5} << Paths{};
     }
 
     void compaction()
     {
         QFETCH(std::vector<int>, marked);
+        QFETCH(std::vector<int>, dropped);
         QFETCH(std::vector<std::string>, left);
         FileTable t;
         QAbstractItemModelTester tester(&t, QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -226,7 +232,12 @@ private slots:
                 t.markRow(r);
         }
         QCOMPARE(changes.size(), marked.empty() ? 0 : 1);  // one signal, not one per row
-        t.adjustToTop();
+        QSignalSpy resets(&t, &FileTable::modelReset);
+        if (dropped.empty())
+            t.adjustToTop();
+        else
+            t.dropRows(dropped);
+        QCOMPARE(resets.size(), marked.empty() && dropped.empty() ? 0 : 1);
         QCOMPARE(paths(t), left);
         QCOMPARE(t.tableRows(), int(left.size()) + 1);
         for (int r = 1; r < t.tableRows(); ++r)  // whole rows move, not just column 0

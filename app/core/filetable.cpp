@@ -60,19 +60,28 @@ void FileTable::markRows(const std::vector<int>& rows)
         markRow(r);
 }
 
-void FileTable::adjustToTop()
+void FileTable::adjustToTop() { dropRows({}); }
+
+void FileTable::dropRows(const std::vector<int>& rows)
 {
     const size_t n = rows_.size();
+    auto dropped = rows.begin();
+    auto drops = [&](size_t i) {
+        if (dropped != rows.end() && size_t(*dropped) == i) {
+            ++dropped;
+            return true;
+        }
+        return rows_.cell(i, 0).empty();
+    };
     size_t w = 1;
-    while (w < n && !rows_.cell(w, 0).empty())
+    while (w < n && !drops(w))
         ++w;
     if (w == n)
-        return;  // nothing marked
+        return;  // nothing to drop
     beginResetModel();
-    for (size_t i = w + 1; i < n; ++i) {
-        if (!rows_.cell(i, 0).empty())
+    for (size_t i = w + 1; i < n; ++i)
+        if (!drops(i))
             rows_.moveRow(w++, i);
-    }
     rows_.resize(w);
     endResetModel();
 }

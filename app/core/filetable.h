@@ -36,6 +36,9 @@ public:
 
     // Drops every marked data row, keeping the others in order.
     void adjustToTop();
+    // markRows(rows) then adjustToTop(), in one pass that writes no mark:
+    // rows (ascending) and the rows already marked are dropped.
+    void dropRows(const std::vector<int>& rows);
     // The column whose caption equals caption byte for byte, or -1.
     int findColumn(std::string_view caption) const;
 

@@ -152,8 +152,7 @@ void filterTable(FileTable& table, int col, const std::vector<std::string>& keyw
     rowsFilteredOut(table.snapshot(), col, keywords, drop, progress);
     if (progress && progress->stopped())
         return;
-    table.markRows(drop);
-    table.adjustToTop();
+    table.dropRows(drop);
 }
 
 namespace {
