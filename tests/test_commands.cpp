@@ -201,18 +201,29 @@ private slots:
     }
 
     // A keyword folder made earlier in the run is looked for again once an
-    // entry above it has moved away: the later rows still find their folder.
+    // entry above it has moved away, however the moved entry's path is
+    // spelled: the later rows still find their folder.
+    void keywordFolderMadeAgainAfterItsParentMoved_data()
+    {
+        QTest::addColumn<std::string>("spelled");  // the moved folder's path beneath w
+        QTest::newRow("plain") << std::string("/2024");
+        QTest::newRow("trailing slashes") << std::string("/2024//");
+        QTest::newRow("through a link") << std::string("/alias/2024");
+    }
+
     void keywordFolderMadeAgainAfterItsParentMoved()
     {
+        QFETCH(std::string, spelled);
         TempDir dir;
         const std::string w = dir.path();
         makeEntries(w, {"2024/", "a.txt", "b.txt"});
+        QCOMPARE(::symlink(".", (w + "/alias").c_str()), 0);
         FileTable table;
         table.setTableRows(4);
-        const char* rows[][3] = {{"a.txt", "2024/05", ""}, {"2024", "2025/01", ""}, {"b.txt", "2024/05", ""}};
+        const char* rows[][3] = {{"/a.txt", "2024/05", ""}, {"", "2025/01", ""}, {"/b.txt", "2024/05", ""}};
         for (int r = 1; r <= 3; ++r) {
-            table.setText(r, 0, w + "/" + rows[r - 1][0]);
-            table.setText(r, 1, rows[r - 1][0]);
+            table.setText(r, 0, w + (r == 2 ? spelled : rows[r - 1][0]));
+            table.setText(r, 1, r == 2 ? "2024" : rows[r - 1][0] + 1);
             table.setText(r, 4, rows[r - 1][1]);
         }
         const OrganizeResult result = organizeTable(table, 4, {"2024/05", "2025/01"}, w);

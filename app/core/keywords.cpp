@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <set>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -243,6 +244,17 @@ OrganizeResult organizeRows(const RowStore& rows, int col, const std::vector<std
     std::vector<fs::FileDescriptor> keywordFds(keywords.size());
     fs::NoReplaceMoves moves;
     std::string folder, source, target;
+    // A moved folder takes a keyword folder with it only when it is one of
+    // the folders on that keyword folder's path beneath the working folder
+    // (an entry above the working folder cannot move into it): only an entry
+    // named as one of the keywords' components is looked at before its move.
+    std::set<std::string_view> components;
+    for (const std::string& k : keywords)
+        for (size_t pos = 0; pos < k.size();) {
+            const size_t end = std::min(k.find('/', pos), k.size());
+            components.insert(std::string_view(k).substr(pos, end - pos));
+            pos = end + 1;
+        }
 
     auto notMoved = [&](std::string_view name, Failure f) {
         f.name = name;
@@ -309,7 +321,11 @@ OrganizeResult organizeRows(const RowStore& rows, int col, const std::vector<std
             }
             keywordFd = std::move(made.fd);
         }
-        const bool movesFolder = fs::isRealFolder(source);
+        std::string_view last = source;
+        while (last.size() > 1 && last.back() == '/')
+            last.remove_suffix(1);
+        last.remove_prefix(last.rfind('/') + 1);
+        const bool movesFolder = components.count(last) != 0 && fs::isRealFolder(source);
         target.assign(name);
         if (const fs::Status moved =
                 moves.move(AT_FDCWD, source.c_str(), keywordFd.get(), target.c_str(),
