@@ -210,6 +210,22 @@ double medianPressMs(int runs, const std::function<void()>& handler,
     return times[times.size() / 2];
 }
 
+std::pair<double, double> alternatingMediansMs(int runs, const Side& a, const Side& b)
+{
+    std::vector<double> as, bs;
+    for (int i = 0; i < runs; ++i)
+        for (const auto& [side, times] : {std::pair{&a, &as}, std::pair{&b, &bs}}) {
+            if (side->setup)
+                side->setup();
+            times->push_back(side->timed());
+        }
+    auto median = [](std::vector<double>& t) {
+        std::sort(t.begin(), t.end());
+        return t[t.size() / 2];
+    };
+    return {median(as), median(bs)};
+}
+
 void printStall(const std::string& what, double longestGapMs)
 {
     constexpr double kTargetMs = 100;

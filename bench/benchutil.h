@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vemlo::bench {
@@ -54,6 +55,16 @@ Pressed press(const std::function<void()>& handler, bool stalls = false);
 // Median time of runs presses, each preceded by setup (not timed).
 double medianPressMs(int runs, const std::function<void()>& handler,
                      const std::function<void()>& setup = {});
+// One side of a comparison: setup (not timed), then timed, which returns
+// its milliseconds.
+struct Side {
+    std::function<void()> setup;
+    std::function<double()> timed;
+};
+// The medians of runs timings of each side, the two taken in turn (a, b, a,
+// b, ...): a moment when the machine or the file system is slow falls on
+// both sides alike.
+std::pair<double, double> alternatingMediansMs(int runs, const Side& a, const Side& b);
 // Prints "stall <what>: longest gap X ms, target 100 ms, ratio Z".
 void printStall(const std::string& what, double longestGapMs);
 // Drops the kernel's cache of names and inodes (as root), so that the next
