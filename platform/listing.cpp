@@ -112,16 +112,21 @@ public:
 
     unsigned threads() const { return threads_; }
 
-    // Starts looking at names[0, count) into out[0, count).
-    void start(const std::string_view* names, size_t count, Described* out)
+    // Starts looking at names[0, count) into out[0, count); alone, only
+    // this thread looks at them, in finish().
+    void start(const std::string_view* names, size_t count, Described* out, bool alone = false)
     {
-        if (helpers_.empty() && threads_ > 1 && count >= 2 * chunk_)
+        if (!alone && helpers_.empty() && threads_ > 1 && count >= 2 * chunk_)
             hire();
         std::lock_guard lock(mutex_);
         names_ = names;
         out_ = out;
         count_ = count;
         next_.store(0, std::memory_order_relaxed);
+        if (alone) {
+            busy_ = 0;
+            return;
+        }
         busy_ = helpers_.size();
         ++generation_;
         wake_.notify_all();
@@ -225,6 +230,8 @@ struct LookPlan {
     // while others still hold several calls' worth of entries.
     size_t chunk = 16;
     int statxFlags = AT_SYMLINK_NOFOLLOW;
+    // Whether one thread alone may be faster than the pool (see AloneOrPool).
+    bool mayGoAlone = false;
 };
 
 // Threads looking at entries at once: two on a local disk (one where the
@@ -249,6 +256,7 @@ LookPlan lookPlan(int fd)
         plan.statxFlags |= AT_STATX_DONT_SYNC;
         plan.threads = 16;
         plan.chunk = 16;
+        plan.mayGoAlone = true;
         break;
     case fstype::kNfs:
     case fstype::kCifs:
@@ -265,6 +273,63 @@ LookPlan lookPlan(int fd)
     }
     return plan;
 }
+
+// Chooses, batch by batch, between the pool and one thread alone. FUSE
+// looks up the names it has not yet seen one at a time in a folder (the
+// folder's lock, unless the file system asks for parallel lookups), so on a
+// first look the pool's threads only queue behind each other, each woken in
+// turn to take the lock: one thread, not waiting on a turn, goes faster.
+// Names seen before are looked at again in parallel, where the pool is many
+// times faster. A few entries looked at alone, beside the pool's batches,
+// tell which case holds; the other way is tried again every second, since
+// a folder may be part seen.
+class AloneOrPool {
+public:
+    static constexpr size_t kAloneTrial = 16;  // entries: little time either way
+    // How long one way is kept before the other is tried again: longer
+    // where the one was at least twice as fast.
+    static constexpr auto kRetryAfter = std::chrono::seconds(1);
+    static constexpr auto kRetryAfterClearWin = std::chrono::seconds(4);
+
+    explicit AloneOrPool(bool mayGoAlone) : may_(mayGoAlone) {}
+
+    // Whether the next batch is looked at alone; a trial alone cuts size.
+    bool nextAlone(size_t& size)
+    {
+        if (!may_)
+            return false;
+        const auto now = std::chrono::steady_clock::now();
+        const bool trial = nsPerEntry_[kAlone] == 0 ||
+                           now - lastTrial_ >= (clearWin_ ? kRetryAfterClearWin : kRetryAfter);
+        if (!trial)
+            return alone_;
+        lastTrial_ = now;
+        if (!alone_)
+            size = std::min(size, kAloneTrial);
+        return !alone_;
+    }
+    // The batch looked at alone or not took ns for count entries.
+    void took(bool alone, int64_t ns, size_t count)
+    {
+        if (!may_ || count == 0)
+            return;
+        nsPerEntry_[alone ? kAlone : kPool] = double(ns) / double(count);
+        // Ties go to one thread: the pool gains nothing then.
+        const double a = nsPerEntry_[kAlone], p = nsPerEntry_[kPool];
+        if (a > 0 && p > 0) {
+            alone_ = a < 1.1 * p;
+            clearWin_ = a > 2 * p || p > 2 * a;
+        }
+    }
+
+private:
+    enum { kPool, kAlone };
+    const bool may_;
+    bool alone_ = false;
+    bool clearWin_ = false;
+    double nsPerEntry_[2] = {0, 0};
+    std::chrono::steady_clock::time_point lastTrial_;
+};
 
 // Ticks of the watcher for work far cheaper than looking at an entry
 // (reading or comparing a name): one in 64 is passed on, so that the watcher's
@@ -319,31 +384,43 @@ void describeAll(int fd, const std::vector<std::string_view>& names,
     constexpr size_t kMinBatch = 256, kMaxBatch = 8192;
     const LookPlan plan = lookPlan(fd);
     Describer pool(fd, plan.threads, plan.chunk, plan.statxFlags);
+    AloneOrPool way(plan.mayGoAlone);
     std::vector<Described> batches[2];
     size_t first = 0, size = std::min(names.size(), kMinBatch);
+    size_t wanted = kMinBatch;  // the batch size the times call for
+    bool alone = false;
+    bool sized = true;  // the batch in hand has the size wanted
     auto tick = [&] {
         progress.tick();
         if (progress.stopped())
             pool.stop();
     };
+    using Clock = std::chrono::steady_clock;
+    auto nsSince = [](Clock::time_point t) {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - t).count();
+    };
     if (size == 0)
         return;
     batches[0].resize(size);
-    auto started = std::chrono::steady_clock::now();
+    auto started = Clock::now();
     pool.start(names.data(), size, batches[0].data());
     pool.finish(tick);
     for (int cur = 0; size > 0; cur ^= 1) {
         // Sized by how long the batch just looked at took.
-        const int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                               std::chrono::steady_clock::now() - started)
-                               .count();
-        size_t nextSize = ns < kBatchNs / 2 ? size * 2 : ns > kBatchNs * 2 ? size / 2 : size;
+        const int64_t ns = nsSince(started);
+        way.took(alone, ns, size);
+        if (sized)
+            wanted = std::clamp(ns < kBatchNs / 2 ? size * 2 : ns > kBatchNs * 2 ? size / 2 : size,
+                                kMinBatch, kMaxBatch);
         const size_t nextFirst = first + size;
-        nextSize = std::min(std::clamp(nextSize, kMinBatch, kMaxBatch), names.size() - nextFirst);
+        size_t nextSize = std::min(wanted, names.size() - nextFirst);
+        const size_t uncut = nextSize;
+        alone = way.nextAlone(nextSize);
+        sized = nextSize == uncut;  // a trial's few entries say nothing of the size
         if (nextSize > 0 && !progress.stopped()) {
             batches[cur ^ 1].resize(nextSize);
-            started = std::chrono::steady_clock::now();
-            pool.start(names.data() + nextFirst, nextSize, batches[cur ^ 1].data());
+            started = Clock::now();
+            pool.start(names.data() + nextFirst, nextSize, batches[cur ^ 1].data(), alone);
         } else {
             nextSize = 0;
         }
@@ -367,8 +444,11 @@ void describeAll(int fd, const std::vector<std::string_view>& names,
         }
         if (gaps.stopped)
             pool.stop();
-        if (nextSize > 0)
+        if (nextSize > 0) {
+            if (alone)  // nothing was looked at while the sink took the batch above
+                started = Clock::now();
             pool.finish(tick);
+        }
         if (progress.stopped())
             gaps.stopped = true;
         if (gaps.stopped)

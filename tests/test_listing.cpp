@@ -307,6 +307,44 @@ private slots:
         }
     }
 
+    // On a share the entries are looked at by one thread or by the pool,
+    // whichever goes faster at the time; either way a first look (no name
+    // seen yet) and a second give the rows of the server's own folder.
+    void shareListingMatchesTheServersFolder()
+    {
+        TempDir served;
+        const std::string s = served.path();
+        for (int i = 0; i < 1500; ++i) {
+            const std::string p = s + "/n" + std::to_string(i) + (i % 3 ? ".txt" : ".jpg");
+            if (i % 100 == 99)
+                ::mkdir(p.c_str(), 0755);
+            else
+                writeFile(p, std::string(size_t(i % 7), 'x'));
+            setModified(p, 1714953600 + time_t(i) * 86400);
+        }
+        auto shown = [](const std::string& folder) {
+            RowStore rows;
+            fs::ListingGaps gaps;
+            if (!listRows(folder, folder, rows, gaps).ok() || !gaps.empty())
+                qFatal("listing %s failed", folder.c_str());
+            std::vector<std::string> out;
+            for (size_t r = 1; r < rows.size(); ++r) {
+                std::string line;
+                for (const int c : {1, 2, 3, 4, 6})  // name, format, size, modified, attributes
+                    line.append(rows[r].cell(c)).append("|");
+                out.push_back(line);
+            }
+            return out;
+        };
+        const std::vector<std::string> local = shown(s);
+        QCOMPARE(local.size(), size_t(1500));
+        SshfsMount share(s, "dir_cache=no,attr_timeout=0,entry_timeout=0,negative_timeout=0");
+        VEMLO_REQUIRE_SHARE(share);
+        QVERIFY(shown(share.path()) == local);
+        QVERIFY(shown(share.path()) == local);
+        QVERIFY(share.unmount());
+    }
+
     // A share whose every cache is off: a second listing shows what changed
     // on the server since the first (written there directly, not through the
     // mount), although the entries' data the kernel holds from the first
