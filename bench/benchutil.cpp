@@ -70,14 +70,12 @@ void makeFiles(const std::string& folder, int count, const std::function<std::st
 {
     removeTree(folder);
     (void)std::system(("mkdir -p '" + folder + "'").c_str());
-    for (int i = 0; i < count; ++i) {
-        const std::string path = folder + "/" + name(i);
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            (void)::write(fd, "data", 4);
-            ::close(fd);
-        }
-    }
+    // Empty files: no data blocks to write out and free again, which made
+    // a million files take minutes.
+    const int dir = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    for (int i = 0; i < count; ++i)
+        (void)::mknodat(dir, name(i).c_str(), S_IFREG | 0644, 0);
+    ::close(dir);
 }
 
 std::string name20(int i)

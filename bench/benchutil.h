@@ -20,7 +20,8 @@ double shellMs(int runs, const std::string& command, const std::function<void()>
 // Resident and peak resident memory of this process, bytes.
 long residentBytes();
 long peakResidentBytes();
-// Makes (or empties and refills) folder with count files named by name(i).
+// Makes (or empties and refills) folder with count empty files named by
+// name(i).
 void makeFiles(const std::string& folder, int count,
                const std::function<std::string(int)>& name);
 // "file-00000000042.dat": a name of 20 bytes for entry i.
