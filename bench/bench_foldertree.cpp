@@ -56,16 +56,10 @@ int main(int argc, char** argv)
     open(parent);
     // The two sides take turns, so that a busy spell of the machine meets
     // both alike; the medians count.
-    std::vector<double> vemloRuns, floorRuns;
     size_t floorCount = 0;
-    for (int run = 0; run < 7; ++run) {
-        open(parent);
-        vemloRuns.push_back(press([&] { open(dir); }).ms);
-        floorRuns.push_back(timeMs([&] { floorCount = subfolderFloor(dir).size(); }));
-    }
-    std::sort(vemloRuns.begin(), vemloRuns.end());
-    std::sort(floorRuns.begin(), floorRuns.end());
-    const double vemloMs = vemloRuns[3], floorMs = floorRuns[3];
+    const auto [vemloMs, floorMs] = alternatingMediansMs(
+        7, {[&] { open(parent); }, [&] { return press([&] { open(dir); }).ms; }},
+        {{}, [&] { return timeMs([&] { floorCount = subfolderFloor(dir).size(); }); }});
     const double shell = shellMs(
         5, "find '" + dir + "' -mindepth 1 -maxdepth 1 -type d ! -name '.*' | sort -f > /dev/null");
     if (Form2->DL->folder() != dir || Form2->DL->count() < count || floorCount != size_t(count))

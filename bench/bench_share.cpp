@@ -84,37 +84,23 @@ size_t shareListFloor(const std::string& folder)
     return seen;
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 // The listing of folder through the window against the floor, the two
 // taking turns so that a change in the machine's load meets both alike;
 // before each side, setup (the name cache dropped for first looks).
 void listingAgainstFloor(const std::string& folder, const std::string& what,
                          const std::function<void()>& setup)
 {
-    std::vector<double> vemloRuns, floorRuns;
     size_t seen = 0;
     // The first run of each side is not timed: it pays what a process pays
     // once, such as the progress dialog's first showing.
-    for (int run = 0; run <= kListingRuns; ++run) {
-        setup();
-        const double vemloMs = press([&] { listInto(folder); }).ms;
-        setup();
-        const double floorMs = timeMs([&] { seen = shareListFloor(folder); });
-        if (run > 0) {
-            vemloRuns.push_back(vemloMs);
-            floorRuns.push_back(floorMs);
-        }
-    }
+    const auto [vemloMs, floorMs] = alternatingMediansMs(
+        kListingRuns, {setup, [&] { return press([&] { listInto(folder); }).ms; }},
+        {setup, [&] { return timeMs([&] { seen = shareListFloor(folder); }); }}, 1);
     if (Form1->table()->tableRows() != kListed + 1)
         std::fprintf(stderr, "listed %d rows, expected %d\n", Form1->table()->tableRows() - 1, kListed);
     if (seen != size_t(kListed))
         std::fprintf(stderr, "the floor saw %zu entries, expected %d\n", seen, kListed);
-    printRatio(what, median(vemloRuns), "floor", median(floorRuns));
+    printRatio(what, vemloMs, "floor", floorMs);
 }
 
 // The floor of the numbered rename on a share that refuses RENAME_NOREPLACE:
@@ -174,22 +160,29 @@ int main(int argc, char** argv)
     // moves and the listing's floor.
     const std::string renServed = served + "/rename", ren = mounted + "/rename";
     Form1->edtrnbase->setText(QStringLiteral("x"));
-    std::vector<double> renameRuns, renameFloorRuns;
-    for (int run = 0; run < 3; ++run) {
-        makeFiles(renServed, kRenamed, name20);
-        listInto(ren);
-        renameRuns.push_back(press([&] { Form1->btnrn->click(); }).ms);
-        if (Form1->table()->tableRows() != kRenamed + 1 || Form1->table()->text(1, 1) != "x 1.dat")
-            std::fprintf(stderr, "the rename left %d rows, the first %s\n",
-                         Form1->table()->tableRows() - 1, std::string(Form1->table()->text(1, 1)).c_str());
-        makeFiles(renServed, kRenamed, name20);
-        renameFloorRuns.push_back(timeMs([&] {
-            renameFloor(ren, kRenamed);
-            shareListFloor(ren);
-        }));
-    }
-    printRatio("share rename " + std::to_string(kRenamed) + " entries", median(renameRuns),
-               "floor", median(renameFloorRuns));
+    const auto [renameMs, renameFloorMs] = alternatingMediansMs(
+        3,
+        {[&] {
+             makeFiles(renServed, kRenamed, name20);
+             listInto(ren);
+         },
+         [&] {
+             const double ms = press([&] { Form1->btnrn->click(); }).ms;
+             if (Form1->table()->tableRows() != kRenamed + 1 || Form1->table()->text(1, 1) != "x 1.dat")
+                 std::fprintf(stderr, "the rename left %d rows, the first %s\n",
+                              Form1->table()->tableRows() - 1,
+                              std::string(Form1->table()->text(1, 1)).c_str());
+             return ms;
+         }},
+        {[&] { makeFiles(renServed, kRenamed, name20); },
+         [&] {
+             return timeMs([&] {
+                 renameFloor(ren, kRenamed);
+                 shareListFloor(ren);
+             });
+         }});
+    printRatio("share rename " + std::to_string(kRenamed) + " entries", renameMs, "floor",
+               renameFloorMs);
     makeFiles(renServed, kRenamed, name20);
     listInto(ren);
     Form1->edtrnbase->setText(QStringLiteral("y"));

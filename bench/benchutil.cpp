@@ -208,14 +208,16 @@ double medianPressMs(int runs, const std::function<void()>& handler,
     return times[times.size() / 2];
 }
 
-std::pair<double, double> alternatingMediansMs(int runs, const Side& a, const Side& b)
+std::pair<double, double> alternatingMediansMs(int runs, const Side& a, const Side& b, int untimed)
 {
     std::vector<double> as, bs;
-    for (int i = 0; i < runs; ++i)
+    for (int i = 0; i < untimed + runs; ++i)
         for (const auto& [side, times] : {std::pair{&a, &as}, std::pair{&b, &bs}}) {
             if (side->setup)
                 side->setup();
-            times->push_back(side->timed());
+            const double ms = side->timed();
+            if (i >= untimed)
+                times->push_back(ms);
         }
     auto median = [](std::vector<double>& t) {
         std::sort(t.begin(), t.end());

@@ -64,8 +64,9 @@ struct Side {
 };
 // The medians of runs timings of each side, the two taken in turn (a, b, a,
 // b, ...): a moment when the machine or the file system is slow falls on
-// both sides alike.
-std::pair<double, double> alternatingMediansMs(int runs, const Side& a, const Side& b);
+// both sides alike. The untimed rounds before them are run and not counted.
+std::pair<double, double> alternatingMediansMs(int runs, const Side& a, const Side& b,
+                                               int untimed = 0);
 // Prints "stall <what>: longest gap X ms, target 100 ms, ratio Z".
 void printStall(const std::string& what, double longestGapMs);
 // Drops the kernel's cache of names and inodes (as root), so that the next
