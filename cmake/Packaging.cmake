@@ -72,7 +72,7 @@ set_source_files_properties(${VEMLO_WINDOW_ICON} PROPERTIES QT_RESOURCE_ALIAS ic
 qt_add_resources(vemlo_common vemlo_icon PREFIX /vemlo FILES ${VEMLO_WINDOW_ICON}
   OPTIONS --format-version 1)
 target_compile_definitions(vemlo_gui PUBLIC
-  VEMLO_APP_ID="${VEMLO_APP_ID}" VEMLO_WM_CLASS="${VEMLO_WM_CLASS}")
+  VEMLO_APP_ID="${VEMLO_APP_ID}" VEMLO_WM_CLASS="${VEMLO_WM_CLASS}" VEMLO_VERSION="${VEMLO_VERSION}")
 
 # Desktop entry and AppStream data.
 configure_file(data/vemlo.desktop.in ${VEMLO_DATA_OUT}/${VEMLO_APP_ID}.desktop @ONLY)
