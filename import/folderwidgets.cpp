@@ -291,6 +291,7 @@ fs::Status FolderTreeView::openGiven(const std::vector<std::string>& paths, std:
         auto first = std::find_if(paths.begin(), paths.end(), fs::isDirectory);
         if (first == paths.end())
             first = paths.begin();
+        folder = *first;  // named in a failure as given
         if (const fs::Status found = fs::folderToOpen(*first, folder); !found)
             return TreeStep{found};
         return tree_.openFolder(folder, progress);

@@ -112,8 +112,9 @@ public:
     // Opens the folder of paths given from outside the window (the command
     // line, a drop): the first of them that is a folder, else the folder the
     // first lies in, as fs::folderToOpen names it, into folder. Fails, the
-    // tree unchanged, when it cannot be found or entered; ECANCELED when
-    // the user stopped it. Notifies when the folder changed.
+    // tree unchanged, when it cannot be found (folder: the path as given) or
+    // entered; ECANCELED when the user stopped it. Notifies when the folder
+    // changed.
     fs::Status openGiven(const std::vector<std::string>& paths, std::string& folder);
 
 signals:
