@@ -215,9 +215,11 @@ class InstallTest(InstalledTree, unittest.TestCase):
     MANUAL_PAGES = [
         ("man1", ["filter, organize, rename", "忽略大小写 (ignore case)", "has no effect",
                   "gives back exactly the write permissions it removed",
-                  "stops the command as 取消", "user.DOSATTRIB", "xvfb-run", "1024"]),
+                  "stops the command as 取消", "user.DOSATTRIB", "xvfb-run", "1024",
+                  "vemlo [FOLDER]", "在 Vemlo 中打开 (Open in Vemlo)"]),
         ("zh_CN/man1", ["导入文件夹", "“忽略大小写”不起作用", "恰好恢复设置时去掉的那些写权限",
-                        "像按“取消”一样停止命令", "user.DOSATTRIB", "xvfb-run", "1024"]),
+                        "像按“取消”一样停止命令", "user.DOSATTRIB", "xvfb-run", "1024",
+                        "vemlo [文件夹]", "打开方式 → 其他应用程序"]),
     ]
     NOT_IN_A_FIRST_RELEASE = ["earlier version", "旧版本", "user.vemlo.attrib", "ENGLISH"]
 
