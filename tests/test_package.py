@@ -614,9 +614,8 @@ def launch(entry, folder):
         run(["xdotool", "mousemove", "--window", wid[0], str(round(972 * scale)),
              str(round(height - 27 * scale)), "click", "1"])
         saved = os.path.join(folder, "导出列表.xls")
-        while not os.path.exists(saved) and time.time() < deadline:
+        while not os.path.exists(saved) and time.time() < deadline:  # placed whole
             time.sleep(0.3)
-        time.sleep(1)
         import openpyxl
         with open(saved, "rb") as f:
             sheet = openpyxl.load_workbook(f).worksheets[0]
