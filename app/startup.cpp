@@ -94,6 +94,8 @@ CommandLine readCommandLine(int argc, char** argv)
             line.help = true;
         else if (options && arg == "--version")
             line.version = true;
+        else if (options && (arg == "-session" || arg == "--session"))
+            ++i;  // how a session manager restarts the program: no folder in it
         else if (options && arg.size() > 1 && arg[0] == '-')
             line.unknown.push_back(arg);
         else

@@ -127,6 +127,7 @@ private slots:
         row("through a link, not resolved", {"link"}, "/link");
         row("a link, then ..: where the link leads", {"deep/.."}, "/deep/..");
         row("a name after --", {"--", "-x"}, "/-x");
+        row("restarted by the session manager", {"-session", "1f2e", "照片"}, "/照片");
         row("missing", {"nothing"}, "-", "无法打开“nothing”：文件不存在");
         row("two paths", {"照片", "--", "-x"}, "-", "只能打开一个文件夹，命令行却给出了 2 个：“照片”、“-x”");
         row("unknown option", {"-x", "照片"}, "-", "不认识的选项：“-x”");
