@@ -72,13 +72,29 @@ set_source_files_properties(${VEMLO_WINDOW_ICON} PROPERTIES QT_RESOURCE_ALIAS ic
 qt_add_resources(vemlo_common vemlo_icon PREFIX /vemlo FILES ${VEMLO_WINDOW_ICON}
   OPTIONS --format-version 1)
 target_compile_definitions(vemlo_gui PUBLIC
-  VEMLO_APP_ID="${VEMLO_APP_ID}" VEMLO_WM_CLASS="${VEMLO_WM_CLASS}")
+  VEMLO_APP_ID="${VEMLO_APP_ID}" VEMLO_WM_CLASS="${VEMLO_WM_CLASS}" VEMLO_VERSION="${VEMLO_VERSION}")
 
 # Desktop entry and AppStream data.
 configure_file(data/vemlo.desktop.in ${VEMLO_DATA_OUT}/${VEMLO_APP_ID}.desktop @ONLY)
 configure_file(data/vemlo.metainfo.xml.in ${VEMLO_DATA_OUT}/${VEMLO_APP_ID}.metainfo.xml @ONLY)
 install(FILES ${VEMLO_DATA_OUT}/${VEMLO_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${VEMLO_DATA_OUT}/${VEMLO_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+# "在 Vemlo 中打开" on folders in the file managers that read actions installed
+# for every user. The desktop entry itself names no folder type: declared
+# there, it would become the default opener of folders.
+foreach(action servicemenu.desktop:kio/servicemenus:.desktop
+               folder.nemo_action:nemo/actions:.nemo_action
+               here.nemo_action:nemo/actions:.here.nemo_action
+               file-manager.desktop:file-manager/actions:.desktop)
+  string(REPLACE ":" ";" action "${action}")
+  list(GET action 0 source)
+  list(GET action 1 folder)
+  list(GET action 2 suffix)
+  configure_file(data/actions/${source}.in ${VEMLO_DATA_OUT}/actions/${folder}/${VEMLO_APP_ID}${suffix} @ONLY)
+  install(FILES ${VEMLO_DATA_OUT}/actions/${folder}/${VEMLO_APP_ID}${suffix}
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/${folder})
+endforeach()
 
 # Manual pages, version and date filled in, compressed without a name or
 # time: English where man looks first, Chinese where it looks under a

@@ -19,6 +19,7 @@
 #include "common/layout.h"
 #include "common/messages.h"
 #include "common/text.h"
+#include "platform/fileops.h"
 
 namespace vemlo {
 
@@ -111,6 +112,12 @@ DriveChooser::~DriveChooser()
     delete woken_;  // before the descriptor it watches can close
     std::lock_guard lock(mailbox_->mutex);
     mailbox_->open = false;
+}
+
+void DriveChooser::choose(const std::string& mountPoint)
+{
+    drive_ = mountPoint;
+    setCurrentIndex(findData(bytesOf(drive_)));
 }
 
 void DriveChooser::takeDelivery()
@@ -251,20 +258,47 @@ QString FolderTreeView::textAt(int row) const
     return model_->data(model_->index(row), Qt::DisplayRole).toString();
 }
 
+namespace {
+
+// A folder of the tree that cannot be entered goes to the error display.
+void throwIfFailed(fs::Status s)
+{
+    if (!s && s.err != ECANCELED)
+        throw VemloError(QString::fromStdString(folderErrorText(s.err)));
+}
+
+}  // namespace
+
 void FolderTreeView::openRow(int row)
 {
     if (row < 0 || row >= count())
         return;
     const std::string path = pathAt(row);
-    change([&](Progress* progress) { return tree_.open(path, progress); });
+    throwIfFailed(change([&](Progress* progress) { return tree_.open(path, progress); }));
 }
 
 void FolderTreeView::setDrive(const std::string& mountPoint)
 {
-    change([&](Progress* progress) { return tree_.setDrive(mountPoint, progress); });
+    throwIfFailed(
+        change([&](Progress* progress) { return tree_.setDrive(mountPoint, progress); }));
 }
 
-void FolderTreeView::change(const std::function<TreeStep(Progress*)>& step)
+fs::Status FolderTreeView::openGiven(const std::vector<std::string>& paths, std::string& folder)
+{
+    if (paths.empty())
+        return fs::Status{ENOENT};
+    return change([&](Progress* progress) {
+        auto first = std::find_if(paths.begin(), paths.end(), fs::isDirectory);
+        if (first == paths.end())
+            first = paths.begin();
+        folder = *first;  // named in a failure as given
+        if (const fs::Status found = fs::folderToOpen(*first, folder); !found)
+            return TreeStep{found};
+        return tree_.openFolder(folder, progress);
+    });
+}
+
+fs::Status FolderTreeView::change(const std::function<TreeStep(Progress*)>& step)
 {
     const std::string mountBefore = tree_.mount();
     const auto [done, stopped] = runCommand(opening(), step, [&](const TreeStep& done, bool) {
@@ -273,11 +307,10 @@ void FolderTreeView::change(const std::function<TreeStep(Progress*)>& step)
             rebuild();
     });
     if (stopped)
-        return;  // stopped by the user: the tree stays where it was
-    if (!done.ok())
-        throw VemloError(QString::fromStdString(folderErrorText(done.status.err)));
-    if (done.changed)
+        return fs::Status{ECANCELED};  // the tree stays where it was
+    if (done.ok() && done.changed)
         emit changed();
+    return done.status;
 }
 
 void FolderTreeView::rebuild()

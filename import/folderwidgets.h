@@ -28,6 +28,8 @@ public:
 
     // The chosen mount point, as bytes.
     const std::string& drive() const { return drive_; }
+    // Chooses a mount point without notifying, as the tree went there.
+    void choose(const std::string& mountPoint);
 
     // Lists the volumes ("mount point [label]", the label in lower case; a
     // network share "mount point photos (nas)") and shows the chosen one,
@@ -107,6 +109,13 @@ public:
     void openRow(int row);
     // Goes to another mount; nothing for the mount the tree is on.
     void setDrive(const std::string& mountPoint);
+    // Opens the folder of paths given from outside the window (the command
+    // line, a drop): the first of them that is a folder, else the folder the
+    // first lies in, as fs::folderToOpen names it, into folder. Fails, the
+    // tree unchanged, when it cannot be found (folder: the path as given) or
+    // entered; ECANCELED when the user stopped it. Notifies when the folder
+    // changed.
+    fs::Status openGiven(const std::vector<std::string>& paths, std::string& folder);
 
 signals:
     // Raised once after each change of the current folder.
@@ -118,8 +127,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    // Runs one change of the tree; redraws, reports a failure, notifies.
-    void change(const std::function<TreeStep(Progress*)>& step);
+    // Runs one change of the tree; redraws, notifies, returns the failure
+    // (ECANCELED when stopped).
+    fs::Status change(const std::function<TreeStep(Progress*)>& step);
     void rebuild();
 
     FolderTree tree_;

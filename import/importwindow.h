@@ -4,13 +4,17 @@
 
 #include <QWidget>
 
+#include <QList>
+
 #include <string>
+#include <vector>
 
 #include "import/folderwidgets.h"
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QUrl;
 
 class TForm2 : public QWidget {
     Q_OBJECT
@@ -23,6 +27,20 @@ public:
     void DLChange(QObject* sender);
     // "导入": lists the working folder into the main window's table.
     void Button1Click(QObject* sender);
+
+    // Lists a folder given from outside the window (the command line, a
+    // drop) as "导入" lists the path box's: the first of paths that is a
+    // folder, else the folder the first lies in, links not resolved. The
+    // path box gets it, the tree and the chooser stand on it. One that
+    // cannot be opened is told in a box and changes nothing: false then.
+    bool openGiven(const std::vector<std::string>& paths);
+    // Lists the folder of what was dropped on a window (local paths, or
+    // shares the desktop mounted through gvfs); says so when it was more
+    // than one entry, or none of them is on this machine.
+    void openDropped(const QList<QUrl>& urls);
+    // Lets window take folders dropped on it; a drop while a command runs is
+    // refused.
+    void takeFolderDrops(QWidget* window);
 
     // The working folder: the text of edtFP as bytes. A folder the tree put
     // there keeps its exact bytes, also when they are not valid UTF-8.

@@ -269,6 +269,39 @@ Status currentDirectory(std::string& out)
     return {};
 }
 
+Status folderToOpen(const std::string& given, std::string& folder)
+{
+    if (given.empty())
+        return Status{ENOENT};
+    std::string path;
+    if (given.front() != '/') {
+        const CString cwd(::get_current_dir_name());
+        if (!cwd)
+            return Status{errno ? errno : ENOENT};
+        path = cwd.get();
+    }
+    path = joinPath(path, given);
+    std::string out;  // "" for the root
+    PathComponents parts(path);
+    for (std::string_view part = parts.next(); !part.empty(); part = parts.next()) {
+        struct stat st;
+        if (part == ".." && lastPart(out) != ".." &&
+            (out.empty() || (::lstat(out.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)))) {
+            out.resize(out.empty() ? 0 : out.rfind('/'));
+            continue;
+        }
+        out += '/';
+        out += part;
+    }
+    if (out.empty())
+        out = "/";
+    struct stat st;
+    if (::stat(out.c_str(), &st) != 0)
+        return Status::fromErrno();
+    folder = S_ISDIR(st.st_mode) ? out : parentOf(out);
+    return {};
+}
+
 Status changeDirectory(const std::string& path)
 {
     return ::chdir(path.c_str()) == 0 ? Status{} : Status::fromErrno();

@@ -73,6 +73,15 @@ bool isDirectory(const std::string& path);
 // True when something (anything, a dangling link too) exists at path.
 bool exists(const std::string& path);
 
+// The folder to open for a path the user gave (a command-line argument, a
+// dropped entry), its links not resolved: made absolute against the current
+// folder as the shell names it ($PWD where it still names it), "." and
+// empty components dropped, and ".." dropped with the component before it
+// where that is no link (after a link, ".." leads elsewhere and stays).
+// Anything that is no folder gives the folder it lies in. Fails when
+// nothing is at the path or it cannot be looked at.
+Status folderToOpen(const std::string& given, std::string& folder);
+
 // True when a and b describe one and the same file-system object.
 inline bool sameObject(const struct stat& a, const struct stat& b)
 {

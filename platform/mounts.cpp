@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdlib>
 #include <dirent.h>
 #include <cstdio>
@@ -252,12 +253,17 @@ std::string shareLabel(const MountEntry& m)
     return named(src.substr(colon + 1), server);
 }
 
-std::string gvfsShareLabel(std::string_view folder)
+namespace {
+
+// The keys of a gvfs folder's name, "type:key=value,...", values decoded;
+// the type under "".
+std::map<std::string_view, std::string> gvfsKeys(std::string_view folder)
 {
+    std::map<std::string_view, std::string> keys;
     const size_t colon = folder.find(':');
     if (colon == std::string_view::npos)
-        return std::string(folder);
-    std::map<std::string_view, std::string> keys;
+        return keys;
+    keys[""] = std::string(folder.substr(0, colon));
     std::string_view rest = folder.substr(colon + 1);
     while (!rest.empty()) {
         const size_t comma = rest.find(',');
@@ -267,6 +273,22 @@ std::string gvfsShareLabel(std::string_view folder)
             keys[pair.substr(0, eq)] = decodeHex(pair.substr(eq + 1), "%");
         rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
     }
+    return keys;
+}
+
+bool sameHostName(std::string_view a, std::string_view b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return std::tolower(x) == std::tolower(y); });
+}
+
+}  // namespace
+
+std::string gvfsShareLabel(std::string_view folder)
+{
+    std::map<std::string_view, std::string> keys = gvfsKeys(folder);
+    if (keys.empty())
+        return std::string(folder);
     const std::string server = !keys["server"].empty() ? keys["server"] : keys["host"];
     if (server.empty())
         return std::string(folder);
@@ -290,6 +312,44 @@ std::vector<Volume> gvfsShares(const std::vector<MountEntry>& table)
         }
     }
     return out;
+}
+
+std::string gvfsLocalPath(const std::vector<MountEntry>& table, const RemoteLocation& at)
+{
+    // gvfs names a share by its type and keys: smb://nas/photos/a is
+    // smb-share:server=nas,share=photos, then /a inside it.
+    const std::string_view scheme = at.scheme;
+    const std::string type = scheme == "smb"    ? "smb-share"
+                             : scheme == "davs" ? "dav"
+                             : scheme == "ssh"  ? "sftp"
+                                                : std::string(scheme);
+    for (const Volume& share : gvfsShares(table)) {
+        std::map<std::string_view, std::string> keys = gvfsKeys(lastPart(share.mountPoint));
+        const std::string& host = keys.count("server") ? keys["server"] : keys["host"];
+        if (keys[""] != type || !sameHostName(host, at.host) ||
+            (!keys["user"].empty() && !at.user.empty() && keys["user"] != at.user) ||
+            (!keys["port"].empty() && !at.port.empty() && keys["port"] != at.port) ||
+            (type == "dav" && (keys["ssl"] == "true") != (scheme == "davs")))
+            continue;
+        std::string_view rest = at.path;
+        if (type == "smb-share") {  // the share is the path's first part
+            PathComponents parts(rest);
+            const std::string_view name = parts.next();
+            if (!sameHostName(name, keys["share"]))
+                continue;
+            rest = rest.substr(size_t(name.data() + name.size() - rest.data()));
+        }
+        std::string_view prefix = keys["prefix"];
+        while (!prefix.empty() && prefix.back() == '/')
+            prefix.remove_suffix(1);
+        if (!prefix.empty()) {
+            if (!isWithin(rest, prefix))
+                continue;
+            rest.remove_prefix(prefix.size());
+        }
+        return rest.empty() || rest == "/" ? share.mountPoint : share.mountPoint + std::string(rest);
+    }
+    return {};
 }
 
 std::vector<Volume> currentVolumes()

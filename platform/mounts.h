@@ -64,6 +64,21 @@ std::vector<Volume> gvfsShares(const std::vector<MountEntry>& table);
 std::vector<Volume> labelVolumes(const std::vector<MountEntry>& mounts,
                                  const std::string& byLabelFolder = "/dev/disk/by-label");
 
+// A location given by URL that is no local path (smb://nas/photos/2024),
+// its parts decoded to bytes.
+struct RemoteLocation {
+    std::string scheme;  // smb, sftp, ftp, dav, davs, ...
+    std::string host;
+    std::string user;    // empty when the URL names none
+    std::string port;    // empty when the URL names none
+    std::string path;    // from "/"
+};
+
+// The local path of a remote location on a share the desktop mounted
+// through gvfs (one of gvfsShares(table)): the share's folder and the rest
+// of the path; empty when no mounted share holds it.
+std::string gvfsLocalPath(const std::vector<MountEntry>& table, const RemoteLocation& at);
+
 // The user file systems mounted now, on folders, with their labels, and the
 // shares the desktop mounted; in mount-point byte order.
 std::vector<Volume> currentVolumes();

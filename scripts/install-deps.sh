@@ -23,6 +23,8 @@ test_packages=(python3 xvfb xauth x11-utils xdotool dbus-daemon imagemagick
                attr dosfstools ntfs-3g samba smbclient sshfs openssh-server
                fcitx5 fcitx5-pinyin fcitx5-frontend-qt6 qt6-translations-l10n
                desktop-file-utils appstream man-db locales lintian hyperfine libtsan2
+               # the default folder opener before and after installing (test_package)
+               xdg-utils pcmanfm
                # the windows on a headless Wayland compositor (test_gui_wayland)
                weston qt6-wayland
                # a Samba share mounted through gvfs, as the desktop does (test_commands)

@@ -175,6 +175,21 @@ private slots:
         for (const auto& v : volumes)
             QVERIFY(v.network && v.mountPoint.rfind(gvfs + "/", 0) == 0 &&
                     v.label == fs::gvfsShareLabel(v.mountPoint.substr(gvfs.size() + 1)));
+
+        // A dropped URL on a mounted share is reached through its folder.
+        const std::pair<fs::RemoteLocation, std::string> urls[] = {
+            {{"smb", "NAS", "", "", "/Photos/2024"}, "/smb-share:server=nas,share=photos/2024"},
+            {{"smb", "nas", "", "", "/photosx"}, ""},
+            {{"smb", "127.0.0.1", "", "44555", "/share"}, "/smb-share:port=44555,server=127.0.0.1,share=share"},
+            {{"smb", "127.0.0.1", "", "445", "/share"}, ""},
+            {{"sftp", "srv", "ann", "", "/home/ann"}, "/sftp:host=srv,user=ann/home/ann"},
+            {{"sftp", "srv", "bob", "", "/"}, ""},
+            {{"davs", "cloud", "", "", "/remote.php/webdav/x"}, "/dav:host=cloud,ssl=true,prefix=%2Fremote.php%2Fwebdav/x"},
+            {{"davs", "cloud", "", "", "/remote.php/other"}, ""},
+            {{"dav", "cloud", "", "", "/remote.php/webdav"}, ""},
+        };
+        for (const auto& [at, path] : urls)
+            QCOMPARE(fs::gvfsLocalPath(table, at), path.empty() ? path : gvfs + path);
     }
 
     void labelsFromLinks()

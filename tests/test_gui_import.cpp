@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPointer>
 #include <QProcess>
 #include <QScopeGuard>
@@ -15,12 +16,14 @@
 #include <grp.h>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
 #include "common/messages.h"
+#include "common/progressgate.h"
 #include "platform/mounts.h"
 #include "testutil/windows.h"
 
@@ -348,6 +351,73 @@ private slots:
         QCOMPARE(Form2->DL->folder(), work_);
     }
 
+    // A folder dropped on either window is listed as 导入 lists it; the
+    // dropped entries are copied, never moved, as the file manager hears it.
+    // While a command runs, a drop is refused like every other input.
+    void droppedFolderIsListed_data()
+    {
+        QTest::addColumn<QByteArrayList>("urls");  // "~" stands for the start folder
+        QTest::addColumn<bool>("onImportWindow");
+        QTest::addColumn<QByteArray>("listed");    // "" for nothing, "busy" for a command running
+        QTest::addColumn<QString>("box");
+        auto row = [](const char* name, QByteArrayList urls, bool onImport, const char* listed,
+                      const char* box = "") {
+            QTest::newRow(name) << urls << onImport << QByteArray(listed) << QString::fromUtf8(box);
+        };
+        row("folder on the main window", {"file://~/Alpha"}, false, "~/Alpha");
+        row("file on the import window", {"file://~/beta/other.txt"}, true, "~/beta");
+        row("not UTF-8", {"file://~/%FF%FEold"}, false, "~/\xff\xfeold");
+        row("several: the first folder", {"file://~/notes.txt", "file://~/beta", "file://~/Alpha"},
+            false, "~/beta", "拖入了 3 个条目，只打开了一个文件夹：“~/beta”");
+        row("share not mounted", {"smb://nas.invalid/photos/2024"}, false, "",
+            "无法打开“smb://nas.invalid/photos/2024”：它不是本机上的文件夹");
+        row("web address", {"https://example.org/"}, true, "", "无法打开“https://example.org/”");
+        row("during a command", {"file://~/Alpha"}, false, "busy");
+    }
+
+    void droppedFolderIsListed()
+    {
+        QFETCH(QByteArrayList, urls);
+        QFETCH(bool, onImportWindow);
+        QFETCH(QByteArray, listed);
+        QFETCH(QString, box);
+        const QByteArray start = QByteArray::fromStdString(work_);
+        showImportWindow();
+        importFolder(work_ + "/Alpha/inner");  // an empty table
+        QMimeData mime;
+        QList<QUrl> list;
+        for (QByteArray u : urls)
+            list << QUrl::fromEncoded(u.replace("~", start));
+        mime.setUrls(list);
+        QWidget* window = onImportWindow ? static_cast<QWidget*>(Form2) : Form1;
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
+        enter.setDropAction(Qt::MoveAction);  // as proposed with Shift held
+        drop.setDropAction(Qt::MoveAction);
+        BoxCatcher catcher;
+        QCoreApplication::sendEvent(window, &enter);
+        QVERIFY(enter.isAccepted());
+        {
+            std::optional<ProgressGate> running;  // started after the drag entered
+            if (listed == "busy")
+                running.emplace(QStringLiteral("正在整理…"));
+            QCoreApplication::sendEvent(window, &drop);
+        }
+        QCOMPARE(drop.isAccepted(), listed != "busy");
+        if (drop.isAccepted())
+            QCOMPARE(drop.dropAction(), Qt::CopyAction);
+        QCoreApplication::processEvents();
+        QCOMPARE(catcher.boxes().size(), size_t(box.isEmpty() ? 0 : 1));
+        const QString said = box.isEmpty() ? QString() : catcher.texts()[0];
+        QVERIFY2(box.isEmpty() || said.startsWith(box.replace(u'~', QString::fromStdString(work_))),
+                 qPrintable(said));
+        const std::string folder = listed.replace("~", start).toStdString();
+        const bool none = listed.isEmpty() || listed == "busy";
+        QCOMPARE(Form2->workingFolder(), none ? work_ + "/Alpha/inner" : folder);
+        QCOMPARE(tableRows(), none ? 1 : int(listNames(folder).size()) + 1);
+        QCOMPARE(Form2->isVisible(), none);
+    }
+
     void ctrlIFromTheImportWindowOnlyRaisesIt()
     {
         showImportWindow();
@@ -551,6 +621,7 @@ private slots:
         QVERIFY(output.contains("PASS   : DeniedFolderTest::deniedFolderKeepsThePrevious(locked)"));
         QVERIFY(output.contains("PASS   : DeniedFolderTest::deniedFolderKeepsThePrevious(no read)"));
         QVERIFY(output.contains("PASS   : DeniedFolderTest::failedDriveChangeKeepsTheTree"));
+        QVERIFY(output.contains("PASS   : DeniedFolderTest::givenFolderWithoutPermission"));
     }
 };
 
@@ -593,6 +664,18 @@ private slots:
         QCOMPARE(Form2->DL->folder(), base_ + "/open");
         QCOMPARE(Form2->workingFolder(), base_ + "/open");
         QCOMPARE(currentDir(), base_ + "/open");
+    }
+
+    // A folder given from outside (the command line, a drop) that cannot
+    // be read: one box, nothing else changes.
+    void givenFolderWithoutPermission()
+    {
+        BoxCatcher catcher;
+        QVERIFY(!Form2->openGiven({base_ + "/open/noread"}));
+        QCOMPARE(catcher.texts(), QStringList{QStringLiteral("无法打开“%1/open/noread”：权限不足")
+                                                  .arg(QString::fromStdString(base_))});
+        QCOMPARE(Form2->workingFolder(), base_ + "/open");
+        QCOMPARE(Form2->DL->folder(), base_ + "/open");
     }
 
     void failedDriveChangeKeepsTheTree()

@@ -109,6 +109,71 @@ private slots:
         QCOMPARE(catcher.boxes()[0].buttons, buttons);
     }
 
+    // vemlo [FOLDER]: the folder is listed as 导入 lists it, named as given
+    // (absolute, links kept), the tree and the chooser on it; bad input is
+    // told in one box and changes nothing.
+    void commandLineListsTheFolder_data()
+    {
+        QTest::addColumn<QByteArrayList>("args");
+        QTest::addColumn<QByteArray>("shown");  // below the start folder; "-" for nothing
+        QTest::addColumn<QString>("box");
+        auto row = [](const char* name, QByteArrayList args, const char* shown, const char* box = "") {
+            QTest::newRow(name) << args << QByteArray(shown) << QString::fromUtf8(box);
+        };
+        row("relative", {"照片"}, "/照片");
+        row("absolute, dots and slashes", {"<start>/照片/../照片//./"}, "/照片");
+        row("a file: its folder", {"照片/a.jpg"}, "/照片");
+        row("not UTF-8", {"\xff\xfe"}, "/\xff\xfe");
+        row("through a link, not resolved", {"link"}, "/link");
+        row("a link, then ..: where the link leads", {"deep/.."}, "/deep/..");
+        row("a name after --", {"--", "-x"}, "/-x");
+        row("restarted by the session manager", {"-session", "1f2e", "照片"}, "/照片");
+        row("missing", {"nothing"}, "-", "无法打开“nothing”：文件不存在");
+        row("two paths", {"照片", "--", "-x"}, "-", "只能打开一个文件夹，命令行却给出了 2 个：“照片”、“-x”");
+        row("unknown option", {"-x", "照片"}, "-", "不认识的选项：“-x”");
+        row("Qt's own option", {"-platform", "xcb"}, "-", "不认识的选项：“-platform”");
+    }
+
+    void commandLineListsTheFolder()
+    {
+        QFETCH(QByteArrayList, args);
+        QFETCH(QByteArray, shown);
+        QFETCH(QString, box);
+        TempDir dir;
+        const std::string start = canonicalPath(dir.path());
+        makeEntries(start, {"照片/", "照片/a.jpg", "照片/inner/", "\xff\xfe/", "\xff\xfe/b", "-x/"});
+        QVERIFY(::symlink("照片", (start + "/link").c_str()) == 0);
+        QVERIFY(::symlink("照片/inner", (start + "/deep").c_str()) == 0);
+        QVERIFY(::chdir(start.c_str()) == 0);
+        // The table and the path box as bad input must leave them.
+        Form2->setWorkingFolder("/before");
+        Form1->table()->setTableRows(1);
+        std::vector<std::string> argv{"vemlo"};
+        for (QByteArray a : args)
+            argv.push_back(a.replace("<start>", QByteArray::fromStdString(start)).toStdString());
+        std::vector<char*> pointers;
+        for (std::string& a : argv)
+            pointers.push_back(a.data());
+
+        BoxCatcher catcher;
+        vemlo::openCommandLine(vemlo::readCommandLine(int(pointers.size()), pointers.data()));
+        QCOMPARE(catcher.boxes().size(), size_t(box.isEmpty() ? 0 : 1));
+        if (shown == "-") {
+            QVERIFY2(catcher.texts()[0].startsWith(box), qPrintable(catcher.texts()[0]));
+            QCOMPARE(Form2->workingFolder(), std::string("/before"));
+            QCOMPARE(tableRows(), 1);
+            return;
+        }
+        const std::string folder = start + shown.toStdString();
+        QCOMPARE(Form2->workingFolder(), folder);
+        QCOMPARE(Form2->DL->folder(), canonicalPath(folder));
+        QCOMPARE(Form2->DC->drive(), Form2->DL->mount());
+        std::vector<std::string> expected;
+        for (const std::string& name : listNames(folder))
+            expected.push_back(folder + "/" + name);
+        QCOMPARE(sorted(column(0)), expected);
+    }
+
     void windowIconIsOne32PixelImageIn16Colours()
     {
         const QIcon icon = vemlo::appIcon();

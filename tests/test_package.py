@@ -67,7 +67,43 @@ def expected_files(app_id):
              "usr/share/doc/vemlo/copyright",
              "usr/share/doc/vemlo/changelog.gz"}
     files |= {f"usr/share/icons/hicolor/{s}x{s}/apps/{app_id}.png" for s in ICON_SIZES}
+    files |= set(folder_actions(app_id))
     return files
+
+
+def folder_actions(app_id):
+    """The folder actions of the file managers, and what their groups hold."""
+    name = {"Name": "在 Vemlo 中打开"}
+    return {f"usr/share/kio/servicemenus/{app_id}.desktop": {
+                "Desktop Entry": {"Type": "Service", "MimeType": "inode/directory;",
+                                  "Actions": "openInVemlo;"},
+                "Desktop Action openInVemlo": dict(name, Exec="vemlo %f")},
+            f"usr/share/nemo/actions/{app_id}.nemo_action": {
+                "Nemo Action": dict(name, Exec="vemlo %F", Selection="s", Extensions="dir;")},
+            f"usr/share/nemo/actions/{app_id}.here.nemo_action": {
+                "Nemo Action": dict(name, Exec="vemlo %P", Selection="none")},
+            f"usr/share/file-manager/actions/{app_id}.desktop": {
+                "Desktop Entry": dict(name, Type="Action", Profiles="folder;"),
+                "X-Action-Profile folder": {"Exec": "vemlo %f", "MimeTypes": "inode/directory;"}}}
+
+
+def key_file(path):
+    """The groups of a key file as GLib reads it, strictly: every line a
+    comment, a group or a key (with its locale) once per group, in UTF-8."""
+    groups = {}
+    with open(path, encoding="utf-8") as f:
+        for number, line in enumerate(f.read().splitlines(), 1):
+            if not line.strip() or line.startswith("#"):
+                continue
+            m = re.fullmatch(r"\[([^\[\]\x00-\x1f]+)\]|([A-Za-z0-9-]+(?:\[[A-Za-z_@.]+\])?) ?= ?(.*)", line)
+            assert m and (m.group(1) or groups), f"{path}:{number}: {line!r}"
+            if m.group(1):
+                assert m.group(1) not in groups, f"{path}:{number}: group again"
+                groups[m.group(1)] = group = {}
+            else:
+                assert m.group(2) not in group, f"{path}:{number}: key again"
+                group[m.group(2)] = m.group(3)
+    return groups
 
 
 class InstalledTree:
@@ -131,12 +167,21 @@ class InstallTest(InstalledTree, unittest.TestCase):
         self.assertEqual((r.returncode, r.stdout + r.stderr), (0, ""))
         keys = desktop_keys(path)
         self.assertEqual(keys["Name"], CAPTION)
-        self.assertEqual(keys["Exec"], "vemlo")
+        # A folder from "Open With"; declaring folders would take them over.
+        self.assertEqual(keys["Exec"], "vemlo %f")
+        self.assertNotIn("MimeType", keys)
         self.assertEqual(keys["Type"], "Application")
         self.assertIn("Utility", keys["Categories"].split(";"))
         self.assertRegex(keys["Comment"], r"^[ -~]+$")          # English
         self.assertRegex(keys["Comment[zh_CN]"], r"[\u4e00-\u9fff]")
         self.assertTrue(keys["StartupWMClass"])
+
+    def test_folder_actions(self):
+        for name, expected in folder_actions(self.app_id()).items():
+            with self.subTest(name):
+                groups = key_file(os.path.join(self.root, name))
+                self.assertEqual({g: {k: groups[g].get(k) for k in keys} for g, keys in expected.items()},
+                                 expected)
 
     def test_metainfo(self):
         app_id = self.app_id()
@@ -161,9 +206,11 @@ class InstallTest(InstalledTree, unittest.TestCase):
     MANUAL_PAGES = [
         ("man1", ["filter, organize, rename", "忽略大小写 (ignore case)", "has no effect",
                   "gives back exactly the write permissions it removed",
-                  "stops the command as 取消", "user.DOSATTRIB", "xvfb-run", "1024"]),
+                  "stops the command as 取消", "user.DOSATTRIB", "xvfb-run", "1024",
+                  "vemlo [FOLDER]", "在 Vemlo 中打开 (Open in Vemlo)"]),
         ("zh_CN/man1", ["导入文件夹", "“忽略大小写”不起作用", "恰好恢复设置时去掉的那些写权限",
-                        "像按“取消”一样停止命令", "user.DOSATTRIB", "xvfb-run", "1024"]),
+                        "像按“取消”一样停止命令", "user.DOSATTRIB", "xvfb-run", "1024",
+                        "vemlo [文件夹]", "打开方式 → 其他应用程序"]),
     ]
     NOT_IN_A_FIRST_RELEASE = ["earlier version", "旧版本", "user.vemlo.attrib", "ENGLISH"]
 
@@ -250,6 +297,42 @@ class PackageTest(InstalledTree, unittest.TestCase):
         self.assertEqual(self.field("Package"), "vemlo")
         arch = run(["dpkg", "--print-architecture"]).stdout.strip()
         self.assertEqual(self.field("Architecture"), arch)
+
+    def test_installing_leaves_the_folder_opener(self):
+        """What xdg-mime and gio name as the default folder opener, on this
+        system with a file manager, is the same before and after the
+        package's desktop entry joins the system's, the cache made again as
+        the package's trigger makes it. A copy that declares folders would
+        take them over: the check sees it."""
+        app_id = self.app_id()
+        with open(os.path.join(self.root, f"usr/share/applications/{app_id}.desktop"),
+                  encoding="utf-8") as f:
+            plain = f.read()
+        with tempfile.TemporaryDirectory() as tmp:
+            def opener(name, entry_text=None):
+                apps = os.path.join(tmp, name, "applications")
+                shutil.copytree("/usr/share/applications", apps)
+                if entry_text:
+                    with open(os.path.join(apps, f"{app_id}.desktop"), "w", encoding="utf-8") as f:
+                        f.write(entry_text)
+                self.assertEqual(run(["update-desktop-database", apps]).returncode, 0)
+                env = {k: v for k, v in os.environ.items()
+                       if not k.startswith(("XDG_", "KDE_", "GNOME_", "DESKTOP_SESSION"))}
+                env.update(XDG_DATA_DIRS=os.path.dirname(apps), XDG_DATA_HOME=tmp,
+                           XDG_CONFIG_HOME=tmp, XDG_CONFIG_DIRS=tmp,
+                           PATH=os.path.join(self.root, "usr/bin") + ":" + env["PATH"])
+                xdg = run(["xdg-mime", "query", "default", "inode/directory"], env=env).stdout.strip()
+                gio = re.search(r"“inode/directory”: (\S+)",
+                                run(["gio", "mime", "inode/directory"], env=env).stdout)
+                return xdg, gio and gio.group(1)
+
+            before = opener("before")
+            print(f"\ndefault folder opener: {before}", file=sys.stderr)
+            self.assertRegex(before[0], r"\.desktop$")  # a file manager (pcmanfm) is installed
+            self.assertEqual(before[1], before[0])
+            self.assertEqual(opener("after", plain), before)
+            self.assertEqual(opener("declaring", plain + "MimeType=inode/directory;\n"),
+                             (f"{app_id}.desktop",) * 2)
 
     def test_description(self):
         synopsis, *lines = self.field("Description").splitlines()
@@ -385,6 +468,40 @@ class StartTest(unittest.TestCase):
                 for text in ("需要图形显示", "needs a graphical display", "xvfb-run"):
                     self.assertIn(text, r.stderr)
 
+    def test_help_and_version_without_display(self):
+        for args, text in ((["--help"], "vemlo [文件夹 FOLDER]"), (["--version"], "vemlo 1.0.0"),
+                           (["-platform", "offscreen", "--help"], "--version")):
+            with self.subTest(args[-1]):
+                r = run([PROGRAM, *args], env=bare_env(), timeout=30)
+                self.assertEqual((r.returncode, r.stderr), (0, ""))
+                self.assertIn(text, r.stdout)
+
+    def test_desktop_entry_lists_a_folder(self):
+        """gio launches the installed desktop entry with a folder: the
+        program lists it, and 生成表格 saves the table into it."""
+        if not shutil.which("xvfb-run"):
+            self.skipTest("xvfb-run missing")
+        with tempfile.TemporaryDirectory() as tmp:
+            root = os.path.join(tmp, "root")
+            r = run(["cmake", "--install", BUILD, "--prefix", "/usr"], env=dict(os.environ, DESTDIR=root))
+            self.assertEqual(r.returncode, 0, r.stderr)
+            folder = os.path.join(tmp, "照片 2024")
+            os.makedirs(os.path.join(folder, "sub"))
+            for name in ("a.jpg", "b.png"):
+                open(os.path.join(folder, name), "w").close()
+            env = bare_env(PATH=os.path.join(root, "usr/bin") + ":" + os.environ["PATH"],
+                           XDG_DATA_DIRS=os.path.join(root, "usr/share") + ":/usr/share")
+            entry = glob.glob(os.path.join(root, "usr/share/applications/*.desktop"))[0]
+            # Debian's Python, which has openpyxl.
+            r = run(["xvfb-run", "-a", "-s", "-screen 0 1600x1000x24", "/usr/bin/python3", __file__,
+                     "--launch", entry, folder], env=env)
+            self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+            cells = json.loads(r.stdout.strip().splitlines()[-1])
+            self.assertIn(["位置", "文件名", "格式", "大小/B", "修改时间", "创建时间", "属性"], cells)
+            self.assertEqual(sorted(row[1] for row in cells[1:]), ["a.jpg", "b.png", "sub"])
+            self.assertEqual({row[0] for row in cells[1:]},
+                             {os.path.join(folder, n) for n in ("a.jpg", "b.png", "sub")})
+
     def test_window_on_x_server(self):
         """Qt's options change nothing; the window carries the class the
         desktop entry names and the one 32 px icon. So too with only what
@@ -405,9 +522,10 @@ class StartTest(unittest.TestCase):
                              __file__, "--probe", program], env=bare_env(**env))
                     self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
                     probed = json.loads(r.stdout.strip().splitlines()[-1])
+                    # The main window, and one box: Qt's options are unknown here.
                     windows = probed["windows"]
-                    self.assertEqual(len(windows), 1, probed)
-                    w = windows[0]
+                    self.assertEqual(len(windows), 2, probed)
+                    w = next(w for w in windows if w["name"] == CAPTION)
                     self.assertEqual(w["name"], CAPTION)
                     self.assertNotEqual((w["width"], w["height"]), (300, 200))
                     self.assertEqual(w["class"][1], wm_class)
@@ -475,8 +593,41 @@ def probe(program):
     print(json.dumps({"windows": found, "stderr": errors.read()}, ensure_ascii=False))
 
 
+def launch(entry, folder):
+    """Runs inside xvfb-run: gio launches the desktop entry with folder;
+    then 生成表格 is clicked, and the rows of the workbook it saves in
+    folder are printed as JSON."""
+    subprocess.run(["gio", "launch", entry, folder], check=True, timeout=30)
+    deadline = time.time() + 30
+    wid = ""
+    while not wid and time.time() < deadline:
+        wid = run(["xdotool", "search", "--onlyvisible", "--name", CAPTION]).stdout.split()[:1]
+        time.sleep(0.3)
+    pid = int(run(["xdotool", "getwindowpid", wid[0]]).stdout)
+    try:
+        time.sleep(1)
+        info = run(["xwininfo", "-id", wid[0]]).stdout
+        width, height = (int(re.search(rf"{k}: (\d+)", info).group(1)) for k in ("Width", "Height"))
+        # 生成表格 in units of the 1068 wide client area: its middle 972 from
+        # the left, 27 above the bottom.
+        scale = width / 1068
+        run(["xdotool", "mousemove", "--window", wid[0], str(round(972 * scale)),
+             str(round(height - 27 * scale)), "click", "1"])
+        saved = os.path.join(folder, "导出列表.xls")
+        while not os.path.exists(saved) and time.time() < deadline:  # placed whole
+            time.sleep(0.3)
+        import openpyxl
+        with open(saved, "rb") as f:
+            sheet = openpyxl.load_workbook(f).worksheets[0]
+            print(json.dumps([[c.value for c in row] for row in sheet.iter_rows()], ensure_ascii=False))
+    finally:
+        os.kill(pid, 15)
+
+
 if __name__ == "__main__":
     if sys.argv[1:2] == ["--probe"]:
         probe(sys.argv[2])
+    elif sys.argv[1:2] == ["--launch"]:
+        launch(sys.argv[2], sys.argv[3])
     else:
         unittest.main()

@@ -98,6 +98,23 @@ TreeStep FolderTree::open(const std::string& path, Progress* progress)
     return step;
 }
 
+TreeStep FolderTree::openFolder(const std::string& path, Progress* progress)
+{
+    TreeStep step = enter(path, progress);
+    if (!step.ok())
+        return step;
+    // What the drive chooser offers now: a share or a stick mounted since
+    // start-up, and the shares the desktop mounted, count as well.
+    mountPoints_.clear();
+    for (const fs::Volume& v : fs::currentVolumes())
+        mountPoints_.push_back(v.mountPoint);
+    const std::string mount = fs::mountContaining(mountPoints_, folder_);
+    step.changed = step.changed || mount != mount_;
+    mount_ = mount;
+    lastFolder_[mount_] = folder_;
+    return step;
+}
+
 TreeStep FolderTree::setDrive(const std::string& mountPoint, Progress* progress)
 {
     if (mountPoint.empty() || mountPoint == mount_)

@@ -56,6 +56,10 @@ public:
     // read fails it with ECANCELED.
     TreeStep open(const std::string& path, Progress* progress = nullptr);
 
+    // Opens a folder given from outside the tree (the command line, a drop)
+    // as open does, on the mount mounted now that holds it.
+    TreeStep openFolder(const std::string& path, Progress* progress = nullptr);
+
     // Moves to another mount: the folder last open on it during this run, or
     // its mount point. The mount the tree is on changes nothing.
     TreeStep setDrive(const std::string& mountPoint, Progress* progress = nullptr);
