@@ -1,4 +1,5 @@
 #include "files.h"
+#include "share.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -246,6 +247,15 @@ ScratchFs::ScratchFs(int kibibytes, Kind kind) : kind_(kind)
         mounted_ = runCommand({"mkfs.vfat", image}) == 0 &&
                    runCommand({"mount", "-t", "vfat", "-o", "loop", image, path()}) == 0;
         break;
+    case Kind::ExfatFuse:
+        if (runCommand({"mkfs.exfat", image}) != 0)
+            break;
+        loopDevice_ = commandOutput({"losetup", "--find", "--show", image});
+        while (!loopDevice_.empty() && loopDevice_.back() == '\n')
+            loopDevice_.pop_back();
+        mounted_ = !loopDevice_.empty() &&
+                   runCommand({"mount.exfat-fuse", loopDevice_, path()}) == 0;
+        break;
     }
 }
 
@@ -258,6 +268,9 @@ const char* ScratchFs::skipReason() const
         return "skipped: ntfs-3g (package ntfs-3g) could not mount an NTFS image";
     case Kind::Fat:
         return "skipped: no FAT driver (the kernel could not mount a vfat image)";
+    case Kind::ExfatFuse:
+        return "skipped: exfat-fuse and exfatprogs (packages of those names) could not mount "
+               "an exFAT image on a loop device";
     default:
         return "needs loop devices to mount a scratch file system";
     }
@@ -266,7 +279,10 @@ const char* ScratchFs::skipReason() const
 ScratchFs::~ScratchFs()
 {
     if (mounted_)
-        runCommand({"umount", "-l", path()});
+        runCommand(kind_ == Kind::ExfatFuse ? std::vector<std::string>{"umount", path()}
+                                            : std::vector<std::string>{"umount", "-l", path()});
+    if (!loopDevice_.empty())
+        runCommand({"losetup", "-d", loopDevice_});
 }
 
 long long ScratchFs::freeBytes() const
