@@ -280,6 +280,7 @@ ChartWindow::~ChartWindow() = default;
 
 void ChartWindow::saveTo(const std::string& path)
 {
+    const CommandOwner owner(this);  // the window and its workbook stay while the save runs
     const auto [saved, stopped] = runCommand(QStringLiteral("正在保存…"), [&](Progress* progress) {
         return saveWorkbook(workbook(), path, SaveMode::Replace, progress);
     });

@@ -110,6 +110,9 @@ void prepareApplication(QApplication& app)
 
 void createForms()
 {
+    // The main window ends the run itself; a hidden import window never
+    // does, nor does the main window's close while a command still runs.
+    QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(appIcon());
     new TForm1;
     new TForm2;
@@ -118,8 +121,6 @@ void createForms()
 int run(QApplication& app)
 {
     createForms();
-    // The main window ends the run itself; a hidden import window never does.
-    app.setQuitOnLastWindowClosed(false);
     Form1->show();
     app.exec();
     delete Form2;

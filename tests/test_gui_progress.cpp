@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPointer>
 #include <QListWidget>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -26,6 +27,7 @@
 
 #include <xcb/xcb.h>
 
+#include "app/chartwindow.h"
 #include "common/command.h"
 #include "common/progressgate.h"
 #include "import/core/foldertree.h"
@@ -554,15 +556,23 @@ private slots:
     // moved is moved and nothing is lost. The close comes from the program,
     // or from the window system as the title bar's × sends it (on X only:
     // the offscreen platform has no window system to send it).
+    // The same while the chart window's 另存为… saves: the save stops, no
+    // file is placed, and the chart window goes only after the save has
+    // unwound; its own close before is refused, and the dialog says why.
     void closingMidCommandEndsTheRun_data()
     {
         QTest::addColumn<bool>("fromWindowSystem");
-        QTest::newRow("program close") << false;
-        QTest::newRow("window system close") << true;
+        QTest::addColumn<bool>("chartSave");
+        for (const bool chartSave : {false, true}) {
+            const char* command = chartSave ? "另存为" : "整理";
+            QTest::addRow("program close, %s", command) << false << chartSave;
+            QTest::addRow("window system close, %s", command) << true << chartSave;
+        }
     }
     void closingMidCommandEndsTheRun()
     {
         QFETCH(bool, fromWindowSystem);
+        QFETCH(bool, chartSave);
         if (fromWindowSystem && QGuiApplication::platformName() != QStringLiteral("xcb"))
             QSKIP("needs an X display: run as test_gui_progress_x11");
         ProgressGate::resetClosingDown();
@@ -575,12 +585,26 @@ private slots:
         Form1->cbbspara->setEditText(QStringLiteral("文件名"));
         Form1->lstsort->clear();
         Form1->lstsort->addItem(QStringLiteral("f"));
+        QPointer<ChartWindow> chart;
+        const std::string saved = w + "/chart.xlsx";
+        if (chartSave) {
+            fillTable(3000);
+            QVERIFY(clickAndCatch(Form1->btnanagraph).empty());
+            chart = Form1->findChild<ChartWindow*>();
+            QVERIFY(chart);
+        }
         int status = -1;
+        bool chartAtSaveEnd = false;  // the window outlived its save
+        QString refusal;  // the dialog's last line after the chart window's own close
         BoxCatcher catcher;
         {
             EagerDialog eager;
             bool sent = true;
-            DialogWatch watch(20, [&](QProgressDialog*) {
+            DialogWatch watch(20, [&](QProgressDialog* d) {
+                if (fromWindowSystem && chart && askWindowSystemToClose(chart)) {
+                    QTest::qWaitFor([&] { return d->labelText().contains(u'：'); });
+                    refusal = d->labelText().section(u'\n', -1);
+                }
                 if (fromWindowSystem)
                     sent = askWindowSystemToClose(Form1);
                 else
@@ -594,7 +618,13 @@ private slots:
                     QCoreApplication::exit(2);
             });
             unheard.start(0);
-            QTimer::singleShot(0, Form1->btnsort, [] { Form1->btnsort->click(); });
+            if (chartSave)
+                QTimer::singleShot(0, chart, [&] {
+                    chart->saveTo(saved);
+                    chartAtSaveEnd = chart;
+                });
+            else
+                QTimer::singleShot(0, Form1->btnsort, [] { Form1->btnsort->click(); });
             status = QApplication::exec();
             QVERIFY(watch.acted());
             QVERIFY(sent);
@@ -602,6 +632,17 @@ private slots:
         QCOMPARE(status, 0);
         QVERIFY2(catcher.boxes().empty(), qPrintable(catcher.texts().join(u'|')));
         QVERIFY(!Form1->isVisible());
+        if (chartSave) {
+            QVERIFY(chartAtSaveEnd);
+            if (fromWindowSystem)
+                QCOMPARE(refusal, QStringLiteral("该窗口的命令正在运行：完成或取消后才能关闭"));
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QVERIFY(!chart);
+            QVERIFY(!pathExists(saved));
+            QCOMPARE(int(listNames(w).size()), kEntries);
+            ProgressGate::resetClosingDown();
+            return;
+        }
         const int moved = int(listNames(w + "/f").size());
         QVERIFY(moved >= 20 && moved < kEntries);
         QCOMPARE(int(listNames(w).size()), kEntries - moved + 1);
