@@ -4,7 +4,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/mainwindow.h"  // the one call up: Form1->ImportDir at "导入"
+#include "app/mainwindow.h"  // the two calls up at "导入": setTableRows, ImportDir
 #include "common/layout.h"
 #include "common/messages.h"
 #include "common/text.h"
