@@ -105,7 +105,9 @@ Status fallback(int fromDir, const char* from, int toDir, const char* to, EntryK
     // folder: EPERM; a file renamed onto the placeholder: EISDIR) and the
     // look decides after all.
     int linkErr = 0;  // what a link tried already answered
-    if (kind == EntryKind::File && !*noLinks) {
+    if (kind == EntryKind::File && *noLinks)
+        return moveAfterLook(fromDir, from, toDir, to);
+    if (kind == EntryKind::File) {
         const Status moved = moveByLink(fromDir, from, toDir, to);
         if (!linksRefused(moved.err))
             return moved;

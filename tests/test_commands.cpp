@@ -766,26 +766,28 @@ private slots:
                 QSKIP(scratch->skipReason());
             d = seen = scratch->path();
         }
-        makeEntries(seen, {"Photo 1.jpg", "Photo 2.jpg", "x.txt", "a.txt", "PHOTO/", "PHOTO/old.txt"});
+        makeEntries(seen, {"Photo 1.jpg", "Photo 2.jpg", "x.txt", "a.txt", "Photo 5/", "Photo 5/in",
+                           "PHOTO/", "PHOTO/old.txt"});
         writeFile(seen + "/PHOTO 4.txt", "a.txt");
         const struct timespec when[2] = {{1700000000, 0}, {1700000000, 0}};
         for (const char* name : {"/a.txt", "/PHOTO 4.txt"})
             QCOMPARE(::utimensat(AT_FDCWD, (seen + name).c_str(), when, 0), 0);
         FileTable table;
-        listInto(table, d, {"Photo 1.jpg", "Photo 2.jpg", "x.txt", "a.txt"});
+        listInto(table, d, {"Photo 1.jpg", "Photo 2.jpg", "x.txt", "a.txt", "Photo 5/"});
 
         const BatchOutcome renamed = renameNumbered(table.snapshot(), d, "photo");
         QCOMPARE(failuresOf(renamed.failures), QStringList{failure("a.txt", Kind::Io, EEXIST)});
-        QCOMPARE(renamed.done, 3);
+        QCOMPARE(renamed.done, 4);
         QCOMPARE(listNames(seen), (Names{"PHOTO", "PHOTO 4.txt", "a.txt", "photo 1.jpg",
-                                         "photo 2.jpg", "photo 3.txt"}));
+                                         "photo 2.jpg", "photo 3.txt", "photo 5"}));
         QCOMPARE(readFile(seen + "/photo 1.jpg"), std::string("Photo 1.jpg"));
         QCOMPARE(readFile(seen + "/PHOTO 4.txt"), std::string("a.txt"));
 
         listInto(table, d);
         QCOMPARE(failuresOf(organizeTable(table, 1, {"photo"}, d).notMoved), QStringList{});
         QCOMPARE(tree(seen), (Names{"PHOTO 4.txt", "PHOTO/", "PHOTO/old.txt", "PHOTO/photo 1.jpg",
-                                    "PHOTO/photo 2.jpg", "PHOTO/photo 3.txt", "a.txt"}));
+                                    "PHOTO/photo 2.jpg", "PHOTO/photo 3.txt", "PHOTO/photo 5/",
+                                    "PHOTO/photo 5/in", "a.txt"}));
         if (smb)
             QVERIFY(smb->unmount());
     }
