@@ -733,13 +733,11 @@ private slots:
         QVERIFY(scratch.setReadOnly(false));
     }
 
-    // File systems that compare names without case: exFAT through FUSE
-    // (neither a rename without replacing nor hard links), FAT, and a Samba
-    // share mounted through gvfs. The numbered rename and organize work
-    // there; a name that differs only in case is the entry's own name, and
-    // the existing keyword folder is used whatever its case; an entry that
-    // holds the name in another case (even with the same size and time) is
-    // never replaced.
+    // Where names are compared without case (exFAT through FUSE, with
+    // neither a rename without replacing nor hard links; FAT; SMB through
+    // gvfs) a case-only new name is the entry's own, the keyword folder in
+    // another case is used, and a name held by another entry (of the same
+    // size and time) is never taken.
     void caseInsensitiveDisks_data()
     {
         QTest::addColumn<int>("disk");  // a ScratchFs kind, -1 for the share
@@ -747,25 +745,17 @@ private slots:
         QTest::newRow("fat") << int(ScratchFs::Kind::Fat);
         QTest::newRow("gvfs smb") << -1;
     }
-
     void caseInsensitiveDisks()
     {
         QFETCH(int, disk);
         TempDir remote;
-        std::unique_ptr<ScratchFs> scratch;
-        std::unique_ptr<GvfsSmbMount> smb;
-        std::string d, seen;  // the folder worked in, and the same seen from the disk
-        if (disk < 0) {
-            smb = std::make_unique<GvfsSmbMount>(remote.path());
+        std::unique_ptr<GvfsSmbMount> smb(disk < 0 ? new GvfsSmbMount(remote.path()) : nullptr);
+        std::unique_ptr<ScratchFs> scratch(smb ? nullptr : new ScratchFs(8192, ScratchFs::Kind(disk)));
+        if (smb)
             VEMLO_REQUIRE_SHARE(*smb);
-            d = smb->path();
-            seen = remote.path();
-        } else {
-            scratch = std::make_unique<ScratchFs>(8192, ScratchFs::Kind(disk));
-            if (!scratch->usable())
-                QSKIP(scratch->skipReason());
-            d = seen = scratch->path();
-        }
+        else if (!scratch->usable())
+            QSKIP(scratch->skipReason());
+        const std::string d = smb ? smb->path() : scratch->path(), seen = smb ? remote.path() : d;
         makeEntries(seen, {"Photo 1.jpg", "Photo 2.jpg", "x.txt", "a.txt", "Photo 5/", "Photo 5/in",
                            "PHOTO/", "PHOTO/old.txt"});
         writeFile(seen + "/PHOTO 4.txt", "a.txt");
@@ -774,7 +764,6 @@ private slots:
             QCOMPARE(::utimensat(AT_FDCWD, (seen + name).c_str(), when, 0), 0);
         FileTable table;
         listInto(table, d, {"Photo 1.jpg", "Photo 2.jpg", "x.txt", "a.txt", "Photo 5/"});
-
         const BatchOutcome renamed = renameNumbered(table.snapshot(), d, "photo");
         QCOMPARE(failuresOf(renamed.failures), QStringList{failure("a.txt", Kind::Io, EEXIST)});
         QCOMPARE(renamed.done, 4);
@@ -782,14 +771,11 @@ private slots:
                                          "photo 2.jpg", "photo 3.txt", "photo 5"}));
         QCOMPARE(readFile(seen + "/photo 1.jpg"), std::string("Photo 1.jpg"));
         QCOMPARE(readFile(seen + "/PHOTO 4.txt"), std::string("a.txt"));
-
         listInto(table, d);
         QCOMPARE(failuresOf(organizeTable(table, 1, {"photo"}, d).notMoved), QStringList{});
         QCOMPARE(tree(seen), (Names{"PHOTO 4.txt", "PHOTO/", "PHOTO/old.txt", "PHOTO/photo 1.jpg",
                                     "PHOTO/photo 2.jpg", "PHOTO/photo 3.txt", "PHOTO/photo 5/",
                                     "PHOTO/photo 5/in", "a.txt"}));
-        if (smb)
-            QVERIFY(smb->unmount());
     }
 
     // A share mounted through sshfs (no rename without replacing, no

@@ -81,20 +81,6 @@ private slots:
         QCOMPARE(listNames(b), (std::vector<std::string>{"dst"}));
     }
 
-    // A name held by the entry's own inode under another name (a hard link)
-    // is another entry: the move through a hidden name finds it taken,
-    // brings the entry back and replaces nothing.
-    void hardLinkIsAnotherEntry()
-    {
-        TempDir tmp;
-        const std::string a = tmp.path() + "/Photo", b = tmp.path() + "/photo";
-        writeFile(a, "one file");
-        QCOMPARE(::link(a.c_str(), b.c_str()), 0);
-        fs::NoReplaceMoves moves;
-        QCOMPARE(moves.move(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str()).err, EEXIST);
-        QCOMPARE(listNames(tmp.path()), (std::vector<std::string>{"Photo", "photo"}));
-    }
-
     // A folder moved into itself fails and leaves no placeholder behind.
     void fallbackFolderIntoItself()
     {

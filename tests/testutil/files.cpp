@@ -251,8 +251,7 @@ ScratchFs::ScratchFs(int kibibytes, Kind kind) : kind_(kind)
         if (runCommand({"mkfs.exfat", image}) != 0)
             break;
         loopDevice_ = commandOutput({"losetup", "--find", "--show", image});
-        while (!loopDevice_.empty() && loopDevice_.back() == '\n')
-            loopDevice_.pop_back();
+        loopDevice_.erase(loopDevice_.find_last_not_of('\n') + 1);
         mounted_ = !loopDevice_.empty() &&
                    runCommand({"mount.exfat-fuse", loopDevice_, path()}) == 0;
         break;
@@ -269,8 +268,7 @@ const char* ScratchFs::skipReason() const
     case Kind::Fat:
         return "skipped: no FAT driver (the kernel could not mount a vfat image)";
     case Kind::ExfatFuse:
-        return "skipped: exfat-fuse and exfatprogs (packages of those names) could not mount "
-               "an exFAT image on a loop device";
+        return "skipped: exfat-fuse (packages exfat-fuse, exfatprogs) could not mount an image";
     default:
         return "needs loop devices to mount a scratch file system";
     }
@@ -279,8 +277,7 @@ const char* ScratchFs::skipReason() const
 ScratchFs::~ScratchFs()
 {
     if (mounted_)
-        runCommand(kind_ == Kind::ExfatFuse ? std::vector<std::string>{"umount", path()}
-                                            : std::vector<std::string>{"umount", "-l", path()});
+        runCommand({"umount", "-l", path()});
     if (!loopDevice_.empty())
         runCommand({"losetup", "-d", loopDevice_});
 }
