@@ -181,7 +181,10 @@ Status NoReplaceMoves::move(int fromDir, const char* from, int toDir, const char
                             EntryKind kind)
 {
     const Status moved = moveOnce(fromDir, from, toDir, to, kind);
-    if (moved.err != EEXIST || !maySpellSameEntry(fromDir, from, toDir, to))
+    // The same name (the entry has it already, or another folder holds it)
+    // is not spelled otherwise.
+    if (moved.err != EEXIST || lastPart(from) == lastPart(to) ||
+        !maySpellSameEntry(fromDir, from, toDir, to))
         return moved;
     return respell(fromDir, from, toDir, to, kind);
 }
