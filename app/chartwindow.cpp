@@ -3,7 +3,9 @@
 #include <QChart>
 #include <QChartView>
 #include <QFile>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -13,6 +15,7 @@
 #include <QPushButton>
 #include <QAbstractTableModel>
 #include <QTableView>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -30,6 +33,10 @@
 namespace vemlo {
 
 namespace {
+
+// Table rows (the caption row included) beyond which 另存为…'s dialog does
+// not start in the working folder.
+constexpr int kDialogListsAtOnce = 10000;
 
 // Slices the pie shows at most, "其他" included.
 constexpr size_t kMaxSlices = 20;
@@ -280,6 +287,7 @@ ChartWindow::~ChartWindow() = default;
 
 void ChartWindow::saveTo(const std::string& path)
 {
+    const CommandOwner owner(this);  // the window and its workbook stay while the save runs
     const auto [saved, stopped] = runCommand(QStringLiteral("正在保存…"), [&](Progress* progress) {
         return saveWorkbook(workbook(), path, SaveMode::Replace, progress);
     });
@@ -293,8 +301,17 @@ void ChartWindow::saveTo(const std::string& path)
 
 void ChartWindow::saveAsClicked()
 {
-    QFileDialog dialog(this, QStringLiteral("另存为"), QFile::decodeName(folder_.c_str()),
+    // Qt's dialog lists and sorts its folder on the window's thread: seconds
+    // for a folder of a hundred thousand entries. When the table the chart
+    // counts is that long, the dialog starts in the parent folder, and the
+    // working folder is one click away in the side bar.
+    const QString folder = QDir::cleanPath(QFile::decodeName(folder_.c_str()));
+    const QString parent = QFileInfo(folder).path();
+    const bool big = workbook().worksheets(1).usedRows() > kDialogListsAtOnce && parent != folder;
+    QFileDialog dialog(this, QStringLiteral("另存为"), big ? parent : folder,
                        QStringLiteral("工作簿 (*.xlsx)"));
+    if (big)
+        dialog.setSidebarUrls(dialog.sidebarUrls() << QUrl::fromLocalFile(folder));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("xlsx"));
     dialog.selectFile(QStringLiteral("空间比例.xlsx"));

@@ -397,10 +397,13 @@ void TForm1::closeEvent(QCloseEvent* event)
 {
     // Closing the main window ends the run, also while the import window is
     // shown, and stops a command that is running: it ends after the entry in
-    // hand and the run ends with it.
-    if (vemlo::ProgressGate::running())
-        vemlo::ProgressGate::closeDown();
+    // hand and the run ends once it has unwound (ending it inside the
+    // command would delete the chart window whose save runs).
     QMainWindow::closeEvent(event);
-    if (event->isAccepted())
+    if (!event->isAccepted())
+        return;
+    if (vemlo::ProgressGate::running())
+        vemlo::ProgressGate::closeDown([] { QCoreApplication::quit(); });
+    else
         QCoreApplication::quit();
 }

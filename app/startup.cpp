@@ -178,6 +178,9 @@ void prepareApplication(QApplication& app)
 
 void createForms()
 {
+    // The main window ends the run itself; a hidden import window never
+    // does, nor does the main window's close while a command still runs.
+    QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(appIcon());
     new TForm1;
     new TForm2;
@@ -187,8 +190,6 @@ void createForms()
 int run(QApplication& app, const CommandLine& line)
 {
     createForms();
-    // The main window ends the run itself; a hidden import window never does.
-    app.setQuitOnLastWindowClosed(false);
     Form1->show();
     // The folder is listed, or the box shown, over the window on screen.
     QTimer::singleShot(0, Form1, [&line] { guarded([&] { openCommandLine(line); }); });

@@ -6,8 +6,11 @@
 #include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QVariant>
+#include <QWidget>
 
 #include <chrono>
+#include <utility>
 #include <exception>
 #include <system_error>
 #include <sys/eventfd.h>
@@ -23,6 +26,9 @@ namespace {
 
 ProgressGate* g_running = nullptr;  // the window's thread only
 std::atomic<bool> g_closing = false;
+std::function<void()> g_afterClose;  // the window's thread only
+// The property that marks the window whose command runs (CommandOwner).
+constexpr char kOwnerProperty[] = "vemloRunsCommand";
 ProgressGate::Timing g_timing;
 
 // Between two looks the pass should take about this long: often enough for
@@ -38,8 +44,9 @@ constexpr int kMaxStride = 1 << 16;
 // window must stop the command and end the run. Input for the dialog (its
 // 取消, its Escape) passes; input for the others is dropped, and a press on
 // them brings the dialog to the front. A window closed by the window system
-// hears of it, except one deleted on close, which keeps what the command may
-// still use.
+// hears of it, except the one whose command runs (CommandOwner): deleted on
+// close, it keeps what the command uses; the dialog comes to the front and
+// says why it stays.
 class InputBlocker : public QObject {
 public:
     bool eventFilter(QObject* target, QEvent* event) override
@@ -88,9 +95,15 @@ public:
         }
         if (event->type() == QEvent::Close) {
             auto* window = qobject_cast<QWidget*>(target);
-            if (!window || !window->testAttribute(Qt::WA_DeleteOnClose))
+            if (!window || !window->property(kOwnerProperty).toBool())
                 return false;
             event->ignore();  // refused: the window stays
+            if (gate && dialog) {
+                g_running->note_ = QStringLiteral("该窗口的命令正在运行：完成或取消后才能关闭");
+                g_running->updateDialog();
+                dialog->raise();
+                dialog->activateWindow();
+            }
             return true;
         }
         if (dialog && (event->type() == QEvent::MouseButtonPress ||
@@ -120,6 +133,19 @@ ProgressGate::~ProgressGate()
     if (cursorSet_)
         QApplication::restoreOverrideCursor();
     delete dialog_.data();
+    if (!outer_ && g_afterClose)
+        QTimer::singleShot(0, qApp, std::exchange(g_afterClose, {}));
+}
+
+CommandOwner::CommandOwner(QWidget* window) : window_(window)
+{
+    window->setProperty(kOwnerProperty, true);
+}
+
+CommandOwner::~CommandOwner()
+{
+    if (window_)
+        window_->setProperty(kOwnerProperty, QVariant());
 }
 
 void ProgressGate::begin(int64_t total)
@@ -130,9 +156,18 @@ void ProgressGate::begin(int64_t total)
 }
 
 ProgressGate* ProgressGate::running() { return g_running; }
-void ProgressGate::closeDown() { g_closing = true; }
+void ProgressGate::closeDown(std::function<void()> then)
+{
+    g_closing = true;
+    if (then)
+        g_afterClose = std::move(then);
+}
 bool ProgressGate::closingDown() { return g_closing; }
-void ProgressGate::resetClosingDown() { g_closing = false; }
+void ProgressGate::resetClosingDown()
+{
+    g_closing = false;
+    g_afterClose = {};
+}
 
 ProgressGate::Timing ProgressGate::setTiming(Timing t)
 {
@@ -313,6 +348,8 @@ void ProgressGate::updateDialog()
                       : groupedCount(done);
     if (!name.empty())
         text += u'\n' + displayText(name);
+    if (!note_.isEmpty())
+        text += u'\n' + note_;
     dialog_->setLabelText(text);
     if (total > 0) {
         dialog_->setMaximum(1000);  // the total may come after the dialog

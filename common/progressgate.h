@@ -23,6 +23,7 @@
 #include "platform/progress.h"
 
 class QProgressDialog;
+class QWidget;
 
 namespace vemlo {
 
@@ -63,7 +64,10 @@ public:
     static ProgressGate* running();
     // The main window is closing: the running pass stops and every pass
     // started from now on stops at its first look; boxes are no longer shown.
-    static void closeDown();
+    // then, when given, runs from the event loop once the command that runs
+    // now has unwound: ending the run inside the command would close and
+    // delete a window that the command still uses.
+    static void closeDown(std::function<void()> then = {});
     static bool closingDown();
 
     // How long a command runs before the events are first let through and
@@ -99,6 +103,7 @@ private:
     void updateDialog();
 
     QString doing_;
+    QString note_;  // a last line for the dialog: why a close was refused
     const Timing timing_;
     std::atomic<int64_t> total_ = 0;
     std::atomic<bool> cancel_ = false;  // set by the window's thread, read by the pass
@@ -122,6 +127,21 @@ private:
     bool shown_ = false;
     bool cursorSet_ = false;
     ProgressGate* outer_ = nullptr;
+};
+
+// Marks window, while it lives, as the window whose command runs: a window
+// deleted on close keeps what its command uses, so the window system's close
+// request to it is refused until the command has ended, and the dialog says
+// why. Windows that run no command may close meanwhile.
+class CommandOwner {
+public:
+    explicit CommandOwner(QWidget* window);
+    ~CommandOwner();
+    CommandOwner(const CommandOwner&) = delete;
+    CommandOwner& operator=(const CommandOwner&) = delete;
+
+private:
+    QPointer<QWidget> window_;
 };
 
 // "12,345": a count with its thousands grouped.

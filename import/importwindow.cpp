@@ -9,7 +9,7 @@
 
 #include <cerrno>
 
-#include "app/mainwindow.h"  // the one call up: Form1->ImportDir at "导入"
+#include "app/mainwindow.h"  // the two calls up at "导入": setTableRows, ImportDir
 #include "common/command.h"
 #include "common/errtext.h"
 #include "common/layout.h"

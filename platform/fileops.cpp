@@ -5,10 +5,13 @@
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <stdio.h>
+#include <string>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "platform/dosattrib.h"
 #include "platform/paths.h"
 
 #ifndef SYS_openat2
@@ -25,24 +28,6 @@ Status moveNoReplace(const std::string& from, const std::string& to)
 Status moveNoReplaceAt(int fromDir, const char* from, int toDir, const char* to)
 {
     return NoReplaceMoves().move(fromDir, from, toDir, to);
-}
-
-Status NoReplaceMoves::move(int fromDir, const char* from, int toDir, const char* to,
-                            EntryKind kind)
-{
-    if (!flagRefused_) {
-        if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0)
-            return {};
-        if (errno != EINVAL && errno != ENOSYS)
-            return Status::fromErrno();
-    }
-    // The file system may refuse the flag (EINVAL). A genuine EINVAL, such as
-    // a folder moved into itself, fails the same way below; a move that
-    // succeeds there shows that the flag was what the file system refused.
-    const Status moved = moveNoReplaceFallback(fromDir, from, toDir, to, kind);
-    if (moved)
-        flagRefused_ = true;
-    return moved;
 }
 
 namespace {
@@ -81,19 +66,52 @@ Status moveByPlaceholder(int fromDir, const char* from, int toDir, const char* t
     return failed;
 }
 
-}  // namespace
+// The last way, where the file system has neither (exFAT through exfat-fuse,
+// many cloud drives): look, then rename, as mv -n does. The look is a
+// renameat2 with RENAME_NOREPLACE, which such a file system refuses (EINVAL)
+// only after the kernel has looked the target name up afresh and found it
+// free (a rename's target is never taken from the kernel's cache of names,
+// not even on FUSE or NFS, whose cached answers may be stale); it fails with
+// EEXIST when the name is taken. The window that remains: an entry that
+// another program (or another client of the share) makes at the name
+// between the look and the rename, microseconds on a local disk, one round
+// trip on a share, is replaced by the plain rename.
+Status moveAfterLook(int fromDir, const char* from, int toDir, const char* to)
+{
+    if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0)
+        return {};
+    if (errno == ENOSYS) {  // no renameat2 at all: a plain look
+        struct stat st;
+        if (::fstatat(toDir, to, &st, AT_SYMLINK_NOFOLLOW) == 0)
+            return Status{EEXIST};
+        if (errno != ENOENT)
+            return Status::fromErrno();
+    } else if (errno != EINVAL) {
+        return Status::fromErrno();
+    }
+    return ::renameat(fromDir, from, toDir, to) == 0 ? Status{} : Status::fromErrno();
+}
 
-Status moveNoReplaceFallback(int fromDir, const char* from, int toDir, const char* to,
-                             EntryKind kind)
+// What a file system without hard links answers a link.
+bool linksRefused(int err) { return err == EPERM || err == EOPNOTSUPP || err == ENOSYS; }
+
+// moveNoReplaceFallback; noLinks: the file system was found to refuse hard
+// links (read and set).
+Status fallback(int fromDir, const char* from, int toDir, const char* to, EntryKind kind,
+                bool* noLinks)
 {
     // A kind told by the caller is tried without a look; where the entry has
     // since become the other kind, the call refuses it (a hard link to a
     // folder: EPERM; a file renamed onto the placeholder: EISDIR) and the
     // look decides after all.
+    int linkErr = 0;  // what a link tried already answered
+    if (kind == EntryKind::File && *noLinks)
+        return moveAfterLook(fromDir, from, toDir, to);
     if (kind == EntryKind::File) {
         const Status moved = moveByLink(fromDir, from, toDir, to);
-        if (moved.err != EPERM)
+        if (!linksRefused(moved.err))
             return moved;
+        linkErr = moved.err;
     } else if (kind == EntryKind::Folder) {
         const Status moved = moveByPlaceholder(fromDir, from, toDir, to);
         if (moved.err != EISDIR)
@@ -102,8 +120,124 @@ Status moveNoReplaceFallback(int fromDir, const char* from, int toDir, const cha
     struct stat st;
     if (::fstatat(fromDir, from, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return Status::fromErrno();
-    return S_ISDIR(st.st_mode) ? moveByPlaceholder(fromDir, from, toDir, to)
-                               : moveByLink(fromDir, from, toDir, to);
+    if (S_ISDIR(st.st_mode))
+        return moveByPlaceholder(fromDir, from, toDir, to);
+    if (!*noLinks && linkErr == 0) {
+        const Status moved = moveByLink(fromDir, from, toDir, to);
+        if (!linksRefused(moved.err))
+            return moved;
+    }
+    *noLinks = true;
+    return moveAfterLook(fromDir, from, toDir, to);
+}
+
+// Whether a file system numbers each spelling of a name on its own: FUSE
+// file systems served through libfuse's path interface (exfat-fuse, gvfs)
+// give "Photo" and "photo" two inode numbers, as may the network clients.
+bool numbersBySpelling(int dir, const char* name)
+{
+    const FileDescriptor entry(::openat(dir, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    struct statfs fs;
+    if (!entry.valid() || ::fstatfs(entry.get(), &fs) != 0)
+        return false;
+    switch (long(fs.f_type)) {
+    case fstype::kFuse:
+    case fstype::kCifs:
+    case fstype::kSmb2:
+    case fstype::kSmb:
+    case fstype::kNfs:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Whether the entry at to may be the entry at from under another spelling
+// of its name.
+bool maySpellSameEntry(int fromDir, const char* from, int toDir, const char* to)
+{
+    struct stat a, b;
+    if (::fstatat(fromDir, from, &a, AT_SYMLINK_NOFOLLOW) != 0 ||
+        ::fstatat(toDir, to, &b, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    if (a.st_dev != b.st_dev || (a.st_mode & S_IFMT) != (b.st_mode & S_IFMT))
+        return false;
+    if (a.st_ino == b.st_ino)
+        return true;  // also two hard links: the respelling then finds the name taken
+    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && numbersBySpelling(fromDir, from);
+}
+
+}  // namespace
+
+Status moveNoReplaceFallback(int fromDir, const char* from, int toDir, const char* to,
+                             EntryKind kind)
+{
+    bool noLinks = false;
+    return fallback(fromDir, from, toDir, to, kind, &noLinks);
+}
+
+Status NoReplaceMoves::move(int fromDir, const char* from, int toDir, const char* to,
+                            EntryKind kind)
+{
+    const Status moved = moveOnce(fromDir, from, toDir, to, kind);
+    // The same name (the entry has it already, or another folder holds it)
+    // is not spelled otherwise.
+    if (moved.err != EEXIST || lastPart(from) == lastPart(to) ||
+        !maySpellSameEntry(fromDir, from, toDir, to))
+        return moved;
+    return respell(fromDir, from, toDir, to, kind);
+}
+
+Status NoReplaceMoves::moveOnce(int fromDir, const char* from, int toDir, const char* to,
+                                EntryKind kind)
+{
+    if (!flagRefused_) {
+        if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0)
+            return {};
+        if (errno != EINVAL && errno != ENOSYS)
+            return Status::fromErrno();
+    }
+    // The file system may refuse the flag (EINVAL). A genuine EINVAL, such as
+    // a folder moved into itself, fails the same way below; a move that
+    // succeeds there shows that the flag was what the file system refused.
+    const Status moved = fallback(fromDir, from, toDir, to, kind, &linksRefused_);
+    if (moved)
+        flagRefused_ = true;
+    return moved;
+}
+
+// The target name is taken (EEXIST) on a file system that compares names
+// without case (FAT, exFAT, SMB shares, NTFS mounted for Windows names), where
+// "photo 1.jpg" is the entry "Photo 1.jpg" itself. The entry goes to a free
+// hidden name beside it and from there to the target, each step without
+// replacing: the second step can only succeed where the target name was held
+// by the entry itself, so that no identity needs to be trusted; otherwise the
+// entry comes back to its name and the move fails with EEXIST, as before. (A
+// plain rename between two spellings of one name does nothing on FAT.) Only a
+// race that takes the entry's old name while it is away keeps it under the
+// hidden name, and the move fails with what that return met.
+Status NoReplaceMoves::respell(int fromDir, const char* from, int toDir, const char* to,
+                               EntryKind kind)
+{
+    // The hidden name lies in the entry's own folder.
+    std::string aside(from);
+    aside.resize(aside.rfind('/') == std::string::npos ? 0 : aside.rfind('/') + 1);
+    const size_t stem = aside.size();
+    static std::atomic<unsigned> counter{0};
+    Status away{EEXIST};
+    for (int tries = 0; tries < 8 && away.err == EEXIST; ++tries) {
+        aside.resize(stem);
+        aside += ".vemlo-rename-" + std::to_string(::getpid()) + '-' + std::to_string(counter++);
+        away = moveOnce(fromDir, from, fromDir, aside.c_str(), kind);
+    }
+    if (!away)
+        return Status{EEXIST};  // the name is taken all the same; the entry stays
+    const Status moved = moveOnce(fromDir, aside.c_str(), toDir, to, kind);
+    if (moved)
+        return moved;
+    const Status back = moveOnce(fromDir, aside.c_str(), fromDir, from, kind);
+    return back ? moved : back;
 }
 
 OpenedFolder openFolder(const std::string& path)

@@ -12,7 +12,9 @@
 namespace vemlo::fs {
 
 // Moves or renames from to to. Fails with EEXIST when to exists: never
-// replaces anything. Symbolic links are moved as links.
+// replaces anything. Symbolic links are moved as links. A to that is from
+// spelled in another case, on a file system that ignores case, gives from
+// that spelling.
 Status moveNoReplace(const std::string& from, const std::string& to);
 
 // The same with from taken relative to the folder descriptor fromDir and to
@@ -27,7 +29,9 @@ enum class EntryKind { Unknown, File, Folder };
 
 // How moveNoReplaceAt moves where the file system refuses RENAME_NOREPLACE
 // (NFS, many FUSE file systems): a file through a hard link, a folder by
-// claiming the target name with an empty folder first. Fails with EEXIST,
+// claiming the target name with an empty folder first; where hard links are
+// refused too (exFAT through FUSE), a file after a look at the target name
+// (the window this leaves is told in fileops.cpp). Fails with EEXIST,
 // changing nothing, when anything is at to.
 Status moveNoReplaceFallback(int fromDir, const char* from, int toDir, const char* to,
                              EntryKind kind = EntryKind::Unknown);
@@ -35,14 +39,20 @@ Status moveNoReplaceFallback(int fromDir, const char* from, int toDir, const cha
 // The moves of one pass over many entries of one folder: once the file
 // system has refused RENAME_NOREPLACE, the later moves go straight to the
 // fallback instead of asking again (on a share every refusal is a round
-// trip).
+// trip), and once hard links were refused, to the look before the rename.
+// Where to is taken by the entry at from itself under another spelling (a
+// case-only rename on a file system that ignores case), its name is changed
+// all the same.
 class NoReplaceMoves {
 public:
     Status move(int fromDir, const char* from, int toDir, const char* to,
                 EntryKind kind = EntryKind::Unknown);
 
 private:
+    Status moveOnce(int fromDir, const char* from, int toDir, const char* to, EntryKind kind);
+    Status respell(int fromDir, const char* from, int toDir, const char* to, EntryKind kind);
     bool flagRefused_ = false;
+    bool linksRefused_ = false;
 };
 
 // A folder opened for use as the base of the *At calls, or why it could not

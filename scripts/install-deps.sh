@@ -29,6 +29,8 @@ test_packages=(python3 xvfb xauth x11-utils xdotool dbus-daemon imagemagick
                weston qt6-wayland
                # a Samba share mounted through gvfs, as the desktop does (test_commands)
                gvfs gvfs-backends gvfs-fuse libglib2.0-bin
+               # exFAT through FUSE: no rename without replacing, no hard links
+               exfat-fuse exfatprogs
                # Wine's attrib, which reads the hex text of the attribute record
                wine64)
 

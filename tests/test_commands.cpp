@@ -733,6 +733,51 @@ private slots:
         QVERIFY(scratch.setReadOnly(false));
     }
 
+    // Where names are compared without case (exFAT through FUSE, with
+    // neither a rename without replacing nor hard links; FAT; SMB through
+    // gvfs) a case-only new name is the entry's own, the keyword folder in
+    // another case is used, and a name held by another entry (of the same
+    // size and time) is never taken.
+    void caseInsensitiveDisks_data()
+    {
+        QTest::addColumn<int>("disk");  // a ScratchFs kind, -1 for the share
+        QTest::newRow("exfat through fuse") << int(ScratchFs::Kind::ExfatFuse);
+        QTest::newRow("fat") << int(ScratchFs::Kind::Fat);
+        QTest::newRow("gvfs smb") << -1;
+    }
+    void caseInsensitiveDisks()
+    {
+        QFETCH(int, disk);
+        TempDir remote;
+        std::unique_ptr<GvfsSmbMount> smb(disk < 0 ? new GvfsSmbMount(remote.path()) : nullptr);
+        std::unique_ptr<ScratchFs> scratch(smb ? nullptr : new ScratchFs(8192, ScratchFs::Kind(disk)));
+        if (smb)
+            VEMLO_REQUIRE_SHARE(*smb);
+        else if (!scratch->usable())
+            QSKIP(scratch->skipReason());
+        const std::string d = smb ? smb->path() : scratch->path(), seen = smb ? remote.path() : d;
+        makeEntries(seen, {"Photo 1.jpg", "Photo 2.jpg", "x.txt", "a.txt", "Photo 5/", "Photo 5/in",
+                           "PHOTO/", "PHOTO/old.txt"});
+        writeFile(seen + "/PHOTO 4.txt", "a.txt");
+        const struct timespec when[2] = {{1700000000, 0}, {1700000000, 0}};
+        for (const char* name : {"/a.txt", "/PHOTO 4.txt"})
+            QCOMPARE(::utimensat(AT_FDCWD, (seen + name).c_str(), when, 0), 0);
+        FileTable table;
+        listInto(table, d, {"Photo 1.jpg", "Photo 2.jpg", "x.txt", "a.txt", "Photo 5/"});
+        const BatchOutcome renamed = renameNumbered(table.snapshot(), d, "photo");
+        QCOMPARE(failuresOf(renamed.failures), QStringList{failure("a.txt", Kind::Io, EEXIST)});
+        QCOMPARE(renamed.done, 4);
+        QCOMPARE(listNames(seen), (Names{"PHOTO", "PHOTO 4.txt", "a.txt", "photo 1.jpg",
+                                         "photo 2.jpg", "photo 3.txt", "photo 5"}));
+        QCOMPARE(readFile(seen + "/photo 1.jpg"), std::string("Photo 1.jpg"));
+        QCOMPARE(readFile(seen + "/PHOTO 4.txt"), std::string("a.txt"));
+        listInto(table, d);
+        QCOMPARE(failuresOf(organizeTable(table, 1, {"photo"}, d).notMoved), QStringList{});
+        QCOMPARE(tree(seen), (Names{"PHOTO 4.txt", "PHOTO/", "PHOTO/old.txt", "PHOTO/photo 1.jpg",
+                                    "PHOTO/photo 2.jpg", "PHOTO/photo 3.txt", "PHOTO/photo 5/",
+                                    "PHOTO/photo 5/in", "a.txt"}));
+    }
+
     // A share mounted through sshfs (no rename without replacing, no
     // extended attributes), and a Samba share mounted the way the desktop
     // mounts it, through gvfs (neither extended attributes nor modes): the

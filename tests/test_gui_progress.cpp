@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPointer>
 #include <QListWidget>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -26,6 +27,7 @@
 
 #include <xcb/xcb.h>
 
+#include "app/chartwindow.h"
 #include "common/command.h"
 #include "common/progressgate.h"
 #include "import/core/foldertree.h"
@@ -554,15 +556,22 @@ private slots:
     // moved is moved and nothing is lost. The close comes from the program,
     // or from the window system as the title bar's × sends it (on X only:
     // the offscreen platform has no window system to send it).
+    // The same during the chart window's 另存为…: no file placed, the window
+    // gone only after its save; its own close refused with a word (allowed
+    // during the main window's command).
     void closingMidCommandEndsTheRun_data()
     {
         QTest::addColumn<bool>("fromWindowSystem");
-        QTest::newRow("program close") << false;
-        QTest::newRow("window system close") << true;
+        QTest::addColumn<bool>("chartSave");
+        for (const bool chart : {false, true})
+            for (const bool x : {false, true})
+                QTest::addRow("%s close, %s", x ? "window system" : "program",
+                              chart ? "另存为" : "整理") << x << chart;
     }
     void closingMidCommandEndsTheRun()
     {
         QFETCH(bool, fromWindowSystem);
+        QFETCH(bool, chartSave);
         if (fromWindowSystem && QGuiApplication::platformName() != QStringLiteral("xcb"))
             QSKIP("needs an X display: run as test_gui_progress_x11");
         ProgressGate::resetClosingDown();
@@ -571,16 +580,29 @@ private slots:
         TempDir dir;
         const std::string w = dir.path();
         makeFiles(w, fileNames(kEntries));
+        if (chartSave || fromWindowSystem) {
+            fillTable(3000);
+            QVERIFY(clickAndCatch(Form1->btnanagraph).empty());
+        }
+        QPointer<ChartWindow> chart = Form1->findChild<ChartWindow*>();
+        const std::string saved = w + "/chart.xlsx";
         importFolder(w);
         Form1->cbbspara->setEditText(QStringLiteral("文件名"));
         Form1->lstsort->clear();
         Form1->lstsort->addItem(QStringLiteral("f"));
         int status = -1;
+        bool chartAtSaveEnd = false;  // the window outlived its save
+        QString refusal;  // the dialog's last line after the chart window's own close
         BoxCatcher catcher;
         {
             EagerDialog eager;
             bool sent = true;
-            DialogWatch watch(20, [&](QProgressDialog*) {
+            DialogWatch watch(20, [&](QProgressDialog* d) {
+                // A chart window closes unless the command is its own.
+                if (fromWindowSystem && askWindowSystemToClose(chart)) {
+                    QTest::qWaitFor([&] { return !chart || d->labelText().contains(u'：'); });
+                    refusal = chart ? d->labelText().section(u'\n', -1) : QStringLiteral("closed");
+                }
                 if (fromWindowSystem)
                     sent = askWindowSystemToClose(Form1);
                 else
@@ -594,7 +616,13 @@ private slots:
                     QCoreApplication::exit(2);
             });
             unheard.start(0);
-            QTimer::singleShot(0, Form1->btnsort, [] { Form1->btnsort->click(); });
+            if (chartSave)
+                QTimer::singleShot(0, chart, [&] {
+                    chart->saveTo(saved);
+                    chartAtSaveEnd = chart;
+                });
+            else
+                QTimer::singleShot(0, Form1->btnsort, [] { Form1->btnsort->click(); });
             status = QApplication::exec();
             QVERIFY(watch.acted());
             QVERIFY(sent);
@@ -602,6 +630,15 @@ private slots:
         QCOMPARE(status, 0);
         QVERIFY2(catcher.boxes().empty(), qPrintable(catcher.texts().join(u'|')));
         QVERIFY(!Form1->isVisible());
+        QCOMPARE(refusal, !fromWindowSystem ? QString()
+                          : chartSave ? QStringLiteral("该窗口的命令正在运行：完成或取消后才能关闭")
+                                      : QStringLiteral("closed"));
+        if (chartSave) {
+            QVERIFY(chartAtSaveEnd && !pathExists(saved));
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QVERIFY(!chart);
+            return ProgressGate::resetClosingDown();
+        }
         const int moved = int(listNames(w + "/f").size());
         QVERIFY(moved >= 20 && moved < kEntries);
         QCOMPARE(int(listNames(w).size()), kEntries - moved + 1);

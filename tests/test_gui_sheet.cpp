@@ -61,15 +61,18 @@ void closeChartWindows()
         delete w;
 }
 
-// Answers the next file dialog with path.
-void answerFileDialog(const QString& path)
+// Answers the next file dialog with path; startedIn gets the folder it
+// showed first.
+void answerFileDialog(const QString& path, QString* startedIn = nullptr)
 {
     auto* timer = new QTimer;
     timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, path] {
+    QObject::connect(timer, &QTimer::timeout, [timer, path, startedIn] {
         if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
             timer->deleteLater();
             timer->stop();
+            if (startedIn)
+                *startedIn = d->directory().path();
             // selectFile leaves the name box alone while it has the focus,
             // so the name is typed into the box itself.
             d->selectFile(path);
@@ -265,9 +268,11 @@ private slots:
 
 
         const std::string saved = folder + "/chart.xlsx";
-        answerFileDialog(QString::fromStdString(saved));
+        QString startedIn;
+        answerFileDialog(QString::fromStdString(saved), &startedIn);
         const auto saveBoxes = clickAndCatch(w->btnSaveAs);
         QCOMPARE(saveBoxes.size(), size_t(0));
+        QCOMPARE(startedIn, QString::fromStdString(folder));
         const ReadBook book = readWorkbook(saved);
         QVERIFY2(book.error.isEmpty(), qPrintable(book.error));
         QCOMPARE(book.charts.size(), size_t(1));
@@ -289,6 +294,8 @@ private slots:
             totals[size_t(f)] += size;
         }
         setTable(rows);
+        QTemporaryDir dir;
+        Form2->setWorkingFolder(dir.path().toStdString() + "/w");
         QVERIFY(clickAndCatch(Form1->btnanagraph).empty());
         QCOMPARE(chartWindows().size(), 1);
         vemlo::ChartWindow* w = chartWindows()[0];
@@ -317,9 +324,12 @@ private slots:
         QVERIFY(w->pie->slices()[19]->label().startsWith(QStringLiteral("其他 ")));
         QCOMPARE(w->pie->slices()[19]->value(), rest);
 
-        QTemporaryDir dir;
+        // The file dialog starts beside so long a table's folder, not in it.
         const std::string saved = dir.path().toStdString() + "/chart.xlsx";
-        w->saveTo(saved);
+        QString startedIn;
+        answerFileDialog(QString::fromStdString(saved), &startedIn);
+        QVERIFY(clickAndCatch(w->btnSaveAs).empty());
+        QCOMPARE(startedIn, dir.path());
         const ReadBook book = readWorkbook(saved);
         QVERIFY2(book.error.isEmpty(), qPrintable(book.error));
         QCOMPARE(book.charts[0].values, QStringList{"Sheet1!$J$1:$J$10000"});

@@ -1,4 +1,5 @@
 #include "files.h"
+#include "share.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -246,6 +247,14 @@ ScratchFs::ScratchFs(int kibibytes, Kind kind) : kind_(kind)
         mounted_ = runCommand({"mkfs.vfat", image}) == 0 &&
                    runCommand({"mount", "-t", "vfat", "-o", "loop", image, path()}) == 0;
         break;
+    case Kind::ExfatFuse:
+        if (runCommand({"mkfs.exfat", image}) != 0)
+            break;
+        loopDevice_ = commandOutput({"losetup", "--find", "--show", image});
+        loopDevice_.erase(loopDevice_.find_last_not_of('\n') + 1);
+        mounted_ = !loopDevice_.empty() &&
+                   runCommand({"mount.exfat-fuse", loopDevice_, path()}) == 0;
+        break;
     }
 }
 
@@ -258,6 +267,8 @@ const char* ScratchFs::skipReason() const
         return "skipped: ntfs-3g (package ntfs-3g) could not mount an NTFS image";
     case Kind::Fat:
         return "skipped: no FAT driver (the kernel could not mount a vfat image)";
+    case Kind::ExfatFuse:
+        return "skipped: exfat-fuse (packages exfat-fuse, exfatprogs) could not mount an image";
     default:
         return "needs loop devices to mount a scratch file system";
     }
@@ -267,6 +278,8 @@ ScratchFs::~ScratchFs()
 {
     if (mounted_)
         runCommand({"umount", "-l", path()});
+    if (!loopDevice_.empty())
+        runCommand({"losetup", "-d", loopDevice_});
 }
 
 long long ScratchFs::freeBytes() const

@@ -41,11 +41,13 @@ std::string canonicalPath(const std::string& path);
 // A small file system of its own in an image file, mounted on a temporary
 // folder and unmounted again at the end: ext2 (loop) for full disks and
 // read-only file systems, NTFS (ntfs-3g) and FAT (loop, vfat) for the
-// attribute bits. Mounting needs root; usable() is false (say why with
+// attribute bits, exFAT through FUSE (exfat-fuse on a loop device: neither a
+// rename without replacing nor hard links, names compared without case).
+// Mounting needs root; usable() is false (say why with
 // skipReason()) when the mount could not be made.
 class ScratchFs {
 public:
-    enum class Kind { Ext2, Ntfs, Fat };
+    enum class Kind { Ext2, Ntfs, Fat, ExfatFuse };
     explicit ScratchFs(int kibibytes = 8192, Kind kind = Kind::Ext2);
     ~ScratchFs();
     ScratchFs(const ScratchFs&) = delete;
@@ -65,6 +67,7 @@ private:
     TempDir dir_;
     Kind kind_;
     bool mounted_ = false;
+    std::string loopDevice_;  // the one set up for exfat-fuse, freed at the end
 };
 
 // A folder mounted again on a new folder on (a bind mount: the same file
