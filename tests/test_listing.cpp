@@ -367,8 +367,8 @@ private slots:
         QTest::addColumn<QString>("batches");
         QTest::newRow("fast calls: doubled up to 8,192") << 20000 << false << std::vector<double>{0, 2, 2}
                                                          << "256p 512p 1024p 2048p 4096p 8192p 3872p";
-        QTest::newRow("slow calls: never under 256, alone only on FUSE") << 1000 << false << std::vector<double>{0, 1000, 1}
-                                                     << "256p*3 232p";
+        QTest::newRow("slow calls: never under 256, alone only on FUSE")
+            << 1000 << false << std::vector<double>{0, 1000, 1} << "256p*3 232p";
         QTest::newRow("calls grown slower: halved")
             << 30000 << false << std::vector<double>{0, 2, 2, 8000, 60, 60}
             << "256p 512p 1024p 2048p 4096p 8192p*2 4096p 1584p";
