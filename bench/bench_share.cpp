@@ -52,8 +52,9 @@ void listInto(const std::string& dir)
 }
 
 // The floor of a listing on a share: readdir, then statx (taking the
-// attributes the name's lookup brought, as on every FUSE mount) and the
-// stored attribute of every entry from 16 threads.
+// attributes the name's lookup brought, as on a FUSE mount that looks every
+// name up afresh, as this one does) and the stored attribute of every entry
+// from 16 threads.
 size_t shareListFloor(const std::string& folder)
 {
     const vemlo::fs::FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

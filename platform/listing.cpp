@@ -15,13 +15,13 @@
 #include <thread>
 #include <vector>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include "platform/handles.h"
+#include "platform/lookpolicy.h"
 
 namespace vemlo::fs {
 
@@ -66,12 +66,6 @@ void alongside(const Other& other, const Own& own)
     worker.join();
     if (failed)
         std::rethrow_exception(failed);
-}
-
-bool twoCores()
-{
-    static const bool two = std::thread::hardware_concurrency() >= 2;
-    return two;
 }
 
 // What the look at one entry found.
@@ -221,116 +215,6 @@ private:
     bool quit_ = false;
 };
 
-// How the entries of the folder open as fd are looked at.
-struct LookPlan {
-    unsigned threads = 1;
-    // Entries a thread takes at a time: on a local disk enough that threads
-    // seldom meet at the shared counter; where each call is a round trip
-    // (but on FUSE), one, so that no thread sits idle at the end of a batch
-    // while others still hold several calls' worth of entries.
-    size_t chunk = 16;
-    int statxFlags = AT_SYMLINK_NOFOLLOW;
-    // Whether one thread alone may be faster than the pool (see AloneOrPool).
-    bool mayGoAlone = false;
-};
-
-// Threads looking at entries at once: two on a local disk (one where the
-// machine has one core), sixteen where calls wait on the network (NFS,
-// SMB/CIFS, FUSE such as sshfs and gvfs, Ceph, 9p, AFS); more gave no more
-// on a share that answers each call in half a millisecond.
-// On FUSE the name's lookup, made afresh whenever its entry has timed out,
-// has just brought the attributes from the server, so the statx that follows
-// takes them as they are instead of asking a second time. Never on NFS or
-// SMB, whose clients would then answer from attributes that may be stale.
-LookPlan lookPlan(int fd)
-{
-    LookPlan plan;
-    plan.threads = twoCores() ? 2 : 1;
-    struct statfs fs;
-    if (::fstatfs(fd, &fs) != 0)
-        return plan;
-    switch (long(fs.f_type)) {
-    case fstype::kFuse:
-        // The folder's lock lets one uncached lookup through at a time: a
-        // first look went slower with one entry to a thread than with sixteen.
-        plan.statxFlags |= AT_STATX_DONT_SYNC;
-        plan.threads = 16;
-        plan.chunk = 16;
-        plan.mayGoAlone = true;
-        break;
-    case fstype::kNfs:
-    case fstype::kCifs:
-    case fstype::kSmb2:
-    case fstype::kSmb:
-    case fstype::kCeph:
-    case fstype::k9p:
-    case fstype::kAfs:
-        plan.threads = 16;
-        plan.chunk = 1;
-        break;
-    default:
-        break;
-    }
-    return plan;
-}
-
-// Chooses, batch by batch, between the pool and one thread alone. FUSE
-// looks up the names it has not yet seen one at a time in a folder (the
-// folder's lock, unless the file system asks for parallel lookups), so on a
-// first look the pool's threads only queue behind each other, each woken in
-// turn to take the lock: one thread, not waiting on a turn, goes faster.
-// Names seen before are looked at again in parallel, where the pool is many
-// times faster. A few entries looked at alone, beside the pool's batches,
-// tell which case holds; the other way is tried again every second, since
-// a folder may be part seen.
-class AloneOrPool {
-public:
-    static constexpr size_t kAloneTrial = 16;  // entries: little time either way
-    // How long one way is kept before the other is tried again: longer
-    // where the one was at least twice as fast.
-    static constexpr auto kRetryAfter = std::chrono::seconds(1);
-    static constexpr auto kRetryAfterClearWin = std::chrono::seconds(4);
-
-    explicit AloneOrPool(bool mayGoAlone) : may_(mayGoAlone) {}
-
-    // Whether the next batch is looked at alone; a trial alone cuts size.
-    bool nextAlone(size_t& size)
-    {
-        if (!may_)
-            return false;
-        const auto now = std::chrono::steady_clock::now();
-        const bool trial = nsPerEntry_[kAlone] == 0 ||
-                           now - lastTrial_ >= (clearWin_ ? kRetryAfterClearWin : kRetryAfter);
-        if (!trial)
-            return alone_;
-        lastTrial_ = now;
-        if (!alone_)
-            size = std::min(size, kAloneTrial);
-        return !alone_;
-    }
-    // The batch looked at alone or not took ns for count entries.
-    void took(bool alone, int64_t ns, size_t count)
-    {
-        if (!may_ || count == 0)
-            return;
-        nsPerEntry_[alone ? kAlone : kPool] = double(ns) / double(count);
-        // Ties go to one thread: the pool gains nothing then.
-        const double a = nsPerEntry_[kAlone], p = nsPerEntry_[kPool];
-        if (a > 0 && p > 0) {
-            alone_ = a < 1.1 * p;
-            clearWin_ = a > 2 * p || p > 2 * a;
-        }
-    }
-
-private:
-    enum { kPool, kAlone };
-    const bool may_;
-    bool alone_ = false;
-    bool clearWin_ = false;
-    double nsPerEntry_[2] = {0, 0};
-    std::chrono::steady_clock::time_point lastTrial_;
-};
-
 // Ticks of the watcher for work far cheaper than looking at an entry
 // (reading or comparing a name): one in 64 is passed on, so that the watcher's
 // stride, tuned to the time between its looks, suits the entries that follow.
@@ -373,68 +257,51 @@ void sortNames(std::vector<std::string_view>& names, Progress& progress)
     names.swap(merged);
 }
 
-// Looks at every entry of names (in that order) and hands each to sink,
-// in batches sized so that the sink is reached about every kBatchNs however
-// slow the calls are.
+// Looks at every entry of names (in that order) and hands each to sink, in
+// the batches LookBatches gives: while the sink takes one batch, the pool
+// already looks at the next.
 void describeAll(int fd, const std::vector<std::string_view>& names,
                  const std::function<void(const EntryInfo&)>& sink, ListingGaps& gaps,
                  Progress& progress)
 {
-    constexpr int64_t kBatchNs = 100'000'000;
-    constexpr size_t kMinBatch = 256, kMaxBatch = 8192;
     const LookPlan plan = lookPlan(fd);
     Describer pool(fd, plan.threads, plan.chunk, plan.statxFlags);
-    AloneOrPool way(plan.mayGoAlone);
-    std::vector<Described> batches[2];
-    size_t first = 0, size = std::min(names.size(), kMinBatch);
-    size_t wanted = kMinBatch;  // the batch size the times call for
-    bool alone = false;
-    bool sized = true;  // the batch in hand has the size wanted
+    LookBatches batches(names.size(), plan.mayGoAlone);
+    LookBatch batch = batches.first();
+    if (batch.size == 0)
+        return;
+    std::vector<Described> looked[2];  // the batch handed on, the batch looked at
+    LookClock::time_point started;
+    auto start = [&](const LookBatch& b, std::vector<Described>& into) {
+        into.resize(b.size);
+        started = LookClock::now();
+        pool.start(names.data() + b.first, b.size, into.data(), b.alone);
+    };
     auto tick = [&] {
         progress.tick();
         if (progress.stopped())
             pool.stop();
     };
-    using Clock = std::chrono::steady_clock;
-    auto nsSince = [](Clock::time_point t) {
-        return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - t).count();
-    };
-    if (size == 0)
-        return;
-    batches[0].resize(size);
-    auto started = Clock::now();
-    pool.start(names.data(), size, batches[0].data());
+    start(batch, looked[0]);
     pool.finish(tick);
-    for (int cur = 0; size > 0; cur ^= 1) {
-        // Sized by how long the batch just looked at took.
-        const int64_t ns = nsSince(started);
-        way.took(alone, ns, size);
-        if (sized)
-            wanted = std::clamp(ns < kBatchNs / 2 ? size * 2 : ns > kBatchNs * 2 ? size / 2 : size,
-                                kMinBatch, kMaxBatch);
-        const size_t nextFirst = first + size;
-        size_t nextSize = std::min(wanted, names.size() - nextFirst);
-        const size_t uncut = nextSize;
-        alone = way.nextAlone(nextSize);
-        sized = nextSize == uncut;  // a trial's few entries say nothing of the size
-        if (nextSize > 0 && !progress.stopped()) {
-            batches[cur ^ 1].resize(nextSize);
-            started = Clock::now();
-            pool.start(names.data() + nextFirst, nextSize, batches[cur ^ 1].data(), alone);
-        } else {
-            nextSize = 0;
-        }
+    for (int cur = 0; batch.size > 0; cur ^= 1) {
+        const auto now = LookClock::now();
+        LookBatch next = batches.next((now - started) / std::chrono::nanoseconds(1), now);
+        if (next.size > 0 && !progress.stopped())
+            start(next, looked[cur ^ 1]);
+        else
+            next.size = 0;
         if (progress.stopped())
             gaps.stopped = true;
-        for (size_t i = 0; i < size && !gaps.stopped; ++i) {
-            const Described& d = batches[cur][i];
+        for (size_t i = 0; i < batch.size && !gaps.stopped; ++i) {
+            const Described& d = looked[cur][i];
             if (d.err != 0) {
                 if (d.err != ENOENT)  // ENOENT: gone since readdir
                     gaps.add(d.err);
                 continue;
             }
             EntryInfo e;
-            e.name = names[first + i];
+            e.name = names[batch.first + i];
             e.isFolder = S_ISDIR(d.mode);
             e.size = e.isFolder ? 0 : d.size;
             e.modified = d.modified;
@@ -444,17 +311,16 @@ void describeAll(int fd, const std::vector<std::string_view>& names,
         }
         if (gaps.stopped)
             pool.stop();
-        if (nextSize > 0) {
-            if (alone)  // nothing was looked at while the sink took the batch above
-                started = Clock::now();
+        if (next.size > 0) {
+            if (next.alone)  // nothing was looked at while the sink took the batch above
+                started = LookClock::now();
             pool.finish(tick);
         }
         if (progress.stopped())
             gaps.stopped = true;
         if (gaps.stopped)
             return;
-        first = nextFirst;
-        size = nextSize;
+        batch = next;
     }
 }
 
@@ -475,9 +341,10 @@ Status listFolder(const std::string& folder,
     const int fd = opened.release();  // closed with the listing handle
 
     // Every name is read first and put in name order; the entries are then
-    // looked at in that order, a batch at a time (by two threads in a large
-    // folder), so that the sink gets them sorted, is called often enough for
-    // a watcher, and a stop ends the listing soon.
+    // looked at in that order, a batch at a time (by the pool lookPlan sizes:
+    // two threads on a local disk, sixteen on a share), so that the sink gets
+    // them sorted, is called often enough for a watcher, and a stop ends the
+    // listing soon.
     std::vector<char> bytes;
     std::vector<size_t> ends;
     CheapTicks tick(progress);

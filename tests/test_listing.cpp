@@ -12,13 +12,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
+#include <span>
 
 #include "app/core/importrows.h"
 #include "common/errtext.h"
 #include "import/core/listrows.h"
 #include "platform/handles.h"
 #include "platform/listing.h"
+#include "platform/lookpolicy.h"
 #include "testutil/files.h"
 #include "testutil/share.h"
 
@@ -308,6 +311,105 @@ private slots:
         }
     }
 
+    // The look's plan by file system; on FUSE, the attributes taken as the
+    // name's lookup brought them only where the sshfs command line has every
+    // name looked up afresh.
+    void lookPlanByFileSystem_data()
+    {
+        QTest::addColumn<qlonglong>("fsType");
+        QTest::addColumn<bool>("twoCores");
+        QTest::addColumn<QString>("command");  // the FUSE server's
+        QTest::addColumn<QString>("plan");     // threads x entries a take, flags
+        const qlonglong ext4 = 0xEF53, fuse = fs::fstype::kFuse;
+        QTest::newRow("local disk") << ext4 << true << "" << "2x16";
+        QTest::newRow("one core") << ext4 << false << "" << "1x16";
+        QTest::newRow("NFS") << qlonglong(fs::fstype::kNfs) << true << "" << "16x1";
+        QTest::newRow("sshfs, every cache off") << fuse << true << "sshfs -o attr_timeout=0,entry_timeout=0 h: /m"
+                                                << "16x16 as looked up, or alone";
+        QTest::newRow("sshfs, -oentry_timeout=0.0") << fuse << true << "sshfs -oentry_timeout=0.0 h: /m"
+                                                    << "16x16 as looked up, or alone";
+        QTest::newRow("sshfs's default: a second") << fuse << true << "sshfs h: /m" << "16x16, or alone";
+        QTest::newRow("names kept longer than attributes")
+            << fuse << true << "sshfs -o entry_timeout=60,attr_timeout=0 h: /m" << "16x16, or alone";
+        QTest::newRow("the last one counts")
+            << fuse << true << "sshfs -o entry_timeout=0 -o entry_timeout=1 h: /m" << "16x16, or alone";
+        QTest::newRow("not a time") << fuse << true << "sshfs -o entry_timeout=0s h: /m" << "16x16, or alone";
+    }
+
+    void lookPlanByFileSystem()
+    {
+        QFETCH(qlonglong, fsType);
+        QFETCH(bool, twoCores);
+        QFETCH(QString, command);
+        QFETCH(QString, plan);
+        std::vector<std::string> argv;
+        for (const QString& arg : command.split(' ', Qt::SkipEmptyParts))
+            argv.push_back(arg.toStdString());
+        const fs::LookPlan p = fs::lookPlanFor(long(fsType), twoCores, fs::looksUpEveryName(argv));
+        const bool asLookedUp = p.statxFlags == (AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC);
+        QVERIFY(asLookedUp || p.statxFlags == AT_SYMLINK_NOFOLLOW);
+        QCOMPARE(QString("%1x%2").arg(p.threads).arg(p.chunk) + (asLookedUp ? " as looked up" : "") +
+                     (p.mayGoAlone ? ", or alone" : ""),
+                 plan);
+    }
+
+    // The batches of a listing on made-up times: sized by how long the last
+    // one took; on FUSE a few entries looked at alone tell whether one thread
+    // or the pool goes faster, and the other way is tried again later.
+    void lookBatches_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("fuse");
+        // From an entry on, the microseconds an entry takes by the pool and
+        // alone: {from, pool, alone, from, ...}.
+        QTest::addColumn<std::vector<double>>("speeds");
+        // Each batch's size, p by the pool or a alone; *n: n batches alike.
+        QTest::addColumn<QString>("batches");
+        QTest::newRow("fast calls: doubled up to 8,192") << 20000 << false << std::vector<double>{0, 2, 2}
+                                                         << "256p 512p 1024p 2048p 4096p 8192p 3872p";
+        QTest::newRow("slow calls: never under 256, alone only on FUSE")
+            << 1000 << false << std::vector<double>{0, 1000, 1} << "256p*3 232p";
+        QTest::newRow("calls grown slower: halved")
+            << 30000 << false << std::vector<double>{0, 2, 2, 8000, 60, 60}
+            << "256p 512p 1024p 2048p 4096p 8192p*2 4096p 1584p";
+        QTest::newRow("FUSE, first look: alone, the pool tried every second")
+            << 8000 << true << std::vector<double>{0, 400, 300}
+            << "256p 16a 256a*13 256p 256a*12 256p 256a*3 48a";
+        QTest::newRow("FUSE, ties go to one thread") << 1000 << true << std::vector<double>{0, 400, 430}
+                                                     << "256p 16a 256a*2 216a";
+        QTest::newRow("FUSE, looked at again: the pool, one thread tried every 4 s")
+            << 100000 << true << std::vector<double>{0, 50, 300}
+            << "256p 16a 512p 1024p*78 16a 1024p*18 896p";
+        QTest::newRow("FUSE, a folder part seen: alone, then the pool")
+            << 8000 << true << std::vector<double>{0, 400, 300, 3000, 50, 300}
+            << "256p 16a 256a*13 256p 512p 1024p*3 560p";
+    }
+
+    void lookBatches()
+    {
+        QFETCH(int, count);
+        QFETCH(bool, fuse);
+        QFETCH(std::vector<double>, speeds);
+        QFETCH(QString, batches);
+        fs::LookBatches policy(size_t(count), fuse);
+        auto now = fs::LookClock::time_point{} + std::chrono::hours(1);
+        QStringList seen, shown;
+        for (fs::LookBatch b = policy.first(); b.size > 0;) {
+            size_t at = 0;
+            while (at + 3 < speeds.size() && speeds[at + 3] <= double(b.first))
+                at += 3;
+            const auto ns = int64_t(double(b.size) * speeds[at + (b.alone ? 2 : 1)] * 1000);
+            seen << QString::number(b.size) + (b.alone ? "a" : "p");
+            now += std::chrono::nanoseconds(ns);
+            b = policy.next(ns, now);
+        }
+        for (qsizetype i = 0, n = 1; i < seen.size(); i += n) {  // n alike as "size*n"
+            for (n = 1; i + n < seen.size() && seen[i + n] == seen[i]; ++n) {}
+            shown << (n > 1 ? seen[i] + "*" + QString::number(n) : seen[i]);
+        }
+        QCOMPARE(shown.join(' '), batches);
+    }
+
     // On a share the entries are looked at by one thread or by the pool,
     // whichever goes faster at the time; either way a first look (no name
     // seen yet) and a second give the rows of the server's own folder.
@@ -333,12 +435,27 @@ private slots:
         QVERIFY(share.unmount());
     }
 
-    // A share whose every cache is off: a second listing shows what changed
-    // on the server since the first (written there directly, not through the
-    // mount), although the entries' data the kernel holds from the first
-    // listing would answer at once.
+    // A second listing shows what changed on the server since the first
+    // (written there directly, not through the mount), although the entries'
+    // data the kernel holds from the first listing would answer at once: with
+    // every cache off, and where the kernel keeps the names a minute but their
+    // attributes not at all.
+    void shareListingShowsChangesOnTheServer_data()
+    {
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<int>("changes");  // rows of the table below that apply
+        QTest::newRow("every cache off")
+            << "dir_cache=no,attr_timeout=0,entry_timeout=0,negative_timeout=0" << 4;
+        // A kept name whose entry became a folder reads as an I/O error until
+        // the kernel looks it up again.
+        QTest::newRow("names kept longer than attributes")
+            << "dir_cache=no,attr_timeout=0,entry_timeout=60,negative_timeout=0" << 3;
+    }
+
     void shareListingShowsChangesOnTheServer()
     {
+        QFETCH(QString, options);
+        QFETCH(int, changes);
         TempDir served;
         const std::string s = served.path();
         struct Row {
@@ -365,20 +482,21 @@ private slots:
              },
              {"", "", "", "0", "2024/05/06", "", "16"}},
         };
-        for (const Row& r : rows) {
+        const auto applied = std::span(rows).first(size_t(changes));
+        for (const Row& r : applied) {
             writeFile(s + "/" + r.name);
             setModified(s + "/" + r.name, 1714953600);  // 2024-05-06 00:00 UTC
         }
-        SshfsMount share(s, "dir_cache=no,attr_timeout=0,entry_timeout=0,negative_timeout=0");
+        SshfsMount share(s, options.toStdString());
         VEMLO_REQUIRE_SHARE(share);
         const auto before = listByName(share.path(), share.path());
-        for (const Row& r : rows) {
+        for (const Row& r : applied) {
             QCOMPARE(before.at(r.name).size, std::string("1"));
             QCOMPARE(before.at(r.name).attrib, std::string("128"));
             r.change(s + "/" + r.name);
         }
         const auto after = listByName(share.path(), share.path());
-        for (const Row& r : rows) {
+        for (const Row& r : applied) {
             const Listed& l = after.at(r.name);
             QVERIFY2(l.size == r.shown.size && l.modified == r.shown.modified &&
                          l.attrib == r.shown.attrib,
