@@ -1,5 +1,5 @@
 // "生成表格" and "生成图像" on the real main window: the saved export read back
-// by openpyxl and by our own reader, the boxes they show, and the chart window.
+// by openpyxl, the boxes they show, and the chart window.
 #include <QFileDialog>
 #include <QLabel>
 #include <QSet>
@@ -122,7 +122,7 @@ private slots:
         QCOMPARE(boxes.size(), size_t(1));
         QCOMPARE(boxes[0].text, kDone + shown(file));
         QCOMPARE(boxes[0].icon, QMessageBox::NoIcon);
-        const ReadBook book = readWithOwnCode(file);
+        const ReadBook book = readWorkbook(file);
         QVERIFY2(book.error.isEmpty(), qPrintable(book.error));
         QCOMPARE(int(book.cells.size()), cells);
         if (cells)
@@ -211,7 +211,7 @@ private slots:
         }
         QCOMPARE(boxes.size(), size_t(2));
         QCOMPARE(boxes[1].text, kDone + shown(folder + "/导出列表.xls"));
-        const ReadBook book = readWithOwnCode(folder + "/导出列表.xls");
+        const ReadBook book = readWorkbook(folder + "/导出列表.xls");
         QVERIFY2(book.error.isEmpty(), qPrintable(book.error));
         QCOMPARE(book.text(2, 2), QStringLiteral("a.txt"));
     }
