@@ -57,7 +57,7 @@ struct Fault {
     };
     Kind kind = Kind::None;
     int err = 0;       // errno of a failed call, where there is one
-    std::string name{};  // valid UTF-8 except a member's name
+    std::string name{};  // as bytes: a member's name and a table's text may not be UTF-8
     int64_t row = 0, column = 0, number = 0;
     uint64_t expected = 0, found = 0;
     explicit operator bool() const { return kind != Kind::None; }
