@@ -95,8 +95,8 @@ void TForm1::btnanagraphClick(QObject*)
         vemlo::BusyCursor busy;
         chart = buildSpaceChart(*app, std::make_shared<SnapshotSource>(*table_));
     }
-    if (!chart.problem.empty())
-        throw VemloError(displayText(chart.problem));
+    if (chart.problem)
+        throw VemloError(displayText(sheetFaultText(chart.problem)));
     if (!chart.placed)
         vemlo::ShowMessage(QStringLiteral("对象引用失败"));
     auto* window = new vemlo::ChartWindow(std::move(app), workingFolder(), this);

@@ -100,6 +100,64 @@ QString listingGapsText(const QString& folder, const fs::ListingGaps& gaps)
     return lines.join(u'\n');
 }
 
+std::string sheetFaultText(const sheet::Fault& f)
+{
+    using Kind = sheet::Fault::Kind;
+    auto num = [](auto n) { return std::to_string(n); };
+    const std::string cell = "单元格 (" + num(f.row) + ", " + num(f.column) + ")";
+    const std::string member = "成员“" + f.name + "”";
+    switch (f.kind) {
+    case Kind::None: return {};
+    case Kind::CellOutside: return cell + " 超出工作表范围";
+    case Kind::RangeAcrossSheets: return "区域的两个单元格不在同一工作表中";
+    case Kind::ChartType: return "不支持的图表类型 " + num(f.number);
+    case Kind::PlotBy: return "不支持的数据系列方式 " + num(f.number);
+    case Kind::SourceElsewhere: return "图表的数据源不在本工作簿中";
+    case Kind::SourceEmpty: return "图表的数据源为空";
+    case Kind::ChartLocation: return "不支持的图表位置 " + num(f.number);
+    case Kind::NoSuchSheet: return "找不到工作表“" + f.name + "”";
+    case Kind::NoWorksheet: return "没有第 " + num(f.number) + " 个工作表";
+    case Kind::NoChart: return "没有第 " + num(f.number) + " 个图表";
+    case Kind::NoWorkbook: return "没有第 " + num(f.number) + " 个工作簿";
+    case Kind::NoOpenWorkbook: return "没有打开的工作簿";
+    case Kind::NoActiveChart: return "没有活动的图表";
+    case Kind::TooManyFormats: return "数字格式过多";
+    case Kind::WorkbookNotMade: return "无法建立工作簿";
+    case Kind::FormatNotMade: return "无法建立单元格格式";
+    case Kind::ChartNotMade: return "无法建立图表";
+    case Kind::SeriesNotMade: return "无法建立图表的数据系列";
+    case Kind::ChartNotInserted: return "插入图表：" + f.name;
+    case Kind::ColumnWidth: return "设置列宽：" + f.name;
+    case Kind::BadSheetName: return "无效的工作表名称“" + f.name + "”";
+    case Kind::ScratchFile: return "无法在临时文件夹中建立文件";
+    case Kind::CellTooLong: return cell + " 的文字超过 32767 个字符";
+    case Kind::CellNotWritten: return cell + "：" + f.name;
+    case Kind::Stopped: return "已取消";
+    case Kind::NotClosed: return f.name;
+    case Kind::EmptyFile: return "文件为空";
+    case Kind::NoDirectory: return "文件结尾的目录记录缺失或有误";
+    case Kind::DirectoryIncomplete: return "文件的目录不完整";
+    case Kind::MemberMethod: return member + "的压缩方式无法检查";
+    case Kind::MemberPosition: return member + "的位置记录有误";
+    case Kind::MemberData: return member + "的数据不完整";
+    case Kind::MemberContent: return member + "的内容不完整";
+    case Kind::CellCount:
+        return "工作表 " + num(f.number) + " 的单元格数不符（应有 " + num(f.expected) + " 个，实有 " +
+               num(f.found) + " 个）";
+    case Kind::MissingSheet: return "缺少工作表 " + num(f.number);
+    case Kind::NotAnInteger: return "'" + f.name + "' is not a valid integer value";
+    case Kind::SumTooLarge: return "格式“" + f.name + "”的大小合计超出范围";
+    }
+    return {};
+}
+
+std::string failureText(const std::exception& e)
+{
+    if (const auto* engine = dynamic_cast<const sheet::SheetError*>(&e))
+        return sheetFaultText(engine->fault());
+    return e.what();
+}
+
 namespace {
 
 // A save refuses to replace a folder: that one has its own words.
@@ -126,13 +184,13 @@ QString saveFailureText(const std::string& path, const SaveOutcome& outcome)
                   .arg(displayText(outcome.scratchParent)) + saveReason(outcome.err);
         break;
     case Stage::Write:
-        why = displayText(outcome.detail);
+        why = displayText(sheetFaultText(outcome.fault));
         if (outcome.err)
             why = why.isEmpty() ? saveReason(outcome.err) : why + QStringLiteral("：") + saveReason(outcome.err);
         break;
     case Stage::Incomplete:
         why = QStringLiteral("写入的文件不完整：%1（临时文件夹“%2”中的文件写入失败，可能是磁盘空间不足）")
-                  .arg(displayText(outcome.detail), displayText(outcome.scratchParent));
+                  .arg(displayText(sheetFaultText(outcome.fault)), displayText(outcome.scratchParent));
         break;
     }
     return QStringLiteral("无法保存“%1”：").arg(displayText(path)) + why;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/listing.h"
+#include "spreadsheet/core/sheetfault.h"
 
 namespace vemlo {
 
@@ -28,6 +29,14 @@ std::string folderErrorText(int err);
 // stopped early. Empty when nothing is missing.
 QString listingGapsText(const QString& folder, const fs::ListingGaps& gaps);
 
+// A fault of the workbook engine, a check of a written workbook or the sums
+// of sizes, in words (without the reason of its errno).
+std::string sheetFaultText(const sheet::Fault& fault);
+
+// The text of a failure a handler throws: an engine's fault in words,
+// any other exception's what().
+std::string failureText(const std::exception& e);
+
 // How a save of a workbook ended.
 struct SaveOutcome {
     enum class Stage {
@@ -40,7 +49,7 @@ struct SaveOutcome {
     };
     Stage stage = Stage::Done;
     int err = 0;                // errno of the failed call, where there is one
-    std::string detail;         // the engine's text, or what the check found
+    sheet::Fault fault;         // the engine's fault, or what the check found
     std::string scratchParent;  // where the scratch folder goes
     bool ok() const { return stage == Stage::Done; }
 };

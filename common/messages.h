@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/errtext.h"
+
 class QWidget;
 
 namespace vemlo {
@@ -52,7 +54,7 @@ void guarded(F&& handler)
     try {
         handler();
     } catch (const std::exception& e) {
-        showErrorBox(QString::fromUtf8(e.what()));
+        showErrorBox(QString::fromStdString(failureText(e)));
     } catch (...) {
         showErrorBox(QStringLiteral("未知错误"));
     }

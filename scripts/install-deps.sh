@@ -19,7 +19,7 @@ build_packages=(build-essential cmake ninja-build pkg-config
                 librsvg2-bin dpkg-dev file fonts-wqy-microhei)
 
 test_packages=(python3 xvfb xauth x11-utils xdotool dbus-daemon imagemagick
-               python3-openpyxl unzip libreoffice-calc-nogui openjdk-17-jre-headless
+               python3-openpyxl libreoffice-calc-nogui openjdk-17-jre-headless
                attr dosfstools ntfs-3g samba smbclient sshfs openssh-server
                fcitx5 fcitx5-pinyin fcitx5-frontend-qt6 qt6-translations-l10n
                desktop-file-utils appstream man-db locales lintian hyperfine libtsan2

@@ -2,7 +2,8 @@
 
 Usage: read_workbook.py FILE
 Prints {"sheets": [{"name", "cells": [[row, col, value, type, number_format]],
-"charts": [{"type", "title", "series": [{"cat", "val", "cat_cache"}]}]}]}.
+"charts": [{"type", "title", "series": [{"cat", "val", "cat_cache"}]}],
+"widths": [[min, max, width]]}]}.
 The file is passed as an open file object: openpyxl refuses names that do
 not end in .xlsx, and the export's name ends in .xls.
 """
@@ -45,7 +46,8 @@ def main():
                 val, _ = ref(s.val)
                 series.append({"cat": cat, "val": val, "cat_cache": cat_cache})
             charts.append({"type": type(ch).__name__, "title": title_text(ch), "series": series})
-        out["sheets"].append({"name": ws.title, "cells": cells, "charts": charts})
+        widths = [[d.min, d.max, d.width] for d in ws.column_dimensions.values() if d.min]
+        out["sheets"].append({"name": ws.title, "cells": cells, "charts": charts, "widths": widths})
     json.dump(out, sys.stdout, ensure_ascii=True)
 
 

@@ -860,7 +860,7 @@ private slots:
             sheet::Application app;
             const SaveOutcome saved = exportTable(app, TableOf(table), Orientation::Rows, file, mode);
             QVERIFY2(saved.ok(), qPrintable(saveFailureText(file, saved)));
-            const ReadBook book = readWithOwnCode(remote.path() + "/导出列表.xls");
+            const ReadBook book = readWorkbook(remote.path() + "/导出列表.xls");
             QVERIFY2(book.error.isEmpty(), qPrintable(book.error));
             QCOMPARE(book.text(4, 2), QStringLiteral("x 2"));
         }

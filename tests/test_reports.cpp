@@ -5,11 +5,13 @@
 #include <cerrno>
 
 #include "app/reports.h"
+#include "common/errtext.h"
 
 using namespace vemlo;
 using Kind = Failure::Kind;
 
 Q_DECLARE_METATYPE(Failure)
+Q_DECLARE_METATYPE(SaveOutcome)
 
 class ReportsTest : public QObject {
     Q_OBJECT
@@ -55,6 +57,34 @@ private slots:
         FailureList list;
         list.add(failure);
         QCOMPARE(failureLines(list), "\n" + line);
+    }
+
+    // A failed save: the engine's or the check's fault in words, with the
+    // reason of its errno where it has one.
+    void saveFailures_data()
+    {
+        using Stage = SaveOutcome::Stage;
+        using F = sheet::Fault::Kind;
+        QTest::addColumn<SaveOutcome>("outcome");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("scratch file") << SaveOutcome{Stage::Write, ENOSPC, {F::ScratchFile, ENOSPC}}
+                                      << "无法在临时文件夹中建立文件：磁盘空间不足";
+        QTest::newRow("closing, errno alone") << SaveOutcome{Stage::Write, EIO, {F::NotClosed, EIO}} << "读写设备出错";
+        QTest::newRow("closing, the library's text")
+            << SaveOutcome{Stage::Write, 0, {F::NotClosed, 0, "Error creating output xlsx file."}}
+            << "Error creating output xlsx file.";
+        QTest::newRow("cell") << SaveOutcome{Stage::Write, 0, {F::CellNotWritten, 0, "Parameter error.", 3, 2}}
+                              << "单元格 (3, 2)：Parameter error.";
+        QTest::newRow("read back")
+            << SaveOutcome{Stage::Incomplete, 0, {F::MemberData, 0, "xl/styles.xml"}, "/tmp"}
+            << "写入的文件不完整：成员“xl/styles.xml”的数据不完整（临时文件夹“/tmp”中的文件写入失败，可能是磁盘空间不足）";
+    }
+
+    void saveFailures()
+    {
+        QFETCH(SaveOutcome, outcome);
+        QFETCH(QString, why);
+        QCOMPARE(saveFailureText("/w/导出列表.xls", outcome), "无法保存“/w/导出列表.xls”：" + why);
     }
 
     // Counts and the cut after ten names, for both report forms.

@@ -83,11 +83,11 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
                          Progress* progress)
 {
     using Stage = SaveOutcome::Stage;
-    auto failed = [](Stage stage, fs::Status s, std::string detail = {}) {
+    auto failed = [](Stage stage, fs::Status s, Fault fault = {}) {
         SaveOutcome out;
         out.stage = stage;
         out.err = s.err;
-        out.detail = std::move(detail);
+        out.fault = std::move(fault);
         if (stage == Stage::ScratchFolder || stage == Stage::Incomplete)
             out.scratchParent = fs::ScratchFolder::parent();
         return out;
@@ -112,7 +112,7 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
         try {
             cells = book.write(file.writePath(), scratch.path(), progress ? &watch : nullptr);
         } catch (const SheetError& e) {
-            return failed(Stage::Write, fs::Status{e.err()}, e.what());
+            return failed(Stage::Write, fs::Status{e.err()}, e.fault());
         }
         const std::vector<FollowedMember> followed = follower ? follower->finish() : std::vector<FollowedMember>{};
         if (const fs::Status s = file.sync(); !s)
@@ -124,9 +124,9 @@ SaveOutcome saveWorkbook(const Workbook& book, const std::string& path, SaveMode
         fs::FileMapping written;
         if (const fs::Status s = written.map(file.fd()); !s)
             return failed(Stage::File, s);
-        const std::string fault =
-            written.bytes().empty() ? "文件为空" : workbookFileFault(written.bytes(), cells, followed);
-        if (!fault.empty())
+        const Fault fault = written.bytes().empty() ? Fault{.kind = Fault::Kind::EmptyFile}
+                                                    : workbookFileFault(written.bytes(), cells, followed);
+        if (fault)
             return failed(Stage::Incomplete, {}, fault);
         return {};
     };
@@ -178,11 +178,11 @@ FormatSums sumByFormat(const TableSource& table)
         int64_t n = 0;
         const auto parsed = std::from_chars(size.data(), size.data() + size.size(), n);
         if (parsed.ec != std::errc() || parsed.ptr != size.data() + size.size()) {
-            sums.problem = "'" + std::string(size) + "' is not a valid integer value";
+            sums.problem = {.kind = Fault::Kind::NotAnInteger, .name = std::string(size)};
             return sums;
         }
         if (__builtin_add_overflow(entry->total, n, &entry->total)) {
-            sums.problem = "格式“" + entry->name + "”的大小合计超出范围";
+            sums.problem = {.kind = Fault::Kind::SumTooLarge, .name = entry->name};
             return sums;
         }
     }
@@ -214,7 +214,7 @@ SpaceChart buildSpaceChart(Application& app, std::shared_ptr<const TableSource> 
     Worksheet& sheet = firstSheetOfNewWorkbook(app);
     const FormatSums sums = sumByFormat(*table);
     writeTable(sheet, std::move(table), Orientation::Rows);
-    if (!sums.problem.empty()) {
+    if (sums.problem) {
         result.problem = sums.problem;
         return result;
     }

@@ -88,8 +88,8 @@ struct FormatTotal {
 struct FormatSums {
     std::vector<FormatTotal> totals;
     // Why the sums could not be made: a size that is not an integer, or a
-    // total beyond 64 bits; empty when they could.
-    std::string problem;
+    // total beyond 64 bits; none when they could.
+    sheet::Fault problem;
 };
 // Bytes per format (column 2, exact bytes) in the order of first occurrence,
 // summing the sizes of column 3; stops at the first size it cannot add.
@@ -103,7 +103,7 @@ std::vector<char> ownSlices(const std::vector<double>& values, size_t maxSlices)
 
 struct SpaceChart {
     bool placed = false;  // the chart took its data
-    std::string problem;  // the sums' problem: no chart was added
+    sheet::Fault problem;  // the sums' problem: no chart was added
 };
 // The chart command: a new workbook with the table row for row (the
 // workbook keeps table, which must not change while it lives), the format

@@ -13,10 +13,7 @@ namespace {
 
 constexpr size_t kBlockSize = 64 * 1024;
 
-std::string positionText(int row, int col)
-{
-    return "(" + std::to_string(row) + ", " + std::to_string(col) + ")";
-}
+using Kind = Fault::Kind;
 
 }  // namespace
 
@@ -58,14 +55,14 @@ Worksheet::~Worksheet() = default;
 Cell Worksheet::cells(int row, int col)
 {
     if (row < 1 || row > kMaxRows || col < 1 || col > kMaxColumns)
-        throw SheetError("单元格 " + positionText(row, col) + " 超出工作表范围");
+        throw SheetError({.kind = Kind::CellOutside, .row = row, .column = col});
     return Cell(this, row, col);
 }
 
 Range Worksheet::range(const Cell& a, const Cell& b)
 {
     if (&a.worksheet() != this || &b.worksheet() != this)
-        throw SheetError("区域的两个单元格不在同一工作表中");
+        throw SheetError({.kind = Kind::RangeAcrossSheets});
     return Range{this, std::min(a.row(), b.row()), std::min(a.column(), b.column()),
                  std::max(a.row(), b.row()), std::max(a.column(), b.column())};
 }
@@ -172,16 +169,16 @@ const char* Worksheet::store(std::string_view text)
 void Chart::setChartType(int type)
 {
     if (type != kChartPie)
-        throw SheetError("不支持的图表类型 " + std::to_string(type));
+        throw SheetError({.kind = Kind::ChartType, .number = type});
     type_ = type;
 }
 
 void Chart::setSourceData(const Range& range, int plotBy)
 {
     if (plotBy != kPlotByRows && plotBy != kPlotByColumns)
-        throw SheetError("不支持的数据系列方式 " + std::to_string(plotBy));
+        throw SheetError({.kind = Kind::PlotBy, .number = plotBy});
     if (!range.sheet || &range.sheet->workbook() != &book_)
-        throw SheetError("图表的数据源不在本工作簿中");
+        throw SheetError({.kind = Kind::SourceElsewhere});
     bool anyValue = false;
     for (int r = range.top; r <= range.bottom && !anyValue; ++r)
         range.sheet->forEachEntry(r, [&](const Worksheet::Entry& e, bool) {
@@ -189,7 +186,7 @@ void Chart::setSourceData(const Range& range, int plotBy)
                 anyValue = true;
         });
     if (!anyValue)
-        throw SheetError("图表的数据源为空");
+        throw SheetError({.kind = Kind::SourceEmpty});
     source_ = range;
     plotBy_ = plotBy;
 }
@@ -197,10 +194,10 @@ void Chart::setSourceData(const Range& range, int plotBy)
 void Chart::location(int where, std::string_view sheetName)
 {
     if (where != kLocationAsObject)
-        throw SheetError("不支持的图表位置 " + std::to_string(where));
+        throw SheetError({.kind = Kind::ChartLocation, .number = where});
     Worksheet* sheet = book_.worksheetByName(sheetName);
     if (!sheet)
-        throw SheetError("找不到工作表“" + writableText(sheetName) + "”");
+        throw SheetError({.kind = Kind::NoSuchSheet, .name = writableText(sheetName)});
     placedIn_ = sheet;
 }
 
@@ -246,7 +243,7 @@ Workbook::~Workbook() = default;
 Worksheet& Workbook::worksheets(int index)
 {
     if (index < 1 || index > int(sheets_.size()))
-        throw SheetError("没有第 " + std::to_string(index) + " 个工作表");
+        throw SheetError({.kind = Kind::NoWorksheet, .number = index});
     return *sheets_[size_t(index - 1)];
 }
 
@@ -268,7 +265,7 @@ Chart& Workbook::addChart()
 Chart& Workbook::chart(int index)
 {
     if (index < 1 || index > int(charts_.size()))
-        throw SheetError("没有第 " + std::to_string(index) + " 个图表");
+        throw SheetError({.kind = Kind::NoChart, .number = index});
     return *charts_[size_t(index - 1)];
 }
 
@@ -280,7 +277,7 @@ uint16_t Workbook::formatNumber(std::string_view format)
         if (formats_[i] == format)
             return uint16_t(i);
     if (formats_.size() > 4000)
-        throw SheetError("数字格式过多");
+        throw SheetError({.kind = Kind::TooManyFormats});
     formats_.emplace_back(format);
     return uint16_t(formats_.size() - 1);
 }
@@ -304,7 +301,7 @@ Workbook& Workbooks::add()
 Workbook& Workbooks::item(int index)
 {
     if (index < 1 || index > int(books_.size()))
-        throw SheetError("没有第 " + std::to_string(index) + " 个工作簿");
+        throw SheetError({.kind = Kind::NoWorkbook, .number = index});
     return *books_[size_t(index - 1)];
 }
 
@@ -325,7 +322,7 @@ Application::Application() : books_(*this) {}
 Workbook& Application::activeWorkbook()
 {
     if (!active_)
-        throw SheetError("没有打开的工作簿");
+        throw SheetError({.kind = Kind::NoOpenWorkbook});
     return *active_;
 }
 
@@ -333,7 +330,7 @@ Chart& Application::activeChart()
 {
     Chart* chart = activeWorkbook().activeChart();
     if (!chart)
-        throw SheetError("没有活动的图表");
+        throw SheetError({.kind = Kind::NoActiveChart});
     return *chart;
 }
 

@@ -3,31 +3,20 @@
 // and their value as text; a workbook is written into a file by write.
 //
 // Numbering follows spreadsheet usage: workbooks, worksheets, rows and
-// columns count from 1. Every failing call throws SheetError.
+// columns count from 1. Every failing call throws SheetError with its fault.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "spreadsheet/core/sheetfault.h"
+
 namespace vemlo::sheet {
-
-// A failed engine call; what() is UTF-8 text for the user. A failure of a
-// file the library writes carries its errno as well (what() then tells where,
-// or is empty).
-class SheetError : public std::runtime_error {
-public:
-    explicit SheetError(const std::string& text, int err = 0) : std::runtime_error(text), err_(err) {}
-    int err() const { return err_; }
-
-private:
-    int err_;
-};
 
 inline constexpr int kMaxRows = 1048576;
 inline constexpr int kMaxColumns = 16384;
@@ -279,7 +268,7 @@ public:
     // get widths that show their texts. Returns the number of cells each
     // worksheet holds in the file, for a check of what reached it.
     // With a watch, the watch follows the cells written and can stop the
-    // write after the row in hand (SheetError with ECANCELED). The library
+    // write after the row in hand (SheetError, Fault::Kind::Stopped). The library
     // assembles the file in one call after the last row; that part cannot
     // be stopped.
     std::vector<uint64_t> write(const std::string& path, const std::string& scratchFolder,

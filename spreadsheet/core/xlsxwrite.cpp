@@ -26,10 +26,12 @@ struct WorkbookFree {
 };
 using WorkbookHandle = std::unique_ptr<lxw_workbook, WorkbookFree>;
 
-void check(lxw_error err, const char* what)
+using Kind = Fault::Kind;
+
+void check(lxw_error err, Kind kind)
 {
     if (err != LXW_NO_ERROR)
-        throw SheetError(std::string(what) + "：" + lxw_strerror(err));
+        throw SheetError({.kind = kind, .name = lxw_strerror(err)});
 }
 
 // A chart cache string: as a cell text, and without control characters,
@@ -79,7 +81,7 @@ void writeChart(lxw_workbook* wb, lxw_worksheet* target, int targetColumns, cons
 {
     lxw_chart* c = workbook_add_chart(wb, LXW_CHART_PIE);
     if (!c)
-        throw SheetError("无法建立图表");
+        throw SheetError({.kind = Kind::ChartNotMade});
     const Range& r = chart.source();
     const std::string sheetName = r.sheet->name();
     const bool byColumns = chart.plotBy() == kPlotByColumns;
@@ -88,7 +90,7 @@ void writeChart(lxw_workbook* wb, lxw_worksheet* target, int targetColumns, cons
     for (size_t i = 0; i < all.size(); ++i) {
         lxw_chart_series* s = chart_add_series(c, nullptr, nullptr);
         if (!s)
-            throw SheetError("无法建立图表的数据系列");
+            throw SheetError({.kind = Kind::SeriesNotMade});
         const int line = int(i) + firstValues;
         // 0-based corners of the categories and of this series' values.
         const lxw_row_t top = lxw_row_t(r.top - 1), bottom = lxw_row_t(r.bottom - 1);
@@ -113,7 +115,7 @@ void writeChart(lxw_workbook* wb, lxw_worksheet* target, int targetColumns, cons
         chart_title_set_name(c, title.c_str());
     }
     // Beside the used columns, one column apart, below the first row.
-    check(worksheet_insert_chart(target, 1, lxw_col_t(targetColumns + 1), c), "插入图表");
+    check(worksheet_insert_chart(target, 1, lxw_col_t(targetColumns + 1), c), Kind::ChartNotInserted);
 }
 
 // The widths that show every text of a column whole: columns whose texts
@@ -129,7 +131,7 @@ void setColumnWidths(lxw_worksheet* ws, const std::vector<size_t>& widest)
         const double width = std::min(kMaxWidth, double(widest[col]) * 1.1 + 1);
         if (width > LXW_DEF_COL_WIDTH)
             check(worksheet_set_column(ws, lxw_col_t(col - 1), lxw_col_t(col - 1), width, nullptr),
-                  "设置列宽");
+                  Kind::ColumnWidth);
     }
 }
 
@@ -176,17 +178,15 @@ uint64_t writeCells(lxw_worksheet* ws, const Worksheet& sheet, const std::vector
                 cleaned = writableText(text);
                 err = worksheet_write_string(ws, row, col, cleaned.c_str(), format);
             }
-            if (err != LXW_NO_ERROR) {
-                const std::string where =
-                    "单元格 (" + std::to_string(r) + ", " + std::to_string(e.col) + ")";
-                if (err == LXW_ERROR_MAX_STRING_LENGTH_EXCEEDED)
-                    throw SheetError(where + " 的文字超过 32767 个字符");
-                throw SheetError(where + "：" + lxw_strerror(err));
-            }
+            if (err == LXW_ERROR_MAX_STRING_LENGTH_EXCEEDED)
+                throw SheetError({.kind = Kind::CellTooLong, .row = r, .column = e.col});
+            if (err != LXW_NO_ERROR)
+                throw SheetError(
+                    {.kind = Kind::CellNotWritten, .name = lxw_strerror(err), .row = r, .column = e.col});
             ++written;
         });
         if (watch && !watch->rowWritten(before + written))
-            throw SheetError("已取消", ECANCELED);
+            throw SheetError({.kind = Kind::Stopped, .err = ECANCELED});
     }
     setColumnWidths(ws, widest);
     return written;
@@ -215,7 +215,7 @@ std::vector<uint64_t> Workbook::write(const std::string& path, const std::string
     options.tmpdir = scratch.data();
     WorkbookHandle wb(workbook_new_opt(path.c_str(), &options));
     if (!wb)
-        throw SheetError("无法建立工作簿");
+        throw SheetError({.kind = Kind::WorkbookNotMade});
 
     std::vector<lxw_format*> formats(formats_.size(), nullptr);
     std::vector<char> textFormat(formats_.size(), 0);
@@ -223,7 +223,7 @@ std::vector<uint64_t> Workbook::write(const std::string& path, const std::string
     for (size_t i = 1; i < formats_.size(); ++i) {
         formats[i] = workbook_add_format(wb.get());
         if (!formats[i])
-            throw SheetError("无法建立单元格格式");
+            throw SheetError({.kind = Kind::FormatNotMade});
         if (const int builtin = builtinFormat(formats_[i]); builtin >= 0) {
             format_set_num_format_index(formats[i], uint8_t(builtin));
             plainFormat[i] = builtin == 0;
@@ -237,12 +237,12 @@ std::vector<uint64_t> Workbook::write(const std::string& path, const std::string
     for (const auto& s : sheets_) {
         const std::string name = writableText(s->name());
         if (workbook_validate_sheet_name(wb.get(), name.c_str()) != LXW_NO_ERROR)
-            throw SheetError("无效的工作表名称“" + name + "”");
+            throw SheetError({.kind = Kind::BadSheetName, .name = name});
         errno = 0;
         sheets.push_back(workbook_add_worksheet(wb.get(), name.c_str()));
         // Each worksheet's rows go to a scratch file from the start.
         if (!sheets.back())
-            throw SheetError("无法在临时文件夹中建立文件", errno ? errno : ENOMEM);
+            throw SheetError({.kind = Kind::ScratchFile, .err = errno ? errno : ENOMEM});
     }
     auto indexOf = [this](const Worksheet* s) {
         for (size_t i = 0; i < sheets_.size(); ++i)
@@ -266,7 +266,7 @@ std::vector<uint64_t> Workbook::write(const std::string& path, const std::string
     errno = 0;
     const lxw_error err = workbook_close(wb.release());  // frees the workbook on every path
     if (err != LXW_NO_ERROR)
-        throw errno ? SheetError("", errno) : SheetError(lxw_strerror(err));
+        throw SheetError({.kind = Kind::NotClosed, .err = errno, .name = errno ? "" : lxw_strerror(err)});
     return cells;
 }
 

@@ -128,10 +128,9 @@ private:
     std::string head_, tail_;
 };
 
-std::string memberFault(std::string_view name, const char* what)
-{
-    return "成员“" + std::string(name) + "”" + what;
-}
+using Kind = Fault::Kind;
+
+Fault memberFault(Kind kind, std::string_view name) { return {.kind = kind, .name = std::string(name)}; }
 
 }  // namespace
 
@@ -392,14 +391,14 @@ zlib_filefunc64_def memoryFunctions(MemoryFile& file)
 
 }  // namespace
 
-std::string workbookFileFault(std::string_view data, const std::vector<uint64_t>& sheetCells,
-                              const std::vector<FollowedMember>& followed)
+Fault workbookFileFault(std::string_view data, const std::vector<uint64_t>& sheetCells,
+                        const std::vector<FollowedMember>& followed)
 {
     MemoryFile file{data};
     zlib_filefunc64_def functions = memoryFunctions(file);
     std::unique_ptr<void, int (*)(unzFile)> zip(::unzOpen2_64("", &functions), ::unzClose);
     if (!zip)
-        return "文件结尾的目录记录缺失或有误";
+        return {.kind = Kind::NoDirectory};
     std::vector<bool> sheetSeen(sheetCells.size(), false);
     auto buffer = std::make_unique<char[]>(1 << 16);
     for (int r = ::unzGoToFirstFile(zip.get()); r != UNZ_END_OF_LIST_OF_FILE; r = ::unzGoToNextFile(zip.get())) {
@@ -407,12 +406,12 @@ std::string workbookFileFault(std::string_view data, const std::vector<uint64_t>
         char nameBytes[1024];
         if (r != UNZ_OK ||
             ::unzGetCurrentFileInfo64(zip.get(), &info, nameBytes, sizeof nameBytes, nullptr, 0, nullptr, 0) != UNZ_OK)
-            return "文件的目录不完整";
+            return {.kind = Kind::DirectoryIncomplete};
         const std::string name(nameBytes, std::min<size_t>(info.size_filename, sizeof nameBytes - 1));
         if ((info.flag & 1) || (info.compression_method != 0 && info.compression_method != Z_DEFLATED))
-            return memberFault(name, "的压缩方式无法检查");
+            return memberFault(Kind::MemberMethod, name);
         if (::unzOpenCurrentFile(zip.get()) != UNZ_OK)
-            return memberFault(name, "的位置记录有误");
+            return memberFault(Kind::MemberPosition, name);
         // Read already while the file was written, or read now.
         const uint64_t dataStart = ::unzGetCurrentFileZStreamPos64(zip.get());
         const FollowedMember* seen = nullptr;
@@ -428,7 +427,7 @@ std::string workbookFileFault(std::string_view data, const std::vector<uint64_t>
             while ((n = ::unzReadCurrentFile(zip.get(), buffer.get(), 1 << 16)) > 0)
                 reader.add(buffer.get(), size_t(n));
             if (n < 0 || ::unzCloseCurrentFile(zip.get()) != UNZ_OK)
-                return memberFault(name, "的数据不完整");
+                return memberFault(Kind::MemberData, name);
             now.crc = uint32_t(info.crc);
             now.size = reader.size();
             now.cells = reader.cells();
@@ -438,20 +437,19 @@ std::string workbookFileFault(std::string_view data, const std::vector<uint64_t>
             ::unzCloseCurrentFile(zip.get());
         }
         if (seen->size != info.uncompressed_size || seen->crc != info.crc)
-            return memberFault(name, "的数据不完整");
+            return memberFault(Kind::MemberData, name);
         if (isXmlName(name) && !seen->rootClosed)
-            return memberFault(name, "的内容不完整");
+            return memberFault(Kind::MemberContent, name);
         if (const size_t n = worksheetNumber(name); n >= 1 && n <= sheetCells.size()) {
             if (seen->cells != sheetCells[n - 1])
-                return "工作表 " + std::to_string(n) + " 的单元格数不符（应有 " +
-                       std::to_string(sheetCells[n - 1]) + " 个，实有 " +
-                       std::to_string(seen->cells) + " 个）";
+                return {.kind = Kind::CellCount, .number = int64_t(n), .expected = sheetCells[n - 1],
+                        .found = seen->cells};
             sheetSeen[n - 1] = true;
         }
     }
     for (size_t n = 0; n < sheetSeen.size(); ++n)
         if (!sheetSeen[n])
-            return "缺少工作表 " + std::to_string(n + 1);
+            return {.kind = Kind::MissingSheet, .number = int64_t(n + 1)};
     return {};
 }
 

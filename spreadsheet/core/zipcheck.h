@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "spreadsheet/core/sheetfault.h"
+
 namespace vemlo::sheet {
 
 // What a reader found in one member of a file it followed while the file
@@ -50,15 +52,15 @@ private:
     std::unique_ptr<State> state_;
 };
 
-// The fault of the first kind found in data, a whole .xlsx file, or "" when
-// there is none. minizip reads the zip directory and inflates every member,
+// The first fault found in data, a whole .xlsx file (Kind::None when there
+// is none). minizip reads the zip directory and inflates every member,
 // checking its size and checksum; ours are the checks that every XML member
 // ends with the closing tag of its root element and that worksheet n
 // (xl/worksheets/sheet<n>.xml) holds exactly sheetCells[n - 1] cells. A
 // member that followed holds at the very place the directory gives it (same
 // name, same start of its data, same compressed length) is taken as the
 // follower read it, without inflating it again.
-std::string workbookFileFault(std::string_view data, const std::vector<uint64_t>& sheetCells,
-                              const std::vector<FollowedMember>& followed = {});
+Fault workbookFileFault(std::string_view data, const std::vector<uint64_t>& sheetCells,
+                        const std::vector<FollowedMember>& followed = {});
 
 }  // namespace vemlo::sheet

@@ -202,14 +202,24 @@ std::string canonicalPath(const std::string& path)
 
 namespace {
 
-}  // namespace
-
-int runCommand(const std::vector<std::string>& argv)
+// Runs body in a child process: the status it exits with, -1 when none.
+int inChild(const std::function<int()>& body)
 {
     const pid_t pid = ::fork();
     if (pid < 0)
         return -1;
-    if (pid == 0) {
+    if (pid == 0)
+        ::_exit(body());
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+int runCommand(const std::vector<std::string>& argv)
+{
+    return inChild([&] {
         std::vector<char*> args;
         for (const auto& a : argv)
             args.push_back(const_cast<char*>(a.c_str()));
@@ -218,11 +228,8 @@ int runCommand(const std::vector<std::string>& argv)
         ::dup2(devnull, 1);
         ::dup2(devnull, 2);
         ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return 127;
+    });
 }
 
 ScratchFs::ScratchFs(int kibibytes, Kind kind) : kind_(kind)
@@ -311,19 +318,13 @@ bool ScratchFs::setReadOnly(bool readOnly)
 
 int runUnprivileged(const std::function<int()>& body)
 {
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        return -1;
-    if (pid == 0) {
+    return inChild([&] {
         constexpr uid_t kNobody = 65534;
         if (::geteuid() == 0 &&
             (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
-            ::_exit(126);
-        ::_exit(body());
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            return 126;
+        return body();
+    });
 }
 
 std::vector<std::string> openFiles()

@@ -77,11 +77,6 @@ void stopServer(std::unique_ptr<QProcess>& p)
     p.reset();
 }
 
-void writeText(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
 }  // namespace
 
 int freeLocalPort()
@@ -130,7 +125,7 @@ SambaShare::SambaShare(const std::string& folder)
         ::mkdir((d + sub).c_str(), 0755);
     port_ = freeLocalPort();
     const std::string conf = d + "/smb.conf";
-    writeText(conf, "[global]\n"
+    writeFile(conf, "[global]\n"
                     "smb ports = " + std::to_string(port_) + "\n"
                     "interfaces = 127.0.0.1\n"
                     "bind interfaces only = yes\n"
@@ -196,11 +191,11 @@ SshfsMount::SshfsMount(const std::string& remoteFolder, const std::string& optio
     std::ifstream pub(d + "/user.pub");
     std::string line;
     std::getline(pub, line);
-    writeText(d + "/authorized_keys", line + "\n");
+    writeFile(d + "/authorized_keys", line + "\n");
     ::mkdir("/run/sshd", 0755);  // sshd's privilege separation folder
     ::mkdir(path().c_str(), 0755);
     port_ = freeLocalPort();
-    writeText(d + "/sshd_config", "Port " + std::to_string(port_) + "\n"
+    writeFile(d + "/sshd_config", "Port " + std::to_string(port_) + "\n"
                                   "ListenAddress 127.0.0.1\n"
                                   "HostKey " + d + "/host\n"
                                   "PidFile " + d + "/sshd.pid\n"
