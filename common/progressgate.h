@@ -1,11 +1,12 @@
 // The window side of long work: a command hands its pass to a ProgressGate,
-// which runs it on a worker thread (WorkerRun) with itself as the pass's
+// which runs it on a worker thread (runOnWorker) with itself as the pass's
 // watcher. The window's thread meanwhile keeps the windows painted, shows
 // the command's dialog once the command has taken a moment (CommandDialog),
 // and stops the pass when the user asks or the application closes
 // (appClosing).
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 
 #include <atomic>
@@ -38,8 +39,8 @@ public:
     template <class Pass>
     auto run(Pass&& pass) -> std::invoke_result_t<Pass&>
     {
-        return WorkerRun::run(std::forward<Pass>(pass),
-                              {timing_.firstLookMs, timing_.lookEveryMs, [this] { return watch(); }});
+        return runOnWorker(std::forward<Pass>(pass),
+                           {timing_.firstLookMs, timing_.lookEveryMs, [this] { return watch(); }});
     }
 
     void begin(int64_t total) override;

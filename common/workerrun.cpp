@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <exception>
+#include <mutex>
 #include <system_error>
 #include <sys/eventfd.h>
 #include <thread>
@@ -15,7 +17,7 @@
 
 namespace vemlo {
 
-void WorkerRun::runVoid(const std::function<void()>& pass, const Turns& turns)
+void runOnWorkerVoid(const std::function<void()>& pass, const WorkerTurns& turns)
 {
     // The worker wakes the window's thread through a descriptor its event
     // loop watches: a write, which hands over all the worker did before it.
