@@ -24,6 +24,7 @@
 #include <malloc.h>
 
 #include "app/core/importrows.h"
+#include "common/appclosing.h"
 #include "common/command.h"
 #include "common/errtext.h"
 #include "common/layout.h"
@@ -402,8 +403,9 @@ void TForm1::closeEvent(QCloseEvent* event)
     QMainWindow::closeEvent(event);
     if (!event->isAccepted())
         return;
+    vemlo::setAppClosing(true);
     if (vemlo::ProgressGate::running())
-        vemlo::ProgressGate::closeDown([] { QCoreApplication::quit(); });
+        vemlo::ProgressGate::afterCommand([] { QCoreApplication::quit(); });
     else
         QCoreApplication::quit();
 }

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <memory>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -36,6 +37,11 @@ struct NoApply {
 // the pass may touch). Then apply(value, stopped) runs on the window's
 // thread while the busy cursor still shows: the place to put the results
 // into the table or the widgets. A failure the pass throws is thrown here.
+// apply runs while the command is still running: a dialog that has shown
+// still shows, and the InputBlocker still drops input to every other window,
+// so apply puts results in place and asks the user nothing; boxes belong
+// after runCommand returns. A close of the main window during apply ends
+// the run only once runCommand has returned.
 template <class Pass, class Apply = NoApply>
 auto runCommand(const QString& doing, Pass&& pass, Apply&& apply = {})
 {
@@ -43,7 +49,8 @@ auto runCommand(const QString& doing, Pass&& pass, Apply&& apply = {})
     using Value = std::conditional_t<std::is_void_v<Result>, std::monostate, Result>;
     BusyCursor busy;
     ProgressGate gate(doing);
-    Progress* const progress = &gate;
+    const std::unique_ptr<Progress> wrapped = gate.wrappedWatcher();
+    Progress* const progress = wrapped ? wrapped.get() : &gate;
     Ran<Value> ran{gate.run([&]() -> Value {
         if constexpr (std::is_void_v<Result>) {
             pass(progress);
@@ -52,7 +59,7 @@ auto runCommand(const QString& doing, Pass&& pass, Apply&& apply = {})
             return pass(progress);
         }
     })};
-    ran.stopped = gate.stopped();
+    ran.stopped = progress->stopped();
     apply(ran.value, ran.stopped);
     return ran;
 }

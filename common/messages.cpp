@@ -6,7 +6,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "common/progressgate.h"
+#include "common/appclosing.h"
 
 namespace vemlo {
 
@@ -53,7 +53,7 @@ namespace {
 void execBox(QMessageBox& box)
 {
     // The main window is closing mid-command: no one is left to answer.
-    if (ProgressGate::closingDown())
+    if (appClosing())
         return;
     box.setWindowModality(Qt::ApplicationModal);
     // A box opened during long work shows the normal pointer.

@@ -75,6 +75,11 @@ protected:
         return true;
     }
     void setStride(int stride) { stride_ = countdown_ = stride > 0 ? stride : 1; }
+    // For a watcher that hands its looks on to another.
+    static bool lookOf(Progress& other, int64_t done, std::string_view name)
+    {
+        return other.look(done, name);
+    }
 
 private:
     int stride_ = 1 << 30;

@@ -28,9 +28,11 @@
 #include <xcb/xcb.h>
 
 #include "app/chartwindow.h"
+#include "common/appclosing.h"
 #include "common/command.h"
 #include "common/progressgate.h"
 #include "import/core/foldertree.h"
+#include "testutil/lockstep.h"
 #include "testutil/windows.h"
 
 using namespace vemlo;
@@ -103,11 +105,12 @@ private:
 // part-way, however fast or slow the machine.
 struct EagerDialog {
     explicit EagerDialog(int showAfterMs = 0)
-        : before(ProgressGate::setTiming({0, showAfterMs, 0, 0, true}))
+        : before(ProgressGate::setTiming({0, showAfterMs, 0, 0}))
     {
     }
     ~EagerDialog() { ProgressGate::setTiming(before); }
     ProgressGate::Timing before;
+    Lockstep lockstep;
 };
 
 std::vector<std::string> fileNames(int n)
@@ -574,7 +577,7 @@ private slots:
         QFETCH(bool, chartSave);
         if (fromWindowSystem && QGuiApplication::platformName() != QStringLiteral("xcb"))
             QSKIP("needs an X display: run as test_gui_progress_x11");
-        ProgressGate::resetClosingDown();
+        setAppClosing(false);
         QVERIFY(showMainWindow());
         constexpr int kEntries = 400;
         TempDir dir;
@@ -637,12 +640,12 @@ private slots:
             QVERIFY(chartAtSaveEnd && !pathExists(saved));
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
             QVERIFY(!chart);
-            return ProgressGate::resetClosingDown();
+            return setAppClosing(false);
         }
         const int moved = int(listNames(w + "/f").size());
         QVERIFY(moved >= 20 && moved < kEntries);
         QCOMPARE(int(listNames(w).size()), kEntries - moved + 1);
-        ProgressGate::resetClosingDown();
+        setAppClosing(false);
     }
 };
 

@@ -19,9 +19,11 @@
 #include <QWindow>
 
 #include <cstdio>
+#include <optional>
 
 #include "app/chartwindow.h"
 #include "common/progressgate.h"
+#include "testutil/lockstep.h"
 #include "testutil/windows.h"
 
 using namespace vemlo;
@@ -173,7 +175,8 @@ private slots:
         makeEntries(dir.path(), names);
         importFolder(dir.path());
         // The dialog at once, the pass in step with the window.
-        const ProgressGate::Timing before = ProgressGate::setTiming({0, 0, 0, 0, true});
+        const ProgressGate::Timing before = ProgressGate::setTiming({0, 0, 0, 0});
+        std::optional<Lockstep> lockstep(std::in_place);
         Form1->edtrnbase->setText(QStringLiteral("新"));
         BoxCatcher reports;
         const Seen seen = pressAndWatch<QProgressDialog>(Form1->btnrn, [](QProgressDialog* d) {
@@ -181,6 +184,7 @@ private slots:
                 if (b->text() == QStringLiteral("取消"))
                     b->click();
         });
+        lockstep.reset();
         ProgressGate::setTiming(before);
         QVERIFY(seen.exposed);
         QCOMPARE(seen.transientParent, Form1->windowHandle());
