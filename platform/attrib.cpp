@@ -107,6 +107,9 @@ void dropRecord(std::string* records, char tag)
 
 Status dropOldRecord(const std::string& path, std::string* after = nullptr)
 {
+    std::string_view old;
+    if (after && !findRecord(*after, 'O', old))
+        return {};  // the entry's records were just read: it has none to drop
     if (::lremovexattr(path.c_str(), kOldAttribXattr) == 0 || errno == ENODATA ||
         errno == ENOTSUP) {
         dropRecord(after, 'O');
@@ -143,8 +146,13 @@ Status chmodNoFollow(const std::string& path, mode_t mode)
 Status storeRecord(const std::string& path, uint32_t value, bool isFolder, std::string* after)
 {
     std::string old;  // read whole, however long, to be kept in its form
-    if (Status s = xattrValue(path, kDosAttribXattr, old); !s)
+    std::string_view known;
+    if (after) {  // the entry's records were just read
+        if (findRecord(*after, 'D', known))
+            old = known;
+    } else if (Status s = xattrValue(path, kDosAttribXattr, old); !s) {
         old.clear();
+    }
     uint32_t attrib = 0;
     parseDosAttrib(old, attrib);
     attrib = (attrib & ~(kSettableAttribBits | AttrFolder)) | (value & kAskedBits) |

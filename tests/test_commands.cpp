@@ -102,7 +102,7 @@ Names stateOf(const std::string& dir)
         const std::string full = dir + "/" + p;
         out.push_back(p + " " + (p.back() == '/' ? "" : describe(full)) + " " +
                       std::to_string(modeOf(full)) + " " + recordOf(full) + " " +
-                      xattrOf(full, fs::kWriteBitsXattr));
+                      xattrOf(full, fs::kWriteBitsXattr) + " " + xattrOf(full, fs::kOldAttribXattr));
     }
     return out;
 }
@@ -729,14 +729,18 @@ private slots:
         QCOMPARE(::chmod(path.c_str(), mode_t(modeBefore)), 0);
         FileTable table;
         listInto(table, tmp.path());
+        const Names was = stateOf(tmp.path());
 
-        const BatchOutcome outcome =
+        BatchOutcome outcome =
             changeAttributes(table.snapshot(), attributeValue(ticks[0], ticks[1], ticks[2], ticks[3]));
         QCOMPARE(failuresOf(outcome.failures), QStringList{});
         QCOMPARE(attribListed(tmp.path(), n), shown);
         QCOMPARE(int(modeOf(path)), modeAfter);
         QCOMPARE(recordOf(path), storedAfter.toStdString());
         QCOMPARE(xattrOf(path, fs::kOldAttribXattr), std::string("<none>"));
+        // Taken back: the mode and every record as they were, bit for bit.
+        QCOMPARE(failuresOf(undoBatch(outcome.trail).failures), QStringList{});
+        QCOMPARE(stateOf(tmp.path()), was);
     }
 
     // Read-only on a file and off again gives back exactly the write bits it
