@@ -537,7 +537,8 @@ private slots:
     {
         QTest::addColumn<int>("command");  // 0 organize, 1 rename, 2 attributes
         QTest::addColumn<bool>("sshfs");
-        QTest::addColumn<int>("meddle");  // 0 none, 1 old name taken / bits changed, 2 replaced, 3 folder moved, 4 stopped
+        QTest::addColumn<int>("meddle");  // 0 none, 1 old name taken / bits changed, 2 replaced,
+                                           // 3 folder moved, 4 stopped, 5 unmounted
         QTest::addColumn<QString>("skipped");  // the entry that stays
         QTest::addColumn<int>("why");
         const char* commands[] = {"organize", "rename", "attributes"};
@@ -554,6 +555,8 @@ private slots:
                 row("replaced by another of the same name", 2, newName[c], Kind::Gone);
                 row("folder moved away", 3, "", Kind::FolderGone);
                 row("stopped part-way", 4, "", Kind::Io);
+                if (sshfs)
+                    row("share no longer mounted", 5, "", Kind::FolderGone);
             }
     }
 
@@ -600,6 +603,8 @@ private slots:
             QVERIFY(::unlink(at.c_str()) == 0 && (writeFile(at, "another"), true));
         else if (meddle == 3)
             QCOMPARE(::rename(d.c_str(), (d + "2").c_str()), 0);
+        else if (meddle == 5)
+            QVERIFY(mount->unmount());
         const Names meddled = stateOf(meddle == 3 ? served + "2" : served);
 
         StopSoon stop;
@@ -612,9 +617,9 @@ private slots:
         if (meddle == 0 || meddle == 4) {
             QCOMPARE(failuresOf(undone.failures), QStringList{});
             QCOMPARE(stateOf(served), before);
-        } else if (meddle == 3) {
+        } else if (meddle == 3 || meddle == 5) {
             QCOMPARE(failuresOf(undone.failures), QStringList{failure(d, Kind::FolderGone, ESTALE)});
-            QCOMPARE(stateOf(served + "2"), meddled);
+            QCOMPARE(stateOf(meddle == 3 ? served + "2" : served), meddled);
         } else {
             QCOMPARE(failuresOf(undone.failures), QStringList{failure(skipped.toStdString(), Kind(why))});
             QVERIFY(pathExists(at));
