@@ -98,26 +98,11 @@ Status reopenFolder(const FolderIdentity& identity, int& fd)
 
 namespace {
 
-// fd's file system has nothing to write, or cannot be asked to.
-bool nothingToSync(int err) { return err == EINVAL || err == EROFS || err == ENOSYS; }
-
-}  // namespace
-
-Status syncFolder(const std::string& path)
-{
-    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd.valid() && errno == EACCES) {
-        ::sync();  // a folder that may be written but not read: no descriptor to sync
-        return {};
-    }
-    if (!fd.valid())
-        return Status::fromErrno();
-    if (::fsync(fd.get()) != 0 && !nothingToSync(errno))
-        return Status::fromErrno();
-    return {};
-}
-
-Status syncFileSystemOf(const std::string& path)
+// Opens the folder at path and hands it to sync (fsync, syncfs). A folder
+// that may be written but not read gives no descriptor to sync: then
+// everything is written. File systems that cannot (EINVAL, ENOSYS) count as
+// done.
+Status syncThrough(const std::string& path, int (*sync)(int))
 {
     const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd.valid() && errno == EACCES) {
@@ -126,9 +111,15 @@ Status syncFileSystemOf(const std::string& path)
     }
     if (!fd.valid())
         return Status::fromErrno();
-    if (::syncfs(fd.get()) != 0 && !nothingToSync(errno))
+    if (sync(fd.get()) != 0 && errno != EINVAL && errno != EROFS && errno != ENOSYS)
         return Status::fromErrno();
     return {};
 }
+
+}  // namespace
+
+Status syncFolder(const std::string& path) { return syncThrough(path, ::fsync); }
+
+Status syncFileSystemOf(const std::string& path) { return syncThrough(path, ::syncfs); }
 
 }  // namespace vemlo::fs
