@@ -638,6 +638,7 @@ private slots:
         QTest::newRow("organize") << 0;
         QTest::newRow("rename") << 1;
         QTest::newRow("attributes") << 2;
+        QTest::newRow("rename taken back") << 3;
     }
 
     void powerCut()
@@ -652,9 +653,15 @@ private slots:
             files.push_back("w/f" + std::to_string(i) + ".jpg");
         makeEntries(scratch.path(), files);
         ::sync();
+        const Names before = stateOf(d);
         FileTable table;
         listInto(table, d);
-        if (command == 0)
+        if (command == 3) {
+            BatchOutcome renamed = renameNumbered(table.snapshot(), d, "x");
+            ::sync();  // what the cut may lose is the undo's alone
+            QCOMPARE(undoBatch(renamed.trail).done, 2000);
+            QCOMPARE(stateOf(d), before);
+        } else if (command == 0)
             QCOMPARE(organizeTable(table, 2, {"jpg"}, d).moved, 2000);
         else if (command == 1)
             QCOMPARE(renameNumbered(table.snapshot(), d, "x").done, 2000);
