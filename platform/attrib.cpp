@@ -475,7 +475,7 @@ Status restoreAttributes(const std::string& path, const FolderStore& folder,
     mode_t mode = now.mode;
     // The records need write permission: given for the moment where the
     // entry has none.
-    if (modes && !(mode & S_IWUSR) && before.mode != mode && mayChangeMode(st)) {
+    if (modes && before.records != now.records && !(mode & S_IWUSR) && mayChangeMode(st)) {
         if (Status s = chmodNoFollow(path, mode | S_IWUSR); !s)
             return s;
         mode |= S_IWUSR;

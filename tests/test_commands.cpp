@@ -630,6 +630,29 @@ private slots:
         }
     }
 
+    // An owner who is not root takes back a change on a file that stays
+    // read-only: its records are written while it is writable for a moment.
+    void undoAsOwner()
+    {
+        TempDir tmp;
+        const std::string path = tmp.path() + "/f.txt";
+        writeFile(path, "data");
+        QVERIFY(setRecord(path, "0x21"));
+        QCOMPARE(::chmod(path.c_str(), 0444), 0);
+        QCOMPARE(::chmod(tmp.path().c_str(), 0755), 0);
+        if (::geteuid() == 0)
+            QCOMPARE(::chown(path.c_str(), 65534, 65534), 0);
+        FileTable table;
+        listInto(table, tmp.path());
+        const Names was = stateOf(tmp.path());
+        const int status = runUnprivileged([&] {
+            BatchOutcome changed = changeAttributes(table.snapshot(), attributeValue(true, true, false, false));
+            return changed.done == 1 && recordOf(path) == "0x3" && undoBatch(changed.trail).done == 1 ? 0 : 1;
+        });
+        QCOMPARE(status, 0);
+        QCOMPARE(stateOf(tmp.path()), was);
+    }
+
     // What a batch reported is on the disk, also when the power goes right
     // after it ended.
     void powerCut_data()

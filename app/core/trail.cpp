@@ -223,7 +223,7 @@ BatchOutcome undoBatch(BatchTrail& trail, Progress* watcher)
     if (!stopped) {
         for (auto m = trail.made_.rbegin(); m != trail.made_.rend(); ++m) {
             int fd = -1;
-            const std::string& made = trail.folders_[*m].path;
+            const std::string made = trail.folders_[*m].path;
             if (fs::reopenFolder(trail.folders_[*m], fd)) {
                 ::close(fd);
                 if (::rmdir(made.c_str()) == 0) {
