@@ -212,7 +212,7 @@ private slots:
         makeEntries(tmp.path(), files);
         FileTable table;
         listInto(table, tmp.path());
-        const OrganizeResult result = organizeTable(table, col, keywords, tmp.path());
+        OrganizeResult result = organizeTable(table, col, keywords, tmp.path());
         QCOMPARE(result.stop, OrganizeResult::Stop::None);
         QCOMPARE(result.notMoved.count(), 0);
         QCOMPARE(tree(tmp.path()), after);
@@ -221,6 +221,9 @@ private slots:
         for (const std::string& f : after)  // moved files keep their bytes
             if (f.back() != '/')
                 QCOMPARE(readFile(tmp.path() + "/" + f), f.substr(f.rfind('/') + 1));
+        // Taken back: every entry where it was, the folders made gone.
+        QCOMPARE(failuresOf(undoBatch(result.trail).failures), QStringList{});
+        QCOMPARE(tree(tmp.path()), sorted(files));
     }
 
     // A keyword folder made earlier in the run is looked for again once an
@@ -249,11 +252,13 @@ private slots:
             table.setText(r, 1, r == 2 ? "2024" : rows[r - 1][0] + 1);
             table.setText(r, 4, rows[r - 1][1]);
         }
-        const OrganizeResult result = organizeTable(table, 4, {"2024/05", "2025/01"}, w);
+        OrganizeResult result = organizeTable(table, 4, {"2024/05", "2025/01"}, w);
         QCOMPARE(result.notMoved.count(), 0);
         QCOMPARE(result.moved, 3);
         QCOMPARE(readFile(w + "/2024/05/b.txt"), std::string("b.txt"));
         QCOMPARE(readFile(w + "/2025/01/2024/05/a.txt"), std::string("a.txt"));
+        QCOMPARE(failuresOf(undoBatch(result.trail).failures), QStringList{});
+        QCOMPARE(tree(w), (Names{"2024/", "a.txt", "alias", "b.txt"}));
     }
     // Taken names stay with their old content; the count holds them all, the
     // list the first ten.

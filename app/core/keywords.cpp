@@ -372,9 +372,11 @@ void organizePass(OrganizeResult& result, const RowStore& rows, int col,
         }
         // A keyword folder inside the moved folder has gone with it: each is
         // looked for again when next needed.
-        if (movesFolder)
+        if (movesFolder) {
             for (fs::FileDescriptor& f : keywordFds)
                 f = fs::FileDescriptor();
+            trail.forgetFolders();
+        }
         if (looked)
             trail.moved(trail.folder(fs::parentOf(source.substr(0, size_t(last.data() + last.size() - source.data())))),
                         last, trail.folder(folder), name, st, birth);

@@ -17,7 +17,7 @@ uint32_t BatchTrail::folder(const std::string& path)
 {
     if (lastFolder_ < folders_.size() && folders_[lastFolder_].path == path)
         return lastFolder_;
-    const auto known = std::find_if(folders_.begin(), folders_.end(),
+    const auto known = std::find_if(folders_.begin() + ptrdiff_t(searchFrom_), folders_.end(),
                                     [&](const fs::FolderIdentity& f) { return f.path == path; });
     if (known != folders_.end())
         return lastFolder_ = uint32_t(known - folders_.begin());
@@ -28,7 +28,7 @@ uint32_t BatchTrail::folder(const std::string& path)
 void BatchTrail::madeFolder(const std::string& path)
 {
     folder(fs::parentOf(path));  // its parent's names changed too
-    made_.push_back(folder(path));
+    made_.push_back({steps_.size(), folder(path)});
 }
 
 void BatchTrail::moved(uint32_t from, std::string_view oldName, uint32_t to,
@@ -95,7 +95,7 @@ size_t BatchTrail::bytes() const
 {
     size_t n = sizeof *this + steps_.capacity() * sizeof(Step) +
                attribs_.capacity() * sizeof(AttribStep) + names_.capacity() +
-               records_.capacity() + made_.capacity() * sizeof(uint32_t);
+               records_.capacity() + made_.capacity() * sizeof(Made);
     for (const fs::FolderIdentity& f : folders_)
         n += sizeof f + f.path.capacity();
     return n;
@@ -164,6 +164,33 @@ BatchOutcome undoBatch(BatchTrail& trail, Progress* watcher)
         return state[i] > 0;
     };
 
+    // A folder the batch made goes, once empty again (never what it holds),
+    // when the entries moved after it was made are back: before the entry
+    // that was moved before it (which may need its name) is taken back. One
+    // that is no longer the batch's stays.
+    std::vector<uint32_t> parents;  // of the folders removed
+    auto removeMade = [&](int64_t above) {
+        while (!trail.made_.empty() && int64_t(trail.made_.back().steps) > above) {
+            const uint32_t m = trail.made_.back().folder;
+            trail.made_.pop_back();
+            int fd = -1;
+            const std::string made = trail.folders_[m].path;
+            if (!fs::reopenFolder(trail.folders_[m], fd))
+                continue;
+            ::close(fd);
+            if (::rmdir(made.c_str()) == 0) {
+                // Gone with the batch's consent, under each number it had:
+                // nothing to sync there.
+                const fs::FolderIdentity gone = trail.folders_[m];
+                state.resize(trail.folders_.size());
+                for (size_t f = 0; f < state.size(); ++f)
+                    if (trail.folders_[f].device == gone.device && trail.folders_[f].inode == gone.inode)
+                        state[f] = -2;
+                parents.push_back(trail.folder(fs::parentOf(made)));
+            }
+        }
+    };
+
     fs::NoReplaceMoves moves;
     std::string path;
     const size_t count = trail.steps_.size();
@@ -176,6 +203,7 @@ BatchOutcome undoBatch(BatchTrail& trail, Progress* watcher)
             outcome.left = int(i + 1);
             break;
         }
+        removeMade(int64_t(i));
         if (!open(s.from) || (s.to != s.from && !open(s.to)))
             continue;  // told once for the folder
         const std::string newZ(newName), oldZ(oldName);
@@ -215,28 +243,14 @@ BatchOutcome undoBatch(BatchTrail& trail, Progress* watcher)
     }
     const bool stopped = outcome.left > 0;
     trail.truncate(stopped ? size_t(outcome.left) : 0);
-    // The folders the batch made, the deepest first, once empty again
-    // (never what they hold); one that is no longer the batch's stays.
-    std::vector<bool> touched(state.size());
+    if (!stopped)
+        removeMade(-1);
+    state.resize(trail.folders_.size());  // the parents named since: not looked at
+    std::vector<bool> touched(trail.folders_.size());
     for (size_t f = 0; f < state.size(); ++f)
         touched[f] = state[f] > 0;
-    if (!stopped) {
-        for (auto m = trail.made_.rbegin(); m != trail.made_.rend(); ++m) {
-            int fd = -1;
-            const std::string made = trail.folders_[*m].path;
-            if (fs::reopenFolder(trail.folders_[*m], fd)) {
-                ::close(fd);
-                if (::rmdir(made.c_str()) == 0) {
-                    touched[*m] = false;
-                    const uint32_t parent = trail.folder(fs::parentOf(made));
-                    touched.resize(std::max(touched.size(), size_t(parent) + 1));
-                    touched[parent] = true;
-                }
-            }
-        }
-        trail.made_.clear();
-    }
-    touched.resize(trail.folders_.size());
+    for (const uint32_t p : parents)
+        touched[p] = state[p] != -2;
     if (const fs::Status synced = trail.sync(touched); !synced)
         skipped(outcome, {}, Failure::Kind::NotSynced, synced.err);
     return outcome;

@@ -33,8 +33,16 @@ public:
     // for moved() and changed().
     uint32_t folder(const std::string& path);
     // The folder at path was made by the batch (its parent first): the
-    // undo removes it when it is empty again.
+    // undo removes it when it is empty again, once it has taken back the
+    // entries moved after it was made.
     void madeFolder(const std::string& path);
+    // The folders named so far may have moved (a moved folder took them
+    // along): a path named from now on is looked at anew.
+    void forgetFolders()
+    {
+        lastFolder_ = UINT32_MAX;
+        searchFrom_ = folders_.size();
+    }
     // An entry, whose look was st and birth (fs::lookAtEntry), went from
     // oldName in folder from to newName in folder to.
     void moved(uint32_t from, std::string_view oldName, uint32_t to, std::string_view newName,
@@ -78,12 +86,17 @@ private:
 
     Kind kind_;
     std::vector<fs::FolderIdentity> folders_;
-    std::vector<uint32_t> made_;  // folders_ the batch made, in the order made
+    struct Made {
+        size_t steps;     // the entries recorded before it was made
+        uint32_t folder;  // in folders_
+    };
+    std::vector<Made> made_;  // the folders the batch made, in the order made
     std::vector<Step> steps_;
     std::vector<AttribStep> attribs_;  // for Attributes, one per step
     std::string names_;
     std::string records_;
     uint32_t lastFolder_ = UINT32_MAX;
+    size_t searchFrom_ = 0;  // folders_ before it are not found by their path
 };
 
 class FailureList;
