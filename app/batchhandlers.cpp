@@ -12,11 +12,13 @@ namespace {
 
 // After a batch change: the folder listed anew, then the entries that could
 // not be changed, if any.
-void relistAndReport(TForm1& form, const vemlo::Ran<vemlo::BatchOutcome>& ran, const QString& what)
+void relistAndReport(TForm1& form, vemlo::Ran<vemlo::BatchOutcome>& ran, const QString& what)
 {
     const vemlo::BatchOutcome& outcome = ran.value;
+    form.keepTrail(std::move(ran.value.trail));
     form.table()->setTableRows(2);
-    form.ImportDir(form.workingFolder() + "/*");
+    if (!form.workingFolder().empty())
+        form.ImportDir(form.workingFolder() + "/*");
     QString report = vemlo::failureReport(outcome, what);
     if (ran.stopped) {
         const QString counts = vemlo::cancelledReport(what, outcome.done, outcome.left);
@@ -48,7 +50,7 @@ void TForm1::btnrnClick(QObject*)
     const std::string folder = workingFolder();
     if (refuseEmptyFolder(folder))
         return;
-    const auto renamed = vemlo::runCommand(
+    auto renamed = vemlo::runCommand(
         QStringLiteral("正在重命名…"), [&, rows = table_->snapshot()](vemlo::Progress* progress) {
             return vemlo::renameNumbered(rows, folder, base, progress);
         });
@@ -61,9 +63,26 @@ void TForm1::btnrenameClick(QObject*)
                                                  chk3->isChecked(), chk4->isChecked());
     if (refuseEmptyFolder(workingFolder()))
         return;
-    const auto changed = vemlo::runCommand(
+    auto changed = vemlo::runCommand(
         QStringLiteral("正在更改属性…"), [&, rows = table_->snapshot()](vemlo::Progress* progress) {
             return vemlo::changeAttributes(rows, value, progress);
         });
     relistAndReport(*this, changed, QStringLiteral("更改属性"));
+}
+
+void TForm1::N9Click(QObject*)
+{
+    if (trails_.empty())
+        return;
+    vemlo::BatchTrail& trail = trails_.back();
+    if (!vemlo::askYesNo(vemlo::undoQuestion(trail)))
+        return;
+    auto undone = vemlo::runCommand(
+        QStringLiteral("正在撤销…"),
+        [&trail](vemlo::Progress* progress) { return vemlo::undoBatch(trail, progress); });
+    // A stopped undo keeps the entries it had not tried yet.
+    if (!undone.stopped || trail.empty())
+        trails_.pop_back();
+    showUndo();
+    relistAndReport(*this, undone, QStringLiteral("撤销"));
 }

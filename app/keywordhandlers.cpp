@@ -82,11 +82,12 @@ void TForm1::btnsortClick(QObject*)
 
     // Nothing can change the path box while the handler runs: it is read once.
     const std::string folder = workingFolder();
-    const auto [result, stopped] = vemlo::runCommand(
+    auto [result, stopped] = vemlo::runCommand(
         QStringLiteral("正在整理…"), [&, rows = table_->snapshot()](vemlo::Progress* progress) {
             return vemlo::organizeRows(rows, col, keywords, folder, progress);
         });
     table_->markRows(result.movedRows);
+    keepTrail(std::move(result.trail));
     switch (result.stop) {
     case vemlo::OrganizeResult::Stop::NoWorkingFolder:
         vemlo::ShowMessage(QStringLiteral("你没有选择文件夹"));

@@ -24,6 +24,7 @@
 #include <malloc.h>
 
 #include "app/core/importrows.h"
+#include "app/reports.h"
 #include "common/appclosing.h"
 #include "common/command.h"
 #include "common/errtext.h"
@@ -309,6 +310,24 @@ void TForm1::buildMenu()
     N8 = item(N1, "N8", "文件夹导入", QKeySequence(Qt::CTRL | Qt::Key_I));
     N2 = barItem("N2", "编辑", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_E));
     N3 = barItem("N3", "其他", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_X));
+    // A text box that has the focus keeps Ctrl+Z for its own undo: it
+    // claims the key before any shortcut sees it.
+    N9 = item(N2, "N9", "撤销", QKeySequence(Qt::CTRL | Qt::Key_Z));
+    showUndo();
+}
+
+void TForm1::showUndo()
+{
+    N9->setText(vemlo::undoCaption(trails_.empty() ? nullptr : &trails_.back()));
+    N9->setEnabled(!trails_.empty());
+}
+
+void TForm1::keepTrail(vemlo::BatchTrail&& trail)
+{
+    if (trail.empty())
+        return;
+    trails_.push_back(std::move(trail));
+    showUndo();
 }
 
 template <class Handler>
@@ -321,6 +340,7 @@ void TForm1::bind(QAbstractButton* button, Handler handler)
 void TForm1::bindEvents()
 {
     connect(N8, &QAction::triggered, this, [this] { vemlo::guarded([&] { N8Click(N8); }); });
+    connect(N9, &QAction::triggered, this, [this] { vemlo::guarded([&] { N9Click(N9); }); });
     bind(btnsortadd, &TForm1::btnsortaddClick);
     bind(btnsortremove, &TForm1::btnsortremoveClick);
     bind(btnsortclear, &TForm1::btnsortclearClick);

@@ -6,8 +6,10 @@
 #include <QMainWindow>
 
 #include <string>
+#include <vector>
 
 #include "app/core/filetable.h"
+#include "app/core/trail.h"
 
 class QAbstractButton;
 class QAction;
@@ -42,6 +44,10 @@ public:
     void N8Click(QObject* sender);
     // Has no behaviour.
     void GetFT();
+    // Menu "撤销" (Ctrl+Z): takes the newest batch not yet taken back back.
+    void N9Click(QObject* sender);
+    // Keeps what a batch changed for 撤销.
+    void keepTrail(vemlo::BatchTrail&& trail);
 
     void btnsortaddClick(QObject* sender);
     void btnsortremoveClick(QObject* sender);
@@ -117,6 +123,7 @@ public:
     QAction* N7;
     QAction* N8;
     QMenu* N2;
+    QAction* N9;  // 编辑 → 撤销
     QMenu* N3;
     QFileDialog* OD = nullptr;  // never opened
 
@@ -127,10 +134,13 @@ private:
     void buildLayout();
     void buildMenu();
     void bindEvents();
+    void showUndo();
     template <class Handler>
     void bind(QAbstractButton* button, Handler handler);
 
     vemlo::FileTable* table_;
+    // The batches of this run not yet taken back, the newest last.
+    std::vector<vemlo::BatchTrail> trails_;
 };
 
 extern TForm1* Form1;

@@ -1,5 +1,7 @@
 #include "app/reports.h"
 
+#include <cerrno>
+
 #include "common/errtext.h"
 #include "common/text.h"
 
@@ -30,6 +32,18 @@ QString failureReason(const Failure& f)
         return QStringLiteral("无法创建整理文件夹“%1”：").arg(displayText(f.folder)) + reason(f.err);
     case Kind::WorkingFolderNotOpened:
         return QStringLiteral("无法打开工作文件夹：") + reason(f.err);
+    case Kind::NameTaken:
+        return QStringLiteral("名称已被占用");
+    case Kind::Gone:
+        return QStringLiteral("已被移动或删除");
+    case Kind::AttribsChanged:
+        return QStringLiteral("属性已被改动");
+    case Kind::FolderGone:
+        if (f.err != ESTALE)
+            return QStringLiteral("无法打开文件夹，其中的项目保持原样：") + reason(f.err);
+        return QStringLiteral("文件夹已被移动或删除（或其所在的共享已断开），其中的项目保持原样");
+    case Kind::NotSynced:
+        return QStringLiteral("更改未能写入磁盘：") + reason(f.err);
     }
     return reason(f.err);
 }
@@ -51,10 +65,14 @@ QString failureLines(const FailureList& failures)
 {
     QString text;
     for (const Failure& f : failures.listed()) {
-        text += u'\n' + displayText(f.name);
-        if (!f.newName.empty())
-            text += QStringLiteral(" → ") + displayText(f.newName);
-        text += u'：' + failureReason(f);
+        text += u'\n';
+        if (!f.name.empty()) {
+            text += displayText(f.name);
+            if (!f.newName.empty())
+                text += QStringLiteral(" → ") + displayText(f.newName);
+            text += u'：';
+        }
+        text += failureReason(f);
     }
     if (const int unlisted = failures.count() - int(failures.listed().size()); unlisted > 0)
         text += QStringLiteral("\n……另有 %1 个未列出").arg(unlisted);
@@ -67,6 +85,34 @@ QString failureReport(const BatchOutcome& outcome, const QString& what)
         return {};
     return QStringLiteral("有 %1 个条目未能%2：").arg(outcome.failures.count()).arg(what) +
            failureLines(outcome.failures);
+}
+
+QString undoQuestion(const BatchTrail& trail)
+{
+    QString n = QString::number(trail.size());
+    for (int at = int(n.size()) - 3; at > 0; at -= 3)
+        n.insert(at, u',');
+    switch (trail.kind()) {
+    case BatchTrail::Kind::Rename:
+        return QStringLiteral("撤销重命名：把 %1 个项目改回原来的名称？").arg(n);
+    case BatchTrail::Kind::Organize:
+        return QStringLiteral("撤销整理：把 %1 个项目移回原来的位置？").arg(n);
+    case BatchTrail::Kind::Attributes:
+        break;
+    }
+    return QStringLiteral("撤销属性更改：把 %1 个项目的属性改回原来的值？").arg(n);
+}
+
+QString undoCaption(const BatchTrail* trail)
+{
+    if (!trail)
+        return QStringLiteral("撤销");
+    switch (trail->kind()) {
+    case BatchTrail::Kind::Rename: return QStringLiteral("撤销重命名");
+    case BatchTrail::Kind::Organize: return QStringLiteral("撤销整理");
+    case BatchTrail::Kind::Attributes: break;
+    }
+    return QStringLiteral("撤销属性更改");
 }
 
 QString cancelledReport(const QString& what, int done, int left)

@@ -27,6 +27,12 @@ QString failureReport(const BatchOutcome& outcome, const QString& what);
 // them with their reasons.
 QString organizeReport(const OrganizeResult& result, bool stopped = false);
 
+// The question before 撤销 takes trail back: what and how many
+// ("撤销重命名：把 10,000 个项目改回原来的名称？").
+QString undoQuestion(const BatchTrail& trail);
+// The caption of the menu entry 撤销 for the newest batch (nullptr: none).
+QString undoCaption(const BatchTrail* trail);
+
 // "已取消：已<what> N 个，M 个未处理": a command stopped by the user.
 QString cancelledReport(const QString& what, int done, int left);
 

@@ -1,13 +1,17 @@
-// The numbered rename and the attribute change on 10000 entries, pressed as
-// the user presses them (new listing included), against bare loops of the
-// same system calls followed by the bare listing floor (readdir, statx,
-// stored attribute), all in-process; and the window's longest stall.
+// The numbered rename, its 撤销, and the attribute change on 10000 entries,
+// pressed as the user presses them (new listing included), against bare
+// loops of the same system calls followed by the bare listing floor
+// (readdir, statx, stored attribute), all in-process; the window's longest
+// stall; what the sync before each report costs; the memory of the trail.
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -17,11 +21,13 @@
 #include <sys/xattr.h>
 #include <vector>
 
+#include "app/core/trail.h"
 #include "app/mainwindow.h"
 #include "app/startup.h"
 #include "benchutil.h"
 #include "import/importwindow.h"
 #include "platform/attrib.h"
+#include "platform/identity.h"
 #include "platform/listing.h"
 
 using namespace vemlo::bench;
@@ -102,6 +108,80 @@ int main(int argc, char** argv)
     printRatio("rename 10000 entries", renameMs, "floor", renameLoopMs);
     freshListing(dir);
     printStall("rename 10000 entries", press(rename, true).longestGapMs);
+    // What the rename's sync costs: the fsync of the folder after the loop.
+    freshListing(dir);
+    paths = tablePaths();
+    std::vector<double> syncMs;
+    for (int run = 0; run < kRuns; ++run) {
+        freshListing(dir);
+        paths = tablePaths();
+        for (size_t i = 0; i < paths.size(); ++i)
+            ::renameat2(AT_FDCWD, paths[i].c_str(), AT_FDCWD,
+                        (dir + "/x " + std::to_string(i + 1) + ".txt").c_str(), RENAME_NOREPLACE);
+        syncMs.push_back(timeMs([&] { vemlo::fs::syncFolder(dir); }));
+    }
+    std::sort(syncMs.begin(), syncMs.end());
+    std::printf("sync after rename 10000 entries: fsync of the folder %.1f ms\n", syncMs[kRuns / 2]);
+
+    // 撤销 of the rename, pressed from the menu (the question answered 是),
+    // against a bare loop of one identity look and one renameat2 per entry
+    // back, the fsync of the folder and the listing floor.
+    auto undo = [] { Form1->N9->trigger(); };
+    auto renamedListing = [&] {
+        freshListing(dir);
+        press(rename);
+    };
+    // The two sides take turns, so that a slow moment of the shared disk
+    // falls on both.
+    std::vector<std::string> renamed;
+    for (int i = 0; i < kEntries; ++i)
+        renamed.push_back("x " + std::to_string(i + 1) + ".txt");
+    int back = kEntries;  // the fewest entries a press took back
+    const auto [undoMs, undoLoopMs] = alternatingMediansMs(
+        kRuns, {renamedListing, [&] {
+                    const double ms = press(undo).ms;
+                    back = std::min(back, countNamed(dir, "f"));
+                    return ms;
+                }},
+        {renamedListing, [&] {
+             return timeMs([&] {
+                 const int at = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+                 struct statx sx;
+                 for (size_t i = renamed.size(); i-- > 0;) {
+                     ::statx(at, renamed[i].c_str(), AT_SYMLINK_NOFOLLOW,
+                             STATX_BASIC_STATS | STATX_BTIME, &sx);
+                     ::renameat2(at, renamed[i].c_str(), at, fileName(int(i)).c_str(),
+                                 RENAME_NOREPLACE);
+                 }
+                 ::close(at);
+                 vemlo::fs::syncFolder(dir);
+                 listFloor(dir);
+             });
+         }});
+    if (back != kEntries)
+        std::printf("undo rename: only %d of %d entries back\n", back, kEntries);
+    printRatio("undo rename 10000 entries", undoMs, "floor", undoLoopMs);
+    renamedListing();
+    printStall("undo rename 10000 entries", press(undo, true).longestGapMs);
+
+    // The trail of a million renamed entries: what the process holds more.
+    {
+        const long before = residentBytes();
+        auto trail = std::make_unique<vemlo::BatchTrail>(vemlo::BatchTrail::Kind::Rename);
+        const uint32_t folder = trail->folder(dir);
+        struct stat st {};
+        char oldName[32], newName[32];
+        for (int i = 0; i < 1000000; ++i) {
+            std::snprintf(oldName, sizeof oldName, "f%07d.txt", i);
+            std::snprintf(newName, sizeof newName, "x %d.txt", i + 1);
+            st.st_ino = ino_t(i + 100);
+            trail->moved(folder, oldName, folder, newName, st, uint64_t(i));
+        }
+        trail->finish();
+        const long after = residentBytes();
+        std::printf("memory undo trail 1000000 entries: %.1f bytes per entry (held %.1f), target 100\n",
+                    double(after - before) / 1e6, double(trail->bytes()) / 1e6);
+    }
 
     // Attribute change: read-only and hidden on writable files.
     Form1->chk1->setChecked(true);
@@ -140,6 +220,38 @@ int main(int argc, char** argv)
             paths = tablePaths();
         });
     printRatio("attributes 10000 entries", attribMs, "floor", attribLoopMs);
+    // What making the changed modes and records durable costs, three ways,
+    // each right after the bare loop of the change.
+    {
+        std::vector<double> fs1, dir1, each;
+        auto change = [&] {
+            freshListing(dir);
+            paths = tablePaths();
+            for (const auto& p : paths) {
+                ::lsetxattr(p.c_str(), vemlo::fs::kDosAttribXattr, "0x3", 4, 0);
+                ::syscall(SYS_fchmodat2, AT_FDCWD, p.c_str(), 0444, AT_SYMLINK_NOFOLLOW);
+            }
+        };
+        for (int run = 0; run < kRuns; ++run) {
+            change();
+            fs1.push_back(timeMs([&] { vemlo::fs::syncFileSystemOf(dir); }));
+            change();
+            dir1.push_back(timeMs([&] { vemlo::fs::syncFolder(dir); }));
+            change();
+            each.push_back(timeMs([&] {
+                for (const auto& p : paths) {
+                    const int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+                    ::fsync(fd);
+                    ::close(fd);
+                }
+            }));
+        }
+        for (auto* v : {&fs1, &dir1, &each})
+            std::sort(v->begin(), v->end());
+        std::printf("sync after attributes 10000 entries: syncfs %.1f ms, folder fsync %.1f ms, "
+                    "fsync of each entry %.1f ms\n",
+                    fs1[kRuns / 2], dir1[kRuns / 2], each[kRuns / 2]);
+    }
     freshListing(dir);
     printStall("attributes 10000 entries", press(attributes, true).longestGapMs);
 

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QAbstractButton>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -151,8 +152,8 @@ void printRatio(const std::string& what, double vemloMs, const std::string& othe
 
 namespace {
 
-// Answers each message box as soon as it shows: its accept is queued into
-// the box's own event loop.
+// Answers each message box as soon as it shows: its accept (its "是" where it
+// asks) is queued into the box's own event loop.
 class BoxAnswerer : public QObject {
 public:
     BoxAnswerer() { qApp->installEventFilter(this); }
@@ -162,8 +163,14 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (event->type() == QEvent::Show)
-            if (auto* box = qobject_cast<QMessageBox*>(watched))
+            if (auto* box = qobject_cast<QMessageBox*>(watched)) {
+                for (QAbstractButton* b : box->buttons())
+                    if (box->buttonRole(b) == QMessageBox::YesRole) {
+                        QMetaObject::invokeMethod(b, &QAbstractButton::click, Qt::QueuedConnection);
+                        return false;
+                    }
                 QMetaObject::invokeMethod(box, &QDialog::accept, Qt::QueuedConnection);
+            }
         return false;
     }
 };

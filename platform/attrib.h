@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <string>
+#include <sys/stat.h>
 
 #include "platform/dosattrib.h"
 #include "platform/status.h"
@@ -40,5 +41,35 @@ Status setAttributes(const std::string& path, uint32_t value);
 // file system than the folder's (a mount point) is set where its own keeps
 // the bits.
 Status setAttributes(const std::string& path, uint32_t value, const FolderStore& folder);
+
+// An entry's attribute state as far as setAttributes changes it: its
+// permission bits and the records it writes or removes (the extended
+// attributes of its store, FAT's attribute byte), each as it was.
+struct AttribState {
+    uint32_t mode = 0;
+    // For each record present, in the order of their tags: a tag byte, two
+    // length bytes, the record's bytes.
+    std::string records;
+};
+
+// What setAttributes did to one entry: its state before, and a fingerprint
+// of the state it left, by which a later look tells whether the entry is
+// still as the change left it.
+struct AttribChange {
+    struct stat entry {};  // the entry's lstat before the change
+    uint64_t birth = 0;    // and its birth time (fs::lookAtEntry)
+    AttribState before;
+    uint64_t after = 0;
+};
+
+// setAttributes, telling in change what it did when it succeeded.
+Status setAttributes(const std::string& path, uint32_t value, const FolderStore& folder,
+                     AttribChange& change);
+
+// Puts the entry at path back into change.before, records and mode bit for
+// bit, when it is still in the state the change left. Fails with ESTALE,
+// changing nothing, when it is not; ELOOP for a symbolic link.
+Status restoreAttributes(const std::string& path, const FolderStore& folder,
+                         const AttribChange& change);
 
 }  // namespace vemlo::fs

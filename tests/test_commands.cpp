@@ -3,7 +3,9 @@
 // real folder into a table, runs the command and reads the disk back.
 #include <QTest>
 
+#include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -91,6 +93,27 @@ int attribListed(const std::string& dir, const std::string& name)
     return -1;
 }
 
+// Each entry below dir with its content, mode and stored records: what a
+// batch taken back must leave as it found it.
+Names stateOf(const std::string& dir)
+{
+    Names out;
+    for (const std::string& p : tree(dir)) {
+        const std::string full = dir + "/" + p;
+        out.push_back(p + " " + (p.back() == '/' ? "" : describe(full)) + " " +
+                      std::to_string(modeOf(full)) + " " + recordOf(full) + " " +
+                      xattrOf(full, fs::kWriteBitsXattr) + " " + xattrOf(full, fs::kOldAttribXattr));
+    }
+    return out;
+}
+
+// Stops a pass at its second look.
+class StopSoon : public Progress {
+protected:
+    bool look(int64_t, std::string_view) override { return ++looks_ < 2; }
+    void begin(int64_t) override { setStride(1); }
+    int looks_ = 0;
+};
 
 // The file table as the export reads it.
 class TableOf : public TableSource {
@@ -189,7 +212,7 @@ private slots:
         makeEntries(tmp.path(), files);
         FileTable table;
         listInto(table, tmp.path());
-        const OrganizeResult result = organizeTable(table, col, keywords, tmp.path());
+        OrganizeResult result = organizeTable(table, col, keywords, tmp.path());
         QCOMPARE(result.stop, OrganizeResult::Stop::None);
         QCOMPARE(result.notMoved.count(), 0);
         QCOMPARE(tree(tmp.path()), after);
@@ -198,6 +221,9 @@ private slots:
         for (const std::string& f : after)  // moved files keep their bytes
             if (f.back() != '/')
                 QCOMPARE(readFile(tmp.path() + "/" + f), f.substr(f.rfind('/') + 1));
+        // Taken back: every entry where it was, the folders made gone.
+        QCOMPARE(failuresOf(undoBatch(result.trail).failures), QStringList{});
+        QCOMPARE(tree(tmp.path()), sorted(files));
     }
 
     // A keyword folder made earlier in the run is looked for again once an
@@ -226,11 +252,13 @@ private slots:
             table.setText(r, 1, r == 2 ? "2024" : rows[r - 1][0] + 1);
             table.setText(r, 4, rows[r - 1][1]);
         }
-        const OrganizeResult result = organizeTable(table, 4, {"2024/05", "2025/01"}, w);
+        OrganizeResult result = organizeTable(table, 4, {"2024/05", "2025/01"}, w);
         QCOMPARE(result.notMoved.count(), 0);
         QCOMPARE(result.moved, 3);
         QCOMPARE(readFile(w + "/2024/05/b.txt"), std::string("b.txt"));
         QCOMPARE(readFile(w + "/2025/01/2024/05/a.txt"), std::string("a.txt"));
+        QCOMPARE(failuresOf(undoBatch(result.trail).failures), QStringList{});
+        QCOMPARE(tree(w), (Names{"2024/", "a.txt", "alias", "b.txt"}));
     }
     // Taken names stay with their old content; the count holds them all, the
     // list the first ten.
@@ -503,6 +531,175 @@ private slots:
         QCOMPARE(attribListed(tmp.path(), changed), rename ? 128 : 3);
     }
 
+
+    // ---- taking a batch back
+
+    // Each command, taken back, leaves the folder as it was, also names that
+    // are not UTF-8, links and a folder with what it holds; an entry changed
+    // since stays and is reported, the rest goes back; a stopped undo keeps
+    // what it had not tried, for the next.
+    void undo_data()
+    {
+        QTest::addColumn<int>("command");  // 0 organize, 1 rename, 2 attributes
+        QTest::addColumn<bool>("sshfs");
+        QTest::addColumn<int>("meddle");  // 0 none, 1 old name taken / bits changed, 2 replaced,
+                                           // 3 folder moved, 4 stopped, 5 unmounted
+        QTest::addColumn<QString>("skipped");  // the entry that stays
+        QTest::addColumn<int>("why");
+        const char* commands[] = {"organize", "rename", "attributes"};
+        const char* newName[] = {"a.jpg", "x 1.jpg", "a.jpg"};
+        for (const bool sshfs : {false, true})
+            for (int c = 0; c < 3; ++c) {
+                auto row = [&](const char* what, int meddle, const char* skipped, Kind why) {
+                    QTest::addRow("%s, %s%s", commands[c], what, sshfs ? ", sshfs" : "")
+                        << c << sshfs << meddle << skipped << int(why);
+                };
+                row("all back", 0, "", Kind::Io);
+                row(c == 2 ? "bits changed since" : "old name taken", 1, newName[c],
+                    c == 2 ? Kind::AttribsChanged : Kind::NameTaken);
+                row("replaced by another of the same name", 2, newName[c], Kind::Gone);
+                row("folder moved away", 3, "", Kind::FolderGone);
+                row("stopped part-way", 4, "", Kind::Io);
+                if (sshfs)
+                    row("share no longer mounted", 5, "", Kind::FolderGone);
+            }
+    }
+
+    void undo()
+    {
+        QFETCH(int, command);
+        QFETCH(bool, sshfs);
+        QFETCH(int, meddle);
+        QFETCH(QString, skipped);
+        QFETCH(int, why);
+        TempDir remote;
+        std::unique_ptr<SshfsMount> mount;
+        if (sshfs) {
+            mount = std::make_unique<SshfsMount>(remote.path());
+            VEMLO_REQUIRE_SHARE(*mount);
+        }
+        const std::string served = remote.path() + "/w";  // the folder as the server has it
+        const std::string d = (sshfs ? mount->path() : remote.path()) + "/w";
+        makeEntries(remote.path(), {"w/", "w/a.jpg", "w/b.jpg", "w/\xff.jpg", "w/sub.jpg/", "w/sub.jpg/in.txt"});
+        QCOMPARE(::symlink("a.jpg", (served + "/l.jpg").c_str()), 0);
+        QCOMPARE(::chmod((served + "/b.jpg").c_str(), 0640), 0);
+        if (!sshfs)
+            QVERIFY(setRecord(served + "/a.jpg", "0x20"));
+        const Names before = stateOf(served);
+        FileTable table;
+        listInto(table, d);
+        BatchTrail trail;
+        if (command == 0)
+            trail = std::move(organizeTable(table, 2, {"jpg"}, d).trail);
+        else if (command == 1)
+            trail = std::move(renameNumbered(table.snapshot(), d, "x").trail);
+        else
+            trail = std::move(changeAttributes(table.snapshot(), fs::AttrReadOnly).trail);
+        QVERIFY(stateOf(served) != before);
+        // Meddled with through the mount, as the user's other programs do
+        // (what another machine changes on the server, sshfs may hide for
+        // the time it keeps its cache).
+        const std::string at = d + (command == 0 ? "/jpg/" : "/") + skipped.toStdString();
+        if (meddle == 1 && command == 2)
+            QCOMPARE(::chmod(at.c_str(), 0600), 0);
+        else if (meddle == 1)
+            writeFile(d + "/a.jpg", "taken");
+        else if (meddle == 2)
+            QVERIFY(::unlink(at.c_str()) == 0 && (writeFile(at, "another"), true));
+        else if (meddle == 3)
+            QCOMPARE(::rename(d.c_str(), (d + "2").c_str()), 0);
+        else if (meddle == 5)
+            QVERIFY(mount->unmount());
+        const Names meddled = stateOf(meddle == 3 ? served + "2" : served);
+
+        StopSoon stop;
+        BatchOutcome undone = undoBatch(trail, meddle == 4 ? &stop : nullptr);
+        if (meddle == 4) {
+            QVERIFY(undone.left > 0 && trail.size() == size_t(undone.left));
+            undone = undoBatch(trail);
+        }
+        QCOMPARE(trail.empty(), true);
+        if (meddle == 0 || meddle == 4) {
+            QCOMPARE(failuresOf(undone.failures), QStringList{});
+            QCOMPARE(stateOf(served), before);
+        } else if (meddle == 3 || meddle == 5) {
+            QCOMPARE(failuresOf(undone.failures), QStringList{failure(d, Kind::FolderGone, ESTALE)});
+            QCOMPARE(stateOf(meddle == 3 ? served + "2" : served), meddled);
+        } else {
+            QCOMPARE(failuresOf(undone.failures), QStringList{failure(skipped.toStdString(), Kind(why))});
+            QVERIFY(pathExists(at));
+            const Names now = stateOf(served);
+            for (const std::string& line : before)  // every other entry is back
+                QVERIFY2(line.rfind("a.jpg ", 0) == 0 || std::count(now.begin(), now.end(), line),
+                         line.c_str());
+        }
+    }
+
+    // An owner who is not root takes back a change on a file that stays
+    // read-only: its records are written while it is writable for a moment.
+    void undoAsOwner()
+    {
+        TempDir tmp;
+        const std::string path = tmp.path() + "/f.txt";
+        writeFile(path, "data");
+        QVERIFY(setRecord(path, "0x21"));
+        QCOMPARE(::chmod(path.c_str(), 0444), 0);
+        QCOMPARE(::chmod(tmp.path().c_str(), 0755), 0);
+        if (::geteuid() == 0)
+            QCOMPARE(::chown(path.c_str(), 65534, 65534), 0);
+        FileTable table;
+        listInto(table, tmp.path());
+        const Names was = stateOf(tmp.path());
+        const int status = runUnprivileged([&] {
+            BatchOutcome changed = changeAttributes(table.snapshot(), attributeValue(true, true, false, false));
+            return changed.done == 1 && recordOf(path) == "0x3" && undoBatch(changed.trail).done == 1 ? 0 : 1;
+        });
+        QCOMPARE(status, 0);
+        QCOMPARE(stateOf(tmp.path()), was);
+    }
+
+    // What a batch reported is on the disk, also when the power goes right
+    // after it ended.
+    void powerCut_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::newRow("organize") << 0;
+        QTest::newRow("rename") << 1;
+        QTest::newRow("attributes") << 2;
+        QTest::newRow("rename taken back") << 3;
+    }
+
+    void powerCut()
+    {
+        QFETCH(int, command);
+        ScratchFs scratch(65536, ScratchFs::Kind::Ext4);
+        if (!scratch.usable())
+            QSKIP(scratch.skipReason());
+        const std::string d = scratch.path() + "/w";
+        Names files{"w/"};
+        for (int i = 0; i < 2000; ++i)
+            files.push_back("w/f" + std::to_string(i) + ".jpg");
+        makeEntries(scratch.path(), files);
+        ::sync();
+        const Names before = stateOf(d);
+        FileTable table;
+        listInto(table, d);
+        if (command == 3) {
+            BatchOutcome renamed = renameNumbered(table.snapshot(), d, "x");
+            ::sync();  // what the cut may lose is the undo's alone
+            QCOMPARE(undoBatch(renamed.trail).done, 2000);
+            QCOMPARE(stateOf(d), before);
+        } else if (command == 0)
+            QCOMPARE(organizeTable(table, 2, {"jpg"}, d).moved, 2000);
+        else if (command == 1)
+            QCOMPARE(renameNumbered(table.snapshot(), d, "x").done, 2000);
+        else
+            QCOMPARE(changeAttributes(table.snapshot(), attributeValue(true, true, false, false)).done, 2000);
+        const Names after = stateOf(d);
+        QVERIFY(scratch.cutPower());
+        QCOMPARE(stateOf(d), after);
+    }
+
     // ---- attributes
 
     // Ticks -> what the listing shows, the write bits, the stored text.
@@ -572,14 +769,18 @@ private slots:
         QCOMPARE(::chmod(path.c_str(), mode_t(modeBefore)), 0);
         FileTable table;
         listInto(table, tmp.path());
+        const Names was = stateOf(tmp.path());
 
-        const BatchOutcome outcome =
+        BatchOutcome outcome =
             changeAttributes(table.snapshot(), attributeValue(ticks[0], ticks[1], ticks[2], ticks[3]));
         QCOMPARE(failuresOf(outcome.failures), QStringList{});
         QCOMPARE(attribListed(tmp.path(), n), shown);
         QCOMPARE(int(modeOf(path)), modeAfter);
         QCOMPARE(recordOf(path), storedAfter.toStdString());
         QCOMPARE(xattrOf(path, fs::kOldAttribXattr), std::string("<none>"));
+        // Taken back: the mode and every record as they were, bit for bit.
+        QCOMPARE(failuresOf(undoBatch(outcome.trail).failures), QStringList{});
+        QCOMPARE(stateOf(tmp.path()), was);
     }
 
     // Read-only on a file and off again gives back exactly the write bits it

@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QAction>
 #include <QPushButton>
+#include <QTableView>
 #include <QTest>
 
 #include "testutil/windows.h"
@@ -41,6 +43,44 @@ private slots:
         tick(false, false, true, false);
         Form1->edtrnbase->clear();
         QVERIFY(!QApplication::overrideCursor());
+    }
+
+    // First, while no batch has run: 编辑 → 撤销 names the newest batch, asks first (否 changes nothing),
+    // takes it back and lists the folder; Ctrl+Z reaches it except from a
+    // text box, which keeps its own undo.
+    void undoFromTheMenu()
+    {
+        TempDir dir;
+        makeEntries(dir.path(), {"a.txt", "b.txt"});
+        importFolder(dir.path());
+        QCOMPARE(Form1->N9->isEnabled(), false);
+        QCOMPARE(renameWith("x").size(), size_t(0));
+        QCOMPARE(Form1->N9->text(), QStringLiteral("撤销重命名"));
+        QVERIFY(Form1->N9->isEnabled());
+
+        Form1->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Form1));
+        Form1->edtrnbase->setFocus();
+        QTest::keyClicks(Form1->edtrnbase, "y");
+        {
+            BoxCatcher boxes;
+            QTest::keyClick(Form1->edtrnbase, Qt::Key_Z, Qt::ControlModifier);
+            QCOMPARE(boxes.texts(), QStringList{});
+        }
+        QCOMPARE(Form1->edtrnbase->text(), QStringLiteral("x"));
+        for (const QString& answer : {QStringLiteral("否"), QStringLiteral("是")}) {
+            BoxCatcher boxes({answer});
+            Form1->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(Form1));
+            Form1->strgrdM->setFocus();
+            QTest::keyClick(Form1->strgrdM, Qt::Key_Z, Qt::ControlModifier);
+            QCOMPARE(boxes.texts(), QStringList{QStringLiteral("撤销重命名：把 2 个项目改回原来的名称？")});
+            QCOMPARE(listNames(dir.path()),
+                     answer == "否" ? (Names{"x 1.txt", "x 2.txt"}) : (Names{"a.txt", "b.txt"}));
+        }
+        QCOMPARE(column(1), (Names{"a.txt", "b.txt"}));
+        QCOMPARE(Form1->N9->text(), QStringLiteral("撤销"));
+        QCOMPARE(Form1->N9->isEnabled(), false);
     }
 
     // Refused before anything is changed: one box, files, attributes and
@@ -133,6 +173,7 @@ private slots:
         QCOMPARE(column(1), (Names{"f.txt", "l.txt"}));
         QCOMPARE(tableText(1, 6), std::to_string(shown));
     }
+
 };
 
 QTEST_MAIN(BatchTest)

@@ -48,6 +48,16 @@ private slots:
         QTest::newRow("attributes, read-only file system")
             << Failure{"a.jpg", Kind::Attributes, EROFS} << "a.jpg：文件系统为只读";
         QTest::newRow("name that is not UTF-8") << Failure{"\xff.txt", Kind::Io, EEXIST} << "\uFFFD.txt：目标已存在";
+        // Taking a batch back.
+        QTest::newRow("undo: old name taken")
+            << Failure{"x 1.jpg", Kind::NameTaken, 0, "", "", "a.jpg"} << "x 1.jpg → a.jpg：名称已被占用";
+        QTest::newRow("undo: entry gone") << Failure{"x 2.jpg", Kind::Gone} << "x 2.jpg：已被移动或删除";
+        QTest::newRow("undo: bits changed") << Failure{"a.jpg", Kind::AttribsChanged} << "a.jpg：属性已被改动";
+        QTest::newRow("undo: folder gone")
+            << Failure{"/mnt/w", Kind::FolderGone, ESTALE}
+            << "/mnt/w：文件夹已被移动或删除（或其所在的共享已断开），其中的项目保持原样";
+        QTest::newRow("not written to the disk") << Failure{"", Kind::NotSynced, EIO}
+                                                 << "更改未能写入磁盘：读写设备出错";
     }
 
     void reasons()

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <charconv>
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include "platform/attrib.h"
 #include "platform/fileops.h"
@@ -99,6 +100,10 @@ BatchOutcome renameNumbered(const RowStore& rows, const std::string& folder,
     const fs::FileDescriptor dir = std::move(fs::openFolder(folder).fd);
     fs::NoReplaceMoves moves;
     std::string from;
+    BatchTrail& trail = outcome.trail;
+    const uint32_t toFolder = trail.folder(folder);
+    struct stat st;
+    uint64_t birth = 0;
     for (int row = 1; row < int(rows.size()); ++row) {
         from = rows.cell(size_t(row), 0);
         if (from.empty())
@@ -111,14 +116,20 @@ BatchOutcome renameNumbered(const RowStore& rows, const std::string& folder,
                               from.compare(0, stem, to, 0, stem) == 0 &&
                               from.find('/', stem) == std::string::npos;
         const int at = inFolder ? dir.get() : AT_FDCWD;
-        const fs::Status st = moves.move(at, inFolder ? from.c_str() + stem : from.c_str(), at,
-                                         inFolder ? to.c_str() + stem : to.c_str(),
-                                         listedKind(rows.cell(size_t(row), 6)));
-        if (st || (st.err == EEXIST && fs::sameEntry(from, to)))
+        const char* fromAt = inFolder ? from.c_str() + stem : from.c_str();
+        // The entry's identity, for the trail: what the undo takes back.
+        const bool looked = fs::lookAtEntry(at, fromAt, st, birth).ok();
+        const fs::Status moved = moves.move(at, fromAt, at, inFolder ? to.c_str() + stem : to.c_str(),
+                                            listedKind(rows.cell(size_t(row), 6)));
+        if (moved && looked)
+            trail.moved(inFolder ? toFolder : trail.folder(fs::parentOf(from)), fs::lastPart(from),
+                        toFolder, fs::lastPart(to), st, birth);
+        if (moved || (moved.err == EEXIST && fs::sameEntry(from, to)))
             ++outcome.done;
         else
-            fail(outcome, from, Failure::Kind::Io, st.err, to);
+            fail(outcome, from, Failure::Kind::Io, moved.err, to);
     }
+    settle(trail, outcome.failures);
     return outcome;
 }
 
@@ -138,6 +149,10 @@ BatchOutcome changeAttributes(const RowStore& rows, uint32_t value, Progress* wa
     // listing does, not of every entry (on a share each ask is a round trip).
     std::string folder;
     fs::FolderStore store;
+    BatchTrail& trail = outcome.trail;
+    trail = BatchTrail(BatchTrail::Kind::Attributes);
+    uint32_t folderAt = 0;
+    fs::AttribChange change;
     for (int row = 1; row < int(rows.size()); ++row) {
         path = rows.cell(size_t(row), 0);
         if (path.empty())
@@ -146,13 +161,17 @@ BatchOutcome changeAttributes(const RowStore& rows, uint32_t value, Progress* wa
             break;
         if (std::string parent = fs::parentOf(path); parent != folder) {  // never empty
             store = fs::folderStoreOfPath(parent);
+            folderAt = trail.folder(parent);
             folder = std::move(parent);
         }
-        if (const fs::Status st = fs::setAttributes(path, value, store))
+        if (const fs::Status st = fs::setAttributes(path, value, store, change)) {
+            trail.changed(folderAt, fs::lastPart(path), change);
             ++outcome.done;
-        else
+        } else {
             fail(outcome, path, Failure::Kind::Attributes, st.err);
+        }
     }
+    settle(trail, outcome.failures);
     return outcome;
 }
 

@@ -9,6 +9,7 @@
 
 #include "app/core/failures.h"
 #include "app/core/rowstore.h"
+#include "app/core/trail.h"
 #include "platform/progress.h"
 
 namespace vemlo {
@@ -20,6 +21,8 @@ struct BatchOutcome {
     // Entries not tried because the pass was stopped (0 when it ran
     // through; its watcher tells whether it was stopped).
     int left = 0;
+    // What it changed, to be taken back.
+    BatchTrail trail;
 };
 
 // Why base cannot be used as a base name, or None when it can: a name with

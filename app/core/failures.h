@@ -30,6 +30,12 @@ struct Failure {
                                // on its way, is no folder
         KeywordFolderNotMade,  // the keyword folder could not be made: err
         WorkingFolderNotOpened,  // the working folder could not be opened: err
+        // Taking a batch back:
+        NameTaken,       // the old name is taken by another entry
+        Gone,            // the entry was moved, removed or replaced since
+        AttribsChanged,  // the entry's attributes were changed since
+        FolderGone,      // name is a folder moved or removed since: nothing in it is touched
+        NotSynced,       // what changed could not be written to the disk: err
     };
     std::string name;  // bytes of the entry's name
     Kind kind = Kind::Io;

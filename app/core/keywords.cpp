@@ -5,11 +5,13 @@
 #include <cstring>
 #include <fcntl.h>
 #include <set>
+#include <sys/stat.h>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
 
 #include "platform/fileops.h"
+#include "platform/identity.h"
 #include "platform/paths.h"
 
 namespace vemlo {
@@ -225,11 +227,35 @@ OrganizeResult organizeTable(FileTable& table, int col, const std::vector<std::s
     return result;
 }
 
-OrganizeResult organizeRows(const RowStore& rows, int col, const std::vector<std::string>& keywords,
-                            const std::string& workingFolder, Progress* watcher)
+namespace {
+
+// The components of rel beneath the folder open as base that are missing
+// now: the folders that making rel there will make, outermost first.
+std::vector<std::string> missingBeneath(int base, std::string_view rel)
+{
+    std::vector<std::string> missing;
+    std::string prefix;
+    struct stat st;
+    for (size_t pos = 0; pos < rel.size();) {
+        const size_t end = std::min(rel.find('/', pos), rel.size());
+        const std::string_view part = rel.substr(pos, end - pos);
+        prefix.assign(rel.substr(0, end));
+        pos = end + 1;
+        if (part.empty() || part == ".")
+            continue;
+        if (!missing.empty() || ::fstatat(base, prefix.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            missing.push_back(prefix);
+    }
+    return missing;
+}
+
+void organizePass(OrganizeResult& result, const RowStore& rows, int col,
+                  const std::vector<std::string>& keywords, const std::string& workingFolder,
+                  Progress* watcher)
 {
     Progress& progress = watched(watcher);
-    OrganizeResult result;
+    BatchTrail& trail = result.trail;
+    struct stat st;
     const KeywordSet set(keywords);
     auto text = [&rows](int r, int c) { return rows.cell(size_t(r), c); };
 
@@ -276,11 +302,11 @@ OrganizeResult organizeRows(const RowStore& rows, int col, const std::vector<std
         if (!progress.step(r - 1, text(r, 1))) {
             for (int rest = r; rest < count; ++rest)
                 result.left += set.lastMatch(text(rest, col)) >= 0 && !text(rest, 0).empty();
-            return result;
+            return;
         }
         if (w.empty()) {
             result.stop = OrganizeResult::Stop::NoWorkingFolder;
-            return result;
+            return;
         }
         const std::string& keyword = keywords[size_t(k)];
         folder.assign(w).append("/").append(keyword);
@@ -299,11 +325,13 @@ OrganizeResult organizeRows(const RowStore& rows, int col, const std::vector<std
             if (opened.status.err == ENOENT) {
                 if (w.front() != '/' && !fs::isDirectory(firstComponent(w))) {
                     result.stop = OrganizeResult::Stop::CannotCreateFolder;
-                    return result;
+                    return;
                 }
                 opened.status = fs::makeDirs(w);
-                if (opened)
+                if (opened) {
+                    trail.madeFolder(w);
                     opened = fs::openFolder(w);
+                }
             }
             workingFd = std::move(opened.fd);
             workingErr = opened.status.err;
@@ -314,7 +342,11 @@ OrganizeResult organizeRows(const RowStore& rows, int col, const std::vector<std
         }
         fs::FileDescriptor& keywordFd = keywordFds[size_t(k)];
         if (!keywordFd.valid()) {
+            const std::vector<std::string> missing = missingBeneath(workingFd.get(), keyword);
             fs::OpenedFolder made = fs::makeFolderBeneath(workingFd.get(), keyword);
+            for (const std::string& m : missing)
+                if (::fstatat(workingFd.get(), m.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+                    trail.madeFolder(w + "/" + m);
             if (!made) {
                 notMoved(name, keywordFolderFailure(keyword, made.failedPart, made.status.err));
                 continue;
@@ -327,6 +359,9 @@ OrganizeResult organizeRows(const RowStore& rows, int col, const std::vector<std
         last.remove_prefix(last.rfind('/') + 1);
         const bool movesFolder = components.count(last) != 0 && fs::isRealFolder(source);
         target.assign(name);
+        // The entry's identity, for the trail: what the undo takes back.
+        uint64_t birth = 0;
+        const bool looked = fs::lookAtEntry(AT_FDCWD, source.c_str(), st, birth).ok();
         if (const fs::Status moved =
                 moves.move(AT_FDCWD, source.c_str(), keywordFd.get(), target.c_str(),
                            movesFolder ? fs::EntryKind::Folder : fs::EntryKind::File);
@@ -337,12 +372,27 @@ OrganizeResult organizeRows(const RowStore& rows, int col, const std::vector<std
         }
         // A keyword folder inside the moved folder has gone with it: each is
         // looked for again when next needed.
-        if (movesFolder)
+        if (movesFolder) {
             for (fs::FileDescriptor& f : keywordFds)
                 f = fs::FileDescriptor();
+            trail.forgetFolders();
+        }
+        if (looked)
+            trail.moved(trail.folder(fs::parentOf(source.substr(0, size_t(last.data() + last.size() - source.data())))),
+                        last, trail.folder(folder), name, st, birth);
         result.movedRows.push_back(r);
         ++result.moved;
     }
+}
+
+}  // namespace
+
+OrganizeResult organizeRows(const RowStore& rows, int col, const std::vector<std::string>& keywords,
+                            const std::string& workingFolder, Progress* progress)
+{
+    OrganizeResult result;
+    organizePass(result, rows, col, keywords, workingFolder, progress);
+    settle(result.trail, result.notMoved);
     return result;
 }
 

@@ -12,6 +12,7 @@
 
 #include "app/core/failures.h"
 #include "app/core/filetable.h"
+#include "app/core/trail.h"
 #include "platform/progress.h"
 
 namespace vemlo {
@@ -82,6 +83,8 @@ struct OrganizeResult {
     // Matching entries not tried because the pass was stopped (its
     // watcher tells whether it was).
     int left = 0;
+    // What it changed, to be taken back.
+    BatchTrail trail{BatchTrail::Kind::Organize};
 };
 
 // Moves the entry of every data row whose cell in column col matches a

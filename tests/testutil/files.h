@@ -40,14 +40,14 @@ std::string canonicalPath(const std::string& path);
 
 // A small file system of its own in an image file, mounted on a temporary
 // folder and unmounted again at the end: ext2 (loop) for full disks and
-// read-only file systems, NTFS (ntfs-3g) and FAT (loop, vfat) for the
-// attribute bits, exFAT through FUSE (exfat-fuse on a loop device: neither a
-// rename without replacing nor hard links, names compared without case).
-// Mounting needs root; usable() is false (say why with
-// skipReason()) when the mount could not be made.
+// read-only file systems, ext4 (loop) for a power cut, NTFS (ntfs-3g) and FAT
+// (loop, vfat) for the attribute bits, exFAT through FUSE (exfat-fuse on a
+// loop device: neither a rename without replacing nor hard links, names
+// compared without case). Mounting needs root; usable() is false (say why
+// with skipReason()) when the mount could not be made.
 class ScratchFs {
 public:
-    enum class Kind { Ext2, Ntfs, Fat, ExfatFuse };
+    enum class Kind { Ext2, Ntfs, Fat, ExfatFuse, Ext4 };
     explicit ScratchFs(int kibibytes = 8192, Kind kind = Kind::Ext2);
     ~ScratchFs();
     ScratchFs(const ScratchFs&) = delete;
@@ -60,6 +60,9 @@ public:
     void fillUntil(long long leftBytes);
     // Bytes a new file may still take.
     long long freeBytes() const;
+    // ext4: stops the file system as a power cut does (what its journal had
+    // not written is lost), then mounts it again; true when done.
+    bool cutPower();
     // Remounts read-only (true) or writable (false).
     bool setReadOnly(bool readOnly);
 
