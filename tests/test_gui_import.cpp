@@ -621,7 +621,7 @@ private slots:
         QVERIFY(output.contains("PASS   : DeniedFolderTest::deniedFolderKeepsThePrevious(locked)"));
         QVERIFY(output.contains("PASS   : DeniedFolderTest::deniedFolderKeepsThePrevious(no read)"));
         QVERIFY(output.contains("PASS   : DeniedFolderTest::failedDriveChangeKeepsTheTree"));
-        QVERIFY(output.contains("PASS   : DeniedFolderTest::givenFolderWithoutPermission"));
+        QVERIFY(output.contains("PASS   : DeniedFolderTest::deniedFolderKeepsThePrevious(given, no read)"));
     }
 };
 
@@ -642,40 +642,37 @@ private slots:
         QCOMPARE(Form2->workingFolder(), base_ + "/open");
     }
 
+    // Also a folder given from outside (the command line, a drop): one box,
+    // nothing else changes.
     void deniedFolderKeepsThePrevious_data()
     {
         QTest::addColumn<QByteArray>("name");
-        QTest::newRow("locked") << QByteArray("locked");    // cannot be entered
-        QTest::newRow("no read") << QByteArray("noread");   // entered, but not listed
+        QTest::addColumn<bool>("given");
+        QTest::newRow("locked") << QByteArray("locked") << false;    // cannot be entered
+        QTest::newRow("no read") << QByteArray("noread") << false;   // entered, but not listed
+        QTest::newRow("given, no read") << QByteArray("noread") << true;
     }
 
     void deniedFolderKeepsThePrevious()
     {
         QFETCH(QByteArray, name);
+        QFETCH(bool, given);
         QSignalSpy notified(Form2->DL, &FolderTreeView::changed);
-        const int row = rowFor(base_ + "/open/" + name.toStdString());
+        const std::string path = base_ + "/open/" + name.toStdString();
+        const int row = rowFor(path);
         QVERIFY(row >= 0);
         BoxCatcher catcher;
-        openByKey(row);
-        QCOMPARE(catcher.boxes().size(), size_t(1));
-        QCOMPARE(catcher.boxes()[0].text, QStringLiteral("File access denied."));
-        QCOMPARE(catcher.boxes()[0].icon, QMessageBox::Critical);
+        if (given)
+            QVERIFY(!Form2->openGiven({path}));
+        else
+            openByKey(row);
+        QCOMPARE(catcher.texts(), QStringList{given ? QStringLiteral("无法打开“%1”：权限不足").arg(QString::fromStdString(path))
+                                                    : QStringLiteral("File access denied.")});
+        QVERIFY(given || catcher.boxes()[0].icon == QMessageBox::Critical);
         QCOMPARE(notified.size(), 0);
         QCOMPARE(Form2->DL->folder(), base_ + "/open");
         QCOMPARE(Form2->workingFolder(), base_ + "/open");
         QCOMPARE(currentDir(), base_ + "/open");
-    }
-
-    // A folder given from outside (the command line, a drop) that cannot
-    // be read: one box, nothing else changes.
-    void givenFolderWithoutPermission()
-    {
-        BoxCatcher catcher;
-        QVERIFY(!Form2->openGiven({base_ + "/open/noread"}));
-        QCOMPARE(catcher.texts(), QStringList{QStringLiteral("无法打开“%1/open/noread”：权限不足")
-                                                  .arg(QString::fromStdString(base_))});
-        QCOMPARE(Form2->workingFolder(), base_ + "/open");
-        QCOMPARE(Form2->DL->folder(), base_ + "/open");
     }
 
     void failedDriveChangeKeepsTheTree()

@@ -148,15 +148,13 @@ private slots:
         // The table and the path box as bad input must leave them.
         Form2->setWorkingFolder("/before");
         Form1->table()->setTableRows(1);
-        std::vector<std::string> argv{"vemlo"};
-        for (QByteArray a : args)
-            argv.push_back(a.replace("<start>", QByteArray::fromStdString(start)).toStdString());
-        std::vector<char*> pointers;
-        for (std::string& a : argv)
-            pointers.push_back(a.data());
+        args.prepend("vemlo");
+        std::vector<char*> argv;
+        for (QByteArray& a : args)
+            argv.push_back(a.replace("<start>", QByteArray::fromStdString(start)).data());
 
         BoxCatcher catcher;
-        vemlo::openCommandLine(vemlo::readCommandLine(int(pointers.size()), pointers.data()));
+        vemlo::openCommandLine(vemlo::readCommandLine(int(argv.size()), argv.data()));
         QCOMPARE(catcher.boxes().size(), size_t(box.isEmpty() ? 0 : 1));
         if (shown == "-") {
             QVERIFY2(catcher.texts()[0].startsWith(box), qPrintable(catcher.texts()[0]));
