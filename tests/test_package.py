@@ -298,6 +298,42 @@ class PackageTest(InstalledTree, unittest.TestCase):
         arch = run(["dpkg", "--print-architecture"]).stdout.strip()
         self.assertEqual(self.field("Architecture"), arch)
 
+    def test_installing_leaves_the_folder_opener(self):
+        """What xdg-mime and gio name as the default folder opener, on this
+        system with a file manager, is the same before and after the
+        package's desktop entry joins the system's, the cache made again as
+        the package's trigger makes it. A copy that declares folders would
+        take them over: the check sees it."""
+        app_id = self.app_id()
+        with open(os.path.join(self.root, f"usr/share/applications/{app_id}.desktop"),
+                  encoding="utf-8") as f:
+            plain = f.read()
+        with tempfile.TemporaryDirectory() as tmp:
+            def opener(name, entry_text=None):
+                apps = os.path.join(tmp, name, "applications")
+                shutil.copytree("/usr/share/applications", apps)
+                if entry_text:
+                    with open(os.path.join(apps, f"{app_id}.desktop"), "w", encoding="utf-8") as f:
+                        f.write(entry_text)
+                self.assertEqual(run(["update-desktop-database", apps]).returncode, 0)
+                env = {k: v for k, v in os.environ.items()
+                       if not k.startswith(("XDG_", "KDE_", "GNOME_", "DESKTOP_SESSION"))}
+                env.update(XDG_DATA_DIRS=os.path.dirname(apps), XDG_DATA_HOME=tmp,
+                           XDG_CONFIG_HOME=tmp, XDG_CONFIG_DIRS=tmp,
+                           PATH=os.path.join(self.root, "usr/bin") + ":" + env["PATH"])
+                xdg = run(["xdg-mime", "query", "default", "inode/directory"], env=env).stdout.strip()
+                gio = re.search(r"“inode/directory”: (\S+)",
+                                run(["gio", "mime", "inode/directory"], env=env).stdout)
+                return xdg, gio and gio.group(1)
+
+            before = opener("before")
+            print(f"\ndefault folder opener: {before}", file=sys.stderr)
+            self.assertRegex(before[0], r"\.desktop$")  # a file manager (pcmanfm) is installed
+            self.assertEqual(before[1], before[0])
+            self.assertEqual(opener("after", plain), before)
+            self.assertEqual(opener("declaring", plain + "MimeType=inode/directory;\n"),
+                             (f"{app_id}.desktop",) * 2)
+
     def test_description(self):
         synopsis, *lines = self.field("Description").splitlines()
         self.assertNotRegex(synopsis, r"(?i)vemlo|文件管理器")  # the name is shown beside it
@@ -440,6 +476,32 @@ class StartTest(unittest.TestCase):
                 self.assertEqual((r.returncode, r.stderr), (0, ""))
                 self.assertIn(text, r.stdout)
 
+    def test_desktop_entry_lists_a_folder(self):
+        """gio launches the installed desktop entry with a folder: the
+        program lists it, and 生成表格 saves the table into it."""
+        if not shutil.which("xvfb-run"):
+            self.skipTest("xvfb-run missing")
+        with tempfile.TemporaryDirectory() as tmp:
+            root = os.path.join(tmp, "root")
+            r = run(["cmake", "--install", BUILD, "--prefix", "/usr"], env=dict(os.environ, DESTDIR=root))
+            self.assertEqual(r.returncode, 0, r.stderr)
+            folder = os.path.join(tmp, "照片 2024")
+            os.makedirs(os.path.join(folder, "sub"))
+            for name in ("a.jpg", "b.png"):
+                open(os.path.join(folder, name), "w").close()
+            env = bare_env(PATH=os.path.join(root, "usr/bin") + ":" + os.environ["PATH"],
+                           XDG_DATA_DIRS=os.path.join(root, "usr/share") + ":/usr/share")
+            entry = glob.glob(os.path.join(root, "usr/share/applications/*.desktop"))[0]
+            # Debian's Python, which has openpyxl.
+            r = run(["xvfb-run", "-a", "-s", "-screen 0 1600x1000x24", "/usr/bin/python3", __file__,
+                     "--launch", entry, folder], env=env)
+            self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+            cells = json.loads(r.stdout.strip().splitlines()[-1])
+            self.assertIn(["位置", "文件名", "格式", "大小/B", "修改时间", "创建时间", "属性"], cells)
+            self.assertEqual(sorted(row[1] for row in cells[1:]), ["a.jpg", "b.png", "sub"])
+            self.assertEqual({row[0] for row in cells[1:]},
+                             {os.path.join(folder, n) for n in ("a.jpg", "b.png", "sub")})
+
     def test_window_on_x_server(self):
         """Qt's options change nothing; the window carries the class the
         desktop entry names and the one 32 px icon. So too with only what
@@ -531,8 +593,41 @@ def probe(program):
     print(json.dumps({"windows": found, "stderr": errors.read()}, ensure_ascii=False))
 
 
+def launch(entry, folder):
+    """Runs inside xvfb-run: gio launches the desktop entry with folder;
+    then 生成表格 is clicked, and the rows of the workbook it saves in
+    folder are printed as JSON."""
+    subprocess.run(["gio", "launch", entry, folder], check=True, timeout=30)
+    deadline = time.time() + 30
+    wid = ""
+    while not wid and time.time() < deadline:
+        wid = run(["xdotool", "search", "--onlyvisible", "--name", CAPTION]).stdout.split()[:1]
+        time.sleep(0.3)
+    pid = int(run(["xdotool", "getwindowpid", wid[0]]).stdout)
+    try:
+        time.sleep(1)
+        info = run(["xwininfo", "-id", wid[0]]).stdout
+        width, height = (int(re.search(rf"{k}: (\d+)", info).group(1)) for k in ("Width", "Height"))
+        # 生成表格 in units of the 1068 wide client area: its middle 972 from
+        # the left, 27 above the bottom.
+        scale = width / 1068
+        run(["xdotool", "mousemove", "--window", wid[0], str(round(972 * scale)),
+             str(round(height - 27 * scale)), "click", "1"])
+        saved = os.path.join(folder, "导出列表.xls")
+        while not os.path.exists(saved) and time.time() < deadline:  # placed whole
+            time.sleep(0.3)
+        import openpyxl
+        with open(saved, "rb") as f:
+            sheet = openpyxl.load_workbook(f).worksheets[0]
+            print(json.dumps([[c.value for c in row] for row in sheet.iter_rows()], ensure_ascii=False))
+    finally:
+        os.kill(pid, 15)
+
+
 if __name__ == "__main__":
     if sys.argv[1:2] == ["--probe"]:
         probe(sys.argv[2])
+    elif sys.argv[1:2] == ["--launch"]:
+        launch(sys.argv[2], sys.argv[3])
     else:
         unittest.main()
