@@ -17,10 +17,12 @@ bool stableInodes(int fd)
     return ::fstatfs(fd, &sf) != 0 || sf.f_type != fstype::kFuse;
 }
 
-Status lookAtEntry(int dirfd, const char* name, struct stat& st, uint64_t& birth, bool fresh)
+Status lookAtEntry(int dirfd, const char* name, struct stat& st, uint64_t& birth, bool fresh,
+                   bool fromLookup)
 {
     struct statx sx;
-    const int flags = AT_SYMLINK_NOFOLLOW | (fresh ? AT_STATX_FORCE_SYNC : 0) |
+    const int flags = AT_SYMLINK_NOFOLLOW |
+                      (fresh ? AT_STATX_FORCE_SYNC : fromLookup ? AT_STATX_DONT_SYNC : 0) |
                       (name[0] == '\0' ? AT_EMPTY_PATH : 0);
     if (::statx(dirfd, name, flags, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
         return Status::fromErrno();

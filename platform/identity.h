@@ -20,9 +20,11 @@ bool stableInodes(int fd);
 
 // A look at one entry, a link not followed: its lstat, and its birth time
 // in nanoseconds (0 where the file system keeps none). With fresh, a
-// network file system asks its server instead of answering from its cache.
+// network file system asks its server instead of answering from its cache;
+// with fromLookup, it takes what the lookup of the name brought (where
+// lookPlan's statx flags say that this is as new as the server's).
 Status lookAtEntry(int dirfd, const char* name, struct stat& st, uint64_t& birth,
-                   bool fresh = false);
+                   bool fresh = false, bool fromLookup = false);
 
 // The key an entry is known by: its inode number and birth time where inode
 // numbers are stable (a number freed and given to a new entry comes with

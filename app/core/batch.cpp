@@ -7,6 +7,7 @@
 
 #include "platform/attrib.h"
 #include "platform/fileops.h"
+#include "platform/lookpolicy.h"
 #include "platform/paths.h"
 
 namespace vemlo {
@@ -102,6 +103,10 @@ BatchOutcome renameNumbered(const RowStore& rows, const std::string& folder,
     std::string from;
     BatchTrail& trail = outcome.trail;
     const uint32_t toFolder = trail.folder(folder);
+    // On a share that looks every name up afresh, the look before each move
+    // takes what its lookup brought: one round trip to the server, not two.
+    const bool fromLookup =
+        dir.valid() && (fs::lookPlan(dir.get()).statxFlags & AT_STATX_DONT_SYNC) != 0;
     struct stat st;
     uint64_t birth = 0;
     for (int row = 1; row < int(rows.size()); ++row) {
@@ -118,7 +123,7 @@ BatchOutcome renameNumbered(const RowStore& rows, const std::string& folder,
         const int at = inFolder ? dir.get() : AT_FDCWD;
         const char* fromAt = inFolder ? from.c_str() + stem : from.c_str();
         // The entry's identity, for the trail: what the undo takes back.
-        const bool looked = fs::lookAtEntry(at, fromAt, st, birth).ok();
+        const bool looked = fs::lookAtEntry(at, fromAt, st, birth, false, fromLookup).ok();
         const fs::Status moved = moves.move(at, fromAt, at, inFolder ? to.c_str() + stem : to.c_str(),
                                             listedKind(rows.cell(size_t(row), 6)));
         if (moved && looked)
